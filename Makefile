@@ -1,0 +1,27 @@
+# Velmaro: the telescope driver DLL, its simulator and their tests.
+#   make build   dist/x64/Velmaro.DLL, dist/x86/Velmaro.DLL, dist/linux/velmaro-mountsim
+#   make check   every test (native, and the driver under Wine)
+#   make demo    the driver talking to the simulated mount under Wine
+# check and demo install what is missing first (scripts/bootstrap).
+
+MODEL ?= 2
+
+.PHONY: all bootstrap build check demo clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+build: bootstrap
+	@scripts/build
+
+check: build
+	@scripts/check
+
+demo: build
+	@scripts/demo $(MODEL)
+
+clean:
+	-@tests/wine/harness stop
+	rm -rf build dist

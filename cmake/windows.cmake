@@ -1,0 +1,120 @@
+# Windows side of the tree: the driver DLL, its link library, the Windows
+# tests (run under Wine by ctest) and the demo client.
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(VELMARO_ARCH x64)
+else()
+  set(VELMARO_ARCH x86)
+endif()
+
+# Only system DLLs at run time: the driver is copied alone onto user machines.
+set(VELMARO_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+# Every Windows executable that ctest starts goes through the project's
+# private Wine prefix (see tests/wine/).
+set(VELMARO_WINE_DIR ${CMAKE_SOURCE_DIR}/build/wine CACHE PATH "Wine prefix and null modem of the tests")
+configure_file(${CMAKE_SOURCE_DIR}/tests/wine/run-in-wine.in ${CMAKE_BINARY_DIR}/run-in-wine @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/run-in-wine)
+
+# The interface description: header, GUIDs and the type library that the
+# DLL carries as resource TYPELIB 1.
+set(VELMARO_IDL ${CMAKE_SOURCE_DIR}/server/Velmaro.idl)
+set(VELMARO_GENERATED ${CMAKE_BINARY_DIR}/generated)
+set(WINE_IDL_DIR /usr/include/wine/wine/windows CACHE PATH "System IDL files")
+set(WINE_TLB_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows CACHE PATH "Where stdole2.tlb is")
+if(VELMARO_ARCH STREQUAL x64)
+  set(WIDL_TARGET --win64)
+else()
+  set(WIDL_TARGET --win32)
+endif()
+file(MAKE_DIRECTORY ${VELMARO_GENERATED})
+add_custom_command(
+  OUTPUT ${VELMARO_GENERATED}/VelmaroInterface.h ${VELMARO_GENERATED}/VelmaroInterface_i.c ${VELMARO_GENERATED}/Velmaro.tlb
+  COMMAND widl ${WIDL_TARGET} -I${WINE_IDL_DIR} -L${WINE_TLB_DIR} -h -o ${VELMARO_GENERATED}/VelmaroInterface.h ${VELMARO_IDL}
+  COMMAND widl ${WIDL_TARGET} -I${WINE_IDL_DIR} -L${WINE_TLB_DIR} -u -o ${VELMARO_GENERATED}/VelmaroInterface_i.c ${VELMARO_IDL}
+  COMMAND widl ${WIDL_TARGET} -I${WINE_IDL_DIR} -L${WINE_TLB_DIR} -t -o ${VELMARO_GENERATED}/Velmaro.tlb ${VELMARO_IDL}
+  DEPENDS ${VELMARO_IDL}
+  COMMENT "Compiling the automation interface")
+add_custom_target(velmaro_interface DEPENDS ${VELMARO_GENERATED}/VelmaroInterface.h ${VELMARO_GENERATED}/Velmaro.tlb)
+
+add_library(velmaro_link STATIC
+  link/SerialPort.cpp
+  link/CommandChannel.cpp
+  link/MountState.cpp
+  link/Utilities.cpp
+  link/ReplyScan.cpp
+  link/Protocol.cpp)
+target_include_directories(velmaro_link PUBLIC ${CMAKE_SOURCE_DIR}/link)
+
+# Everything of the driver but the entry points, so tests can link it too.
+add_library(velmaro_driver STATIC
+  ${VELMARO_GENERATED}/VelmaroInterface_i.c
+  server/TemplateApp.cpp
+  server/ErrorReport.cpp
+  server/TypeInfoHolder.cpp
+  server/ClassFactory.cpp
+  server/ServerModule.cpp
+  server/Registration.cpp
+  server/Profile.cpp
+  driver/Telescope.cpp
+  driver/Connection.cpp
+  driver/Position.cpp
+  driver/Slewing.cpp
+  driver/Tracking.cpp
+  driver/Capabilities.cpp
+  driver/Parking.cpp
+  ui/DlgSettings.cpp)
+add_dependencies(velmaro_driver velmaro_interface)
+target_include_directories(velmaro_driver PUBLIC
+  ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/server ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/ui
+  ${CMAKE_SOURCE_DIR}/resources)
+target_link_libraries(velmaro_driver PUBLIC velmaro_link ole32 oleaut32 uuid advapi32 user32)
+
+add_library(Velmaro SHARED
+  server/Exports.cpp
+  server/Velmaro.def
+  resources/Velmaro.rc)
+target_link_libraries(Velmaro PRIVATE velmaro_driver ${VELMARO_STATIC_LINK})
+set_source_files_properties(resources/Velmaro.rc PROPERTIES
+  OBJECT_DEPENDS ${VELMARO_GENERATED}/Velmaro.tlb)
+target_include_directories(Velmaro PRIVATE ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/resources)
+if(VELMARO_ARCH STREQUAL x86)
+  # Undecorated export names, as clients look them up.
+  target_link_options(Velmaro PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+endif()
+set_target_properties(Velmaro PROPERTIES
+  PREFIX ""
+  OUTPUT_NAME Velmaro
+  SUFFIX ".DLL"
+  RUNTIME_OUTPUT_DIRECTORY ${VELMARO_DIST_DIR}/${VELMARO_ARCH}
+  LIBRARY_OUTPUT_DIRECTORY ${VELMARO_DIST_DIR}/${VELMARO_ARCH})
+
+add_executable(velmaro-linkdemo demo/link_demo.cpp)
+target_link_libraries(velmaro-linkdemo PRIVATE velmaro_link ${VELMARO_STATIC_LINK})
+
+include(GoogleTest)
+
+# A Windows test program: run under Wine on x64; on x86 it is built (so it
+# keeps compiling) but this machine cannot execute 32-bit code, which the
+# skipped test says instead of staying silent.
+function(velmaro_wine_test target)
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE velmaro_link velmaro_test_support gtest_main ${VELMARO_STATIC_LINK})
+  if(VELMARO_ARCH STREQUAL x64)
+    # The tests share one null modem: never run two at once.
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES RESOURCE_LOCK null_modem)
+  else()
+    add_test(NAME ${target}_x86 COMMAND sh -c "echo 'skipped: 32-bit Windows code cannot run here (the kernel has 32-bit execution switched off); the x64 build runs these tests'; exit 77")
+    set_tests_properties(${target}_x86 PROPERTIES SKIP_RETURN_CODE 77)
+  endif()
+endfunction()
+
+add_subdirectory(tests/unit)
+add_subdirectory(tests/com)
+
+# The DLL's exports and version record, read from the file itself: this is
+# how the x86 build is checked, since this machine cannot run 32-bit code.
+add_test(NAME dll_exports_and_version
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/inspect-dll $<TARGET_FILE:Velmaro> ${VELMARO_ARCH})

@@ -1,0 +1,150 @@
+// Connecting to the mount, telling the models apart, and the members that
+// name the driver.
+#include "Telescope.h"
+
+#include "DlgSettings.h"
+#include "DriverCall.h"
+#include "ErrorReport.h"
+#include "MountState.h"
+#include "Protocol.h"
+
+#include <oleauto.h>
+
+#include <cstdio>
+
+namespace {
+
+const char kDriverName[] = "Velmaro Telescope";
+const char kDriverInfo[] = "Velmaro Telescope ASCOM Driver 2.1 "
+                           "Copyright (C) 2026 the Velmaro developers. All rights reserved.";
+const char kDriverVersion[] = "2.1";
+constexpr int kTopocentricEquatorial = 1;
+constexpr int kInterfaceVersion = 3;
+
+// A new automation string for the caller, from ANSI text in the calling
+// thread's code page.
+HRESULT returnString(const char* text, BSTR* result)
+{
+    if (!result)
+        return E_POINTER;
+    *result = nullptr;
+    int length = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 0)
+        return E_OUTOFMEMORY;
+    BSTR string = SysAllocStringLen(nullptr, length - 1);
+    if (!string)
+        return E_OUTOFMEMORY;
+    MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, string, length);
+    *result = string;
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT CTelescope::get_Connected(VARIANT_BOOL* value)
+{
+    DriverCall call;
+    return returnValue<VARIANT_BOOL>(value, mount.connected ? VARIANT_TRUE : VARIANT_FALSE);
+}
+
+HRESULT CTelescope::put_Connected(VARIANT_BOOL value)
+{
+    DriverCall call;
+    bool requested = value == VARIANT_TRUE;
+    if (requested == mount.connected)
+        return S_OK;
+    mount.connected = false;
+    if (!requested) {
+        link.closePort();
+        return S_OK;
+    }
+    return connect();
+}
+
+HRESULT CTelescope::connect()
+{
+    int portNumber;
+    {
+        // The settings object reads the stored port and probes the mount on
+        // its own handle, which it closes again before we open the port.
+        CDlgSettings settings;
+        portNumber = settings.portNumber;
+    }
+    if (!link.openPort(portNumber))
+        return failToOpen(portNumber);
+    link.command = kHandshakeCommand;
+    sendCommand();
+    readReply(kHandshakeReplyLength);
+    if (!link.replyEquals(kHandshakeReply)) {
+        link.closePort();
+        return failToOpen(portNumber);
+    }
+    mount.connected = true;
+    detectModel();
+    return S_OK;
+}
+
+HRESULT CTelescope::failToOpen(int portNumber)
+{
+    char message[64];
+    std::snprintf(message, sizeof message, "Cannot open port COM%i!", portNumber);
+    return driverFailure(message);
+}
+
+void CTelescope::detectModel()
+{
+    mount.model = 1;
+    link.command = kMountInfoCommand;
+    sendCommand();
+    readReply(kMountInfoReplyLength);
+    mount.model = static_cast<std::uint8_t>(modelFromMountInfo(link.reply));
+}
+
+HRESULT CTelescope::get_Name(BSTR* value)
+{
+    DriverCall call;
+    return returnString(kDriverName, value);
+}
+
+HRESULT CTelescope::get_Description(BSTR* value)
+{
+    DriverCall call;
+    return returnString(kDriverName, value);
+}
+
+HRESULT CTelescope::get_DriverInfo(BSTR* value)
+{
+    DriverCall call;
+    return returnString(kDriverInfo, value);
+}
+
+HRESULT CTelescope::get_DriverVersion(BSTR* value)
+{
+    DriverCall call;
+    return returnString(kDriverVersion, value);
+}
+
+HRESULT CTelescope::get_EquatorialSystem(int* value)
+{
+    DriverCall call;
+    return returnValue(value, kTopocentricEquatorial);
+}
+
+HRESULT CTelescope::get_InterfaceVersion(int* value)
+{
+    DriverCall call;
+    return returnValue(value, kInterfaceVersion);
+}
+
+HRESULT CTelescope::Dispose()
+{
+    DriverCall call;
+    return S_OK;
+}
+
+HRESULT CTelescope::SetupDialog()
+{
+    DriverCall call;
+    // The dialog window is not built yet.
+    return E_NOTIMPL;
+}

@@ -1,0 +1,92 @@
+#include "CommandChannel.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+// The reply stays a zero-terminated string: at most 98 characters arrive.
+constexpr std::uint32_t kLongestRead = CommandChannel::kReplySize - 2;
+constexpr int kAckTries = 2;
+}
+
+void CommandChannel::sendCommand()
+{
+    if (!hasOpenPort())
+        return;
+    port->purge();
+    port->write(command.data(), static_cast<std::uint32_t>(command.size()));
+}
+
+void CommandChannel::clearReply()
+{
+    std::memset(reply, 0, sizeof reply);
+}
+
+void CommandChannel::readReply(std::uint32_t count)
+{
+    // Without a port there is nobody to wait for: an empty reply at once.
+    if (!hasOpenPort()) {
+        clearReply();
+        return;
+    }
+    Sleep(kReplyPauseMs);
+    clearReply();
+    port->read(reply, count < kLongestRead ? count : kLongestRead);
+}
+
+void CommandChannel::exchangeAck()
+{
+    if (!hasOpenPort()) {
+        clearReply();
+        return;
+    }
+    for (int tries = 0; tries < kAckTries; ++tries) {
+        sendCommand();
+        readReply(1);
+        if (reply[0] == '1' || reply[0] == '0')
+            return;
+        Sleep(kRetryPauseMs);
+    }
+}
+
+bool CommandChannel::openPort(int portNumber)
+{
+    char path[16];
+    formatPortPath(path, portNumber);
+    port.reset(new (std::nothrow) SerialPort);
+    if (!port)
+        return false;
+    if (port->open(path, kLinkBaudRate, false))
+        return true;
+    closePort();
+    return false;
+}
+
+void CommandChannel::closePort()
+{
+    if (port)
+        port->close();
+    port.reset();
+}
+
+bool CommandChannel::replyEquals(const char* text) const
+{
+    return std::strcmp(reply, text) == 0;
+}
+
+std::size_t CommandChannel::replyLength() const
+{
+    return std::strlen(reply);
+}
+
+void CommandChannel::formatCommand(const char* format, ...)
+{
+    char text[64];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    command.assign(text, length < 0 ? 0 : (length < int(sizeof text) ? length : int(sizeof text) - 1));
+}

@@ -1,0 +1,49 @@
+// The command exchange with the mount: one command text, one reply buffer
+// and the port they travel on. The driver and the settings object each own
+// one of these.
+#pragma once
+
+#include "SerialPort.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CommandChannel {
+public:
+    static constexpr std::size_t kReplySize = 100;
+
+    std::string command;
+    char reply[kReplySize] = {};
+    std::unique_ptr<SerialPort> port;
+
+    // Purges the port, then writes every character of command. A failed
+    // write goes unnoticed: the reply that does not come tells the caller.
+    void sendCommand();
+    // Pauses 50 ms for the mount, clears reply and reads up to count bytes.
+    void readReply(std::uint32_t count);
+    // sendCommand plus a one-character read, at most two tries, until the
+    // mount answers "1" or "0"; 200 ms pause after each failed try.
+    void exchangeAck();
+
+    // Opens "\\.\COMn" at 9600 baud 8N1; on failure no port is kept.
+    bool openPort(int portNumber);
+    void closePort();
+    bool hasOpenPort() const { return port && port->isOpen(); }
+
+    bool replyEquals(const char* text) const;
+    std::size_t replyLength() const;
+    char replyFirst() const { return reply[0]; }
+
+    // Formats command from a printf format; numbers only, so no locale enters.
+    void formatCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+private:
+    void clearReply();
+};
+
+// Pauses that pace the exchange with the mount.
+constexpr std::uint32_t kReplyPauseMs = 50;
+constexpr std::uint32_t kRetryPauseMs = 200;
+constexpr std::uint32_t kLinkBaudRate = 9600;

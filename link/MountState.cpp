@@ -1,0 +1,3 @@
+#include "MountState.h"
+
+MountState mount;

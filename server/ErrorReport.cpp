@@ -1,0 +1,87 @@
+#include "ErrorReport.h"
+
+#include "TemplateApp.h"
+#include "VelmaroInterface.h"
+
+#include <oleauto.h>
+
+#include <string>
+
+namespace {
+
+constexpr int kLongestMessage = 1024;
+const char kUnknownError[] = "Unknown Error";
+
+// Text in the calling thread's ANSI code page, as UTF-16.
+bool widen(const char* text, std::wstring& wide)
+{
+    int length = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 0)
+        return false;
+    try {
+        wide.assign(length, L'\0');
+    } catch (...) {
+        return false;
+    }
+    if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, &wide[0], length) != length)
+        return false;
+    wide.resize(length - 1);
+    return true;
+}
+
+void postErrorInfo(REFCLSID classId, REFIID interfaceId, const std::wstring& description)
+{
+    ICreateErrorInfo* creator = nullptr;
+    if (FAILED(CreateErrorInfo(&creator)))
+        return;
+    creator->SetGUID(interfaceId);
+    LPOLESTR progId = nullptr;
+    if (SUCCEEDED(ProgIDFromCLSID(classId, &progId)) && progId) {
+        creator->SetSource(progId);
+        CoTaskMemFree(progId);
+    }
+    creator->SetDescription(const_cast<LPOLESTR>(description.c_str()));
+    IErrorInfo* info = nullptr;
+    if (SUCCEEDED(creator->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+        SetErrorInfo(0, info);
+        info->Release();
+    }
+    creator->Release();
+}
+
+} // namespace
+
+HRESULT reportError(REFCLSID classId, UINT number, REFIID interfaceId, HRESULT result, HINSTANCE module)
+{
+    char text[kLongestMessage] = {};
+    if (LoadStringA(module, number, text, kLongestMessage) <= 0)
+        lstrcpynA(text, kUnknownError, kLongestMessage);
+    std::wstring description;
+    if (!widen(text, description))
+        return E_OUTOFMEMORY;
+    if (result == 0)
+        result = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, number);
+    postErrorInfo(classId, interfaceId, description);
+    return result;
+}
+
+HRESULT reportError(REFCLSID classId, const char* text, HRESULT result)
+{
+    if (!text)
+        return E_POINTER;
+    std::wstring description;
+    if (!widen(text, description))
+        return E_OUTOFMEMORY;
+    postErrorInfo(classId, IID_ITelescopeV3, description);
+    return result != 0 ? result : DISP_E_EXCEPTION;
+}
+
+HRESULT driverError(DriverError number)
+{
+    return reportError(CLSID_Telescope, number, GUID_NULL, 0, theApp.moduleInstance());
+}
+
+HRESULT driverFailure(const char* text, HRESULT result)
+{
+    return reportError(CLSID_Telescope, text, result);
+}

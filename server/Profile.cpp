@@ -1,0 +1,27 @@
+#include "Profile.h"
+
+#include <cstring>
+
+const char kProfileKeyPath[] = "Software\\ASCOM\\Telescope Drivers\\Velmaro.Telescope";
+const char kProfileDisplayName[] = "Velmaro Telescope";
+
+LONG openProfileKey(HKEY* key)
+{
+    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProfileKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr, key, nullptr);
+}
+
+LONG deleteProfileKey()
+{
+    return RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kProfileKeyPath, KEY_WOW64_32KEY, 0);
+}
+
+LONG setRegistryString(HKEY key, const char* valueName, const char* text, std::size_t length)
+{
+    return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(length));
+}
+
+LONG setRegistryString(HKEY key, const char* valueName, const char* text)
+{
+    return setRegistryString(key, valueName, text, std::strlen(text));
+}

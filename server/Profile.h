@@ -1,0 +1,21 @@
+// The driver's ASCOM profile key. It lives in the 32-bit registry view on
+// 64-bit Windows, so both builds share one profile and the ASCOM Chooser,
+// a 32-bit program, finds the driver.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+extern const char kProfileKeyPath[];
+extern const char kProfileDisplayName[];
+
+// Opened with create-if-missing and read-write access; close it with
+// RegCloseKey right after use. Returns the registry status.
+LONG openProfileKey(HKEY* key);
+// Plain deletion of the key (and with it the stored port).
+LONG deleteProfileKey();
+// A REG_SZ holding exactly the characters of text, without a terminating
+// NUL (readers clear their buffers first).
+LONG setRegistryString(HKEY key, const char* valueName, const char* text, std::size_t length);
+LONG setRegistryString(HKEY key, const char* valueName, const char* text);

@@ -1,0 +1,35 @@
+#include "TemplateApp.h"
+
+#include "ServerModule.h"
+
+CTemplateApp theApp;
+
+BOOL CTemplateApp::InitInstance(HINSTANCE moduleHandle)
+{
+    instance = moduleHandle;
+    serverModule.init(moduleHandle);
+    return TRUE;
+}
+
+int CTemplateApp::ExitInstance(bool processEnding)
+{
+    // At process end the system libraries may already be gone: only an
+    // unload by FreeLibrary releases the cached COM objects.
+    if (!processEnding)
+        serverModule.term();
+    return 0;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        DisableThreadLibraryCalls(instance);
+        return theApp.InitInstance(instance);
+    case DLL_PROCESS_DETACH:
+        theApp.ExitInstance(reserved != nullptr);
+        return TRUE;
+    default:
+        return TRUE;
+    }
+}

@@ -1,0 +1,221 @@
+#include "ComTest.h"
+
+#include <cstring>
+
+const CLSID kTelescopeClassId = CLSID_Telescope;
+
+std::string driverPath()
+{
+    return VELMARO_DLL_PATH;
+}
+
+HMODULE driverModule()
+{
+    static HMODULE module = LoadLibraryA(driverPath().c_str());
+    return module;
+}
+
+HRESULT callExport(const char* name)
+{
+    auto entry = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(driverModule(), name)));
+    return entry ? entry() : E_FAIL;
+}
+
+bool runningUnderWine()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+bool storedWithoutNul(const StoredString& stored)
+{
+    DWORD exact = DWORD(stored.text.size() * sizeof(wchar_t));
+    return stored.bytes == exact || (runningUnderWine() && stored.bytes == exact + sizeof(wchar_t));
+}
+
+StoredString readString(HKEY root, const std::string& key, const char* value, REGSAM view)
+{
+    StoredString result;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &opened) != ERROR_SUCCESS)
+        return result;
+    // The registry keeps strings in UTF-16; the wide query shows the byte
+    // count exactly as stored, where the ANSI one may add a terminator.
+    wchar_t buffer[512] = {};
+    DWORD size = sizeof buffer - sizeof(wchar_t);
+    std::wstring wideName;
+    for (const char* c = value; c && *c; ++c)
+        wideName += wchar_t(*c);
+    if (RegQueryValueExW(opened, value ? wideName.c_str() : nullptr, nullptr, &result.type,
+                         reinterpret_cast<BYTE*>(buffer), &size)
+        == ERROR_SUCCESS) {
+        result.found = true;
+        result.bytes = size;
+        for (const wchar_t* c = buffer; *c; ++c)
+            result.text += char(*c);
+    }
+    RegCloseKey(opened);
+    return result;
+}
+
+bool keyExists(HKEY root, const std::string& key, REGSAM view)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+std::vector<std::string> subKeys(HKEY root, const std::string& key)
+{
+    std::vector<std::string> names;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return names;
+    char name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(opened, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, length);
+    }
+    RegCloseKey(opened);
+    return names;
+}
+
+static const char kProfile[] = "Software\\ASCOM\\Telescope Drivers\\Velmaro.Telescope";
+
+void storePort(const char* text)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProfile, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "COM", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), DWORD(std::strlen(text)));
+    RegCloseKey(key);
+}
+
+void forgetStoredPort()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfile, 0, KEY_WRITE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, "COM");
+    RegCloseKey(key);
+}
+
+ErrorDetails takeErrorInfo()
+{
+    ErrorDetails details;
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info)
+        return details;
+    details.present = true;
+    info->GetGUID(&details.guid);
+    BSTR text = nullptr;
+    if (SUCCEEDED(info->GetSource(&text)) && text)
+        details.source.assign(text, SysStringLen(text));
+    SysFreeString(text);
+    text = nullptr;
+    if (SUCCEEDED(info->GetDescription(&text)) && text)
+        details.description.assign(text, SysStringLen(text));
+    SysFreeString(text);
+    info->Release();
+    return details;
+}
+
+static HRESULT invokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT>& arguments,
+                            VARIANT* result, EXCEPINFO* exception)
+{
+    DISPID id = 0;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT status = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(status))
+        return status;
+    // Automation passes arguments last to first.
+    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS parameters{reversed.data(), nullptr, UINT(reversed.size()), 0};
+    if (flags == DISPATCH_PROPERTYPUT) {
+        parameters.rgdispidNamedArgs = &named;
+        parameters.cNamedArgs = 1;
+    }
+    EXCEPINFO ignored{};
+    UINT argumentError = 0;
+    status = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result,
+                            exception ? exception : &ignored, &argumentError);
+    if (!exception) {
+        SysFreeString(ignored.bstrSource);
+        SysFreeString(ignored.bstrDescription);
+        SysFreeString(ignored.bstrHelpFile);
+    }
+    return status;
+}
+
+HRESULT getProperty(IDispatch* object, const wchar_t* name, VARIANT* result, EXCEPINFO* exception)
+{
+    std::vector<VARIANT> none;
+    VariantInit(result);
+    return invokeByName(object, name, DISPATCH_PROPERTYGET, none, result, exception);
+}
+
+HRESULT putProperty(IDispatch* object, const wchar_t* name, VARIANT value, EXCEPINFO* exception)
+{
+    std::vector<VARIANT> one{value};
+    return invokeByName(object, name, DISPATCH_PROPERTYPUT, one, nullptr, exception);
+}
+
+HRESULT callMethod(IDispatch* object, const wchar_t* name, std::vector<VARIANT> arguments, VARIANT* result,
+                   EXCEPINFO* exception)
+{
+    if (result)
+        VariantInit(result);
+    return invokeByName(object, name, DISPATCH_METHOD, arguments, result, exception);
+}
+
+void DriverTest::SetUpTestSuite()
+{
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ASSERT_NE(driverModule(), nullptr) << driverPath();
+    ASSERT_EQ(callExport("DllRegisterServer"), S_OK);
+    storePort("1");
+}
+
+void DriverTest::SetUp()
+{
+    ASSERT_TRUE(mount.isOpen());
+    answerAsModel(mount, model);
+}
+
+void DriverTest::TearDown()
+{
+    for (IUnknown* object : created)
+        object->Release();
+    created.clear();
+}
+
+ITelescopeV3* DriverTest::createTelescope()
+{
+    ITelescopeV3* telescope = nullptr;
+    HRESULT status = CoCreateInstance(kTelescopeClassId, nullptr, CLSCTX_INPROC_SERVER, IID_ITelescopeV3,
+                                      reinterpret_cast<void**>(&telescope));
+    EXPECT_EQ(status, S_OK);
+    if (telescope)
+        created.push_back(telescope);
+    return telescope;
+}
+
+IDispatch* DriverTest::createLateBound()
+{
+    CLSID classId{};
+    EXPECT_EQ(CLSIDFromProgID(L"Velmaro.Telescope", &classId), S_OK);
+    IDispatch* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               reinterpret_cast<void**>(&object)),
+              S_OK);
+    if (object)
+        created.push_back(object);
+    return object;
+}

@@ -1,0 +1,74 @@
+// Helpers for tests of the registered driver through COM: registration of
+// the built DLL, the stored port, creation, late-bound calls and the
+// thread's error information.
+#pragma once
+
+#include "MountScripts.h"
+#include "ScriptedMount.h"
+#include "VelmaroInterface.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+#include <vector>
+
+// The DLL that make build produced, as Windows sees its path.
+std::string driverPath();
+// The DLL loaded into this process for direct calls of its exports.
+HMODULE driverModule();
+HRESULT callExport(const char* name);
+
+// Registry helpers. Strings come back exactly as stored: the byte count is
+// reported separately.
+struct StoredString {
+    bool found = false;
+    DWORD type = 0;
+    DWORD bytes = 0;       // as stored in UTF-16: two per character
+    std::string text;
+};
+// A string stored without its NUL: exactly its characters on Windows. Wine's
+// registry server terminates every string it keeps, one character more.
+bool storedWithoutNul(const StoredString& stored);
+bool runningUnderWine();
+StoredString readString(HKEY root, const std::string& key, const char* value, REGSAM view = 0);
+bool keyExists(HKEY root, const std::string& key, REGSAM view = 0);
+std::vector<std::string> subKeys(HKEY root, const std::string& key);
+void storePort(const char* text);
+void forgetStoredPort();
+
+// The thread's error information after a failed call.
+struct ErrorDetails {
+    bool present = false;
+    GUID guid{};
+    std::wstring source;
+    std::wstring description;
+};
+ErrorDetails takeErrorInfo();
+
+// Late-bound calls by name.
+HRESULT getProperty(IDispatch* object, const wchar_t* name, VARIANT* result, EXCEPINFO* exception = nullptr);
+HRESULT putProperty(IDispatch* object, const wchar_t* name, VARIANT value, EXCEPINFO* exception = nullptr);
+HRESULT callMethod(IDispatch* object, const wchar_t* name, std::vector<VARIANT> arguments, VARIANT* result = nullptr,
+                   EXCEPINFO* exception = nullptr);
+
+extern const CLSID kTelescopeClassId;
+
+// A test process that talks to the registered driver on COM1 while the
+// scripted mount answers on COM2 as the given model.
+class DriverTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+
+    // Answers as `model` and creates a driver object (early bound).
+    ITelescopeV3* createTelescope();
+    IDispatch* createLateBound();
+
+    int model = 2;
+    ScriptedMount mount;
+    std::vector<IUnknown*> created;
+};
