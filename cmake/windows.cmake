@@ -64,6 +64,7 @@ add_library(velmaro_driver STATIC
   driver/Tracking.cpp
   driver/Capabilities.cpp
   driver/Parking.cpp
+  driver/Waits.cpp
   ui/DlgSettings.cpp)
 add_dependencies(velmaro_driver velmaro_interface)
 target_include_directories(velmaro_driver PUBLIC
@@ -118,3 +119,15 @@ add_subdirectory(tests/com)
 # how the x86 build is checked, since this machine cannot run 32-bit code.
 add_test(NAME dll_exports_and_version
          COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/inspect-dll $<TARGET_FILE:Velmaro> ${VELMARO_ARCH})
+
+# Scripts against the simulated mount: the built simulator is the native
+# tree's, next to the DLLs in dist/.
+if(VELMARO_ARCH STREQUAL x64)
+  foreach(model 1 2 3)
+    add_test(NAME e2e_vbscript_session_model_${model}
+             COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/session_test.sh ${model})
+    set_tests_properties(e2e_vbscript_session_model_${model} PROPERTIES
+      RESOURCE_LOCK null_modem
+      ENVIRONMENT "VELMARO_WINE_DIR=${VELMARO_WINE_DIR};VELMARO_RUN_IN_WINE=${CMAKE_BINARY_DIR}/run-in-wine;VELMARO_SIMULATOR=${VELMARO_DIST_DIR}/linux/velmaro-mountsim;VELMARO_DLL=${VELMARO_DIST_DIR}/x64/Velmaro.DLL")
+  endforeach()
+endif()

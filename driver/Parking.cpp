@@ -1,51 +1,177 @@
-// Parking: not yet served; each member answers E_NOTIMPL until it is built.
+// Parking, unparking and the home search, and the settle time that the
+// driver does not keep.
 #include "Telescope.h"
+
 #include "DriverCall.h"
+#include "ErrorReport.h"
+#include "MountState.h"
+#include "Utilities.h"
+#include "Waits.h"
 
-HRESULT CTelescope::get_AtHome(VARIANT_BOOL*)
+#include <cstdio>
+
+namespace {
+
+constexpr DWORD kHomePollMs = 200;
+
+bool acknowledged(const CommandChannel& link)
 {
-    DriverCall call;
-    return E_NOTIMPL;
+    return link.replyFirst() == '1';
 }
 
-HRESULT CTelescope::get_AtPark(VARIANT_BOOL*)
+// "The mount did not report reaching home within 300 s!", with the bound in
+// force. Whole numbers only, so that no client's locale changes the text.
+HRESULT failHomeTimeOut(DWORD limitMs)
 {
-    DriverCall call;
-    return E_NOTIMPL;
+    char seconds[32];
+    DWORD whole = limitMs / 1000;
+    DWORD thousandths = limitMs % 1000;
+    if (thousandths == 0) {
+        std::snprintf(seconds, sizeof seconds, "%lu", static_cast<unsigned long>(whole));
+    } else {
+        int digits = 3;
+        while (thousandths % 10 == 0) {
+            thousandths /= 10;
+            --digits;
+        }
+        std::snprintf(seconds, sizeof seconds, "%lu.%0*lu", static_cast<unsigned long>(whole), digits,
+                      static_cast<unsigned long>(thousandths));
+    }
+    char message[96];
+    std::snprintf(message, sizeof message, "The mount did not report reaching home within %s s!", seconds);
+    return driverFailure(message);
 }
 
-HRESULT CTelescope::get_SlewSettleTime(int*)
+} // namespace
+
+HRESULT CTelescope::get_AtHome(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (!value)
+        return E_POINTER;
+    bool atHome = false;
+    // Only model 3 can tell; the others are never reported at home.
+    if (mount.model == 3) {
+        link.command = ":AH#";
+        exchangeAck();
+        atHome = acknowledged(link);
+    }
+    return returnValue<VARIANT_BOOL>(value, atHome ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
-HRESULT CTelescope::put_SlewSettleTime(int)
+HRESULT CTelescope::get_AtPark(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
-}
-
-HRESULT CTelescope::FindHome()
-{
-    DriverCall call;
-    return E_NOTIMPL;
+    if (!value)
+        return E_POINTER;
+    // Model 3 knows better than we do; no answer counts as not parked.
+    if (mount.model == 3) {
+        parked = false;
+        link.command = ":AP#";
+        exchangeAck();
+        if (acknowledged(link))
+            parked = true;
+    }
+    return returnValue<VARIANT_BOOL>(value, parked ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 HRESULT CTelescope::Park()
 {
     DriverCall call;
-    return E_NOTIMPL;
-}
-
-HRESULT CTelescope::SetPark()
-{
-    DriverCall call;
-    return E_NOTIMPL;
+    switch (mount.model) {
+    case 2:
+        // Model 2 never answers its park command: sent is done.
+        link.command = ":KA";
+        sendCommand();
+        break;
+    case 3:
+        // Home, then park; the park command follows at once, without
+        // waiting for the mount to reach home.
+        link.command = ":MH#";
+        exchangeAck();
+        if (!acknowledged(link))
+            return driverFailure("Transmission error at Park!");
+        link.command = ":MP1#";
+        exchangeAck();
+        if (!acknowledged(link))
+            return driverFailure("Transmission error at Park!");
+        break;
+    default:
+        link.command = ":PK#";
+        exchangeAck();
+        if (!acknowledged(link))
+            return driverFailure("Transmission error at Park!");
+        break;
+    }
+    parked = true;
+    return S_OK;
 }
 
 HRESULT CTelescope::Unpark()
 {
     DriverCall call;
-    return E_NOTIMPL;
+    // The client asked to move on: whatever the mount says, we no longer
+    // hold it back.
+    parked = false;
+    if (mount.model == 3) {
+        link.command = ":MP0#";
+        exchangeAck();
+        if (!acknowledged(link))
+            return driverFailure("Transmission error at Unpark!");
+    } else if (mount.model == 2) {
+        link.command = ":PO#";
+        sendCommand();
+    }
+    // Model 1 has no unpark command: forgetting the park is all there is.
+    return S_OK;
+}
+
+HRESULT CTelescope::SetPark()
+{
+    DriverCall call;
+    return driverFailure("Do not support SetPark");
+}
+
+HRESULT CTelescope::FindHome()
+{
+    DriverCall call;
+    if (parked)
+        return driverFailure("Cannot FindHome when parking");
+    if (mount.model != 3)
+        return driverFailure("Do not support FindHome");
+    link.command = ":MH#";
+    exchangeAck();
+    if (!acknowledged(link)) {
+        // The client could do nothing about it; the log keeps the trace.
+        logMessage("Transmission error in FindHome!");
+        return S_OK;
+    }
+    // Wait for the mount to report home, but not forever: a lost link or a
+    // failed search would otherwise hang the client.
+    const DWORD limitMs = waitLimitMs(kHomeWaitLimitMs);
+    WaitClock clock;
+    link.command = ":AH#";
+    for (;;) {
+        exchangeAck();
+        Sleep(kHomePollMs);
+        if (acknowledged(link))
+            return S_OK;
+        if (clock.elapsedMs() >= limitMs)
+            return failHomeTimeOut(limitMs);
+    }
+}
+
+HRESULT CTelescope::get_SlewSettleTime(int* value)
+{
+    DriverCall call;
+    // The driver keeps no settle time and adds no pause after a slew.
+    return returnValue(value, 0);
+}
+
+HRESULT CTelescope::put_SlewSettleTime(int value)
+{
+    DriverCall call;
+    if (value < 0)
+        return driverError(kErrorInvalidValue);
+    return S_OK;
 }

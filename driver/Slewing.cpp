@@ -1,93 +1,403 @@
-// Slewing: not yet served; each member answers E_NOTIMPL until it is built.
+// Pointing the mount: the target, the slews and their end, the abort, and
+// the syncs that tell the mount where it points.
 #include "Telescope.h"
+
+#include "Checks.h"
 #include "DriverCall.h"
+#include "ErrorReport.h"
+#include "MountState.h"
+#include "Utilities.h"
+#include "Waits.h"
 
-HRESULT CTelescope::get_Slewing(VARIANT_BOOL*)
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr double kHoursPerDay = 24.0;
+constexpr double kLowestDeclination = -90.0;
+constexpr double kHighestDeclination = 90.0;
+
+// Model 2 cannot say whether it is slewing: it has arrived once its position
+// is within 4 s of time and 1' of arc of the target. A difference of exactly
+// the tolerance still counts as slewing; the margin keeps that true whatever
+// the binary rounding of the hour and degree conversions.
+constexpr double kArrivalRightAscension = 1.0 / 900.0;
+constexpr double kArrivalDeclination = 1.0 / 60.0;
+constexpr double kArrivalMargin = 1e-9;
+
+constexpr DWORD kSlewPollMs = 200;
+
+constexpr std::uint32_t kSyncReplyLength = 22;
+constexpr std::uint32_t kModel2SyncReplyLength = 33;
+constexpr const char* kSyncReply = "Coordinates matched. #";
+constexpr const char* kModel2SyncReply = "Coordinates     matched.        #";
+
+constexpr const char* kHorizonBelow = "The target is horizon below!";
+constexpr const char* kSlewTransmissionError = "Transmission error at SlewToTarget(/Async)/Coordinates(/Async) !";
+constexpr const char* kAltAzTransmissionError = "Transmission error at SlewAltAz(/Async) !";
+constexpr const char* kSyncTransmissionError = "Transmission error at SyncToTarget/Coordinates !";
+constexpr const char* kAltAzSyncTransmissionError = "Transmission error at SyncToAltAz !";
+
+// A transmission error returns 2: the call looks successful to an
+// automation client, while the thread's error information holds the text.
+constexpr HRESULT kTransmissionResult = 2;
+
+bool acknowledged(const CommandChannel& link)
 {
-    DriverCall call;
-    return E_NOTIMPL;
+    return link.replyFirst() == '1';
 }
 
-HRESULT CTelescope::get_TargetDeclination(double*)
+bool isRightAscension(double hours)
 {
-    DriverCall call;
-    return E_NOTIMPL;
+    return isUsableNumber(hours) && hours >= 0.0 && hours < kHoursPerDay;
 }
 
-HRESULT CTelescope::put_TargetDeclination(double)
+bool isDeclination(double degrees)
 {
-    DriverCall call;
-    return E_NOTIMPL;
+    return isWithin(degrees, kLowestDeclination, kHighestDeclination);
 }
 
-HRESULT CTelescope::get_TargetRightAscension(double*)
+// Right ascension is a circle: 23:59:58 and 00:00:01 are 3 s apart.
+double rightAscensionApart(double a, double b)
 {
-    DriverCall call;
-    return E_NOTIMPL;
+    double apart = std::fabs(a - b);
+    return apart > kHoursPerDay / 2 ? kHoursPerDay - apart : apart;
 }
 
-HRESULT CTelescope::put_TargetRightAscension(double)
+// Right ascension, then declination; the declination is not sent when the
+// mount did not take the right ascension.
+bool sendEquatorialTarget(CommandChannel& link, double rightAscension, double declination)
+{
+    splitAngle(rightAscension);
+    link.formatCommand(":Sr %02d:%02d:%02d#", mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
+    link.exchangeAck();
+    if (!acknowledged(link))
+        return false;
+    splitAngle(declination);
+    link.formatCommand(":Sd %c%02d*%02d:%02d#", mount.angleSign, mount.angleDegrees, mount.angleMinutes,
+                       mount.angleSeconds);
+    link.exchangeAck();
+    return acknowledged(link);
+}
+
+// Azimuth, then altitude. The azimuth carries no sign: a negative one goes
+// out as its magnitude.
+bool sendAltAzTarget(CommandChannel& link, double azimuth, double altitude)
+{
+    splitAngle(azimuth);
+    link.formatCommand(":Sz %02d:%02d:%02d#", mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
+    link.exchangeAck();
+    if (!acknowledged(link))
+        return false;
+    splitAngle(altitude);
+    link.formatCommand(":Sa %c%02d*%02d:%02d#", mount.angleSign, mount.angleDegrees, mount.angleMinutes,
+                       mount.angleSeconds);
+    link.exchangeAck();
+    return acknowledged(link);
+}
+
+// Whether the mount's answer to ":MS#" refuses an equatorial slew: model 3
+// says "0" for refused, models 1 and 2 say "1", and before the model is
+// known nothing counts as a refusal.
+bool slewRefused(int model, char answer)
+{
+    switch (model) {
+    case 1:
+    case 2:
+        return answer == '1';
+    case 3:
+        return answer == '0';
+    default:
+        return false;
+    }
+}
+
+// The match step of a sync: the mount's whole answer must be the model's text.
+bool matchCoordinates(CommandChannel& link, int model)
+{
+    if (model == 3) {
+        link.command = ":CM#";
+        link.sendCommand();
+        link.readReply(1);
+        return link.replyEquals("1");
+    }
+    link.command = ":CMR#";
+    link.sendCommand();
+    if (model == 2) {
+        link.readReply(kModel2SyncReplyLength);
+        return link.replyEquals(kModel2SyncReply);
+    }
+    link.readReply(kSyncReplyLength);
+    return link.replyEquals(kSyncReply);
+}
+
+HRESULT syncEquatorial(CommandChannel& link, double rightAscension, double declination)
+{
+    if (!sendEquatorialTarget(link, rightAscension, declination) || !matchCoordinates(link, mount.model))
+        return driverFailure(kSyncTransmissionError, kTransmissionResult);
+    return S_OK;
+}
+
+// "The mount did not finish the slew within 180 s!", with the bound in
+// force. Built from whole numbers, so that no client's locale changes it.
+HRESULT failSlewTimeOut(DWORD limitMs)
+{
+    char seconds[32];
+    DWORD whole = limitMs / 1000;
+    DWORD thousandths = limitMs % 1000;
+    if (thousandths == 0) {
+        std::snprintf(seconds, sizeof seconds, "%lu", static_cast<unsigned long>(whole));
+    } else {
+        int digits = 3;
+        while (thousandths % 10 == 0) {
+            thousandths /= 10;
+            --digits;
+        }
+        std::snprintf(seconds, sizeof seconds, "%lu.%0*lu", static_cast<unsigned long>(whole), digits,
+                      static_cast<unsigned long>(thousandths));
+    }
+    char message[96];
+    std::snprintf(message, sizeof message, "The mount did not finish the slew within %s s!", seconds);
+    return driverFailure(message);
+}
+
+// Polls Slewing as a client would, 200 ms apart, until the slew is over or
+// the bound has passed. A slew still running at the bound stays in progress:
+// Slewing goes on telling the truth about it.
+HRESULT waitForSlewEnd(ITelescopeV3& telescope)
+{
+    DWORD limitMs = waitLimitMs(kSlewWaitLimitMs);
+    WaitClock clock;
+    VARIANT_BOOL slewing = VARIANT_FALSE;
+    telescope.get_Slewing(&slewing);
+    while (slewing != VARIANT_FALSE) {
+        if (clock.elapsedMs() >= limitMs)
+            return failSlewTimeOut(limitMs);
+        telescope.get_Slewing(&slewing);
+        Sleep(kSlewPollMs);
+    }
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT CTelescope::get_TargetDeclination(double* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (!value)
+        return E_POINTER;
+    if (!targetDeclinationSet)
+        return driverError(kErrorValueNotSet);
+    return returnValue(value, targetDeclination);
+}
+
+HRESULT CTelescope::put_TargetDeclination(double value)
+{
+    DriverCall call;
+    if (!isDeclination(value))
+        return driverError(kErrorInvalidValue);
+    targetDeclination = value;
+    targetDeclinationSet = true;
+    return S_OK;
+}
+
+HRESULT CTelescope::get_TargetRightAscension(double* value)
+{
+    DriverCall call;
+    if (!value)
+        return E_POINTER;
+    if (!targetRightAscensionSet)
+        return driverError(kErrorValueNotSet);
+    return returnValue(value, targetRightAscension);
+}
+
+HRESULT CTelescope::put_TargetRightAscension(double value)
+{
+    DriverCall call;
+    if (!isRightAscension(value))
+        return driverError(kErrorInvalidValue);
+    targetRightAscension = value;
+    targetRightAscensionSet = true;
+    return S_OK;
+}
+
+HRESULT CTelescope::get_Slewing(VARIANT_BOOL* value)
+{
+    DriverCall call;
+    if (!value)
+        return E_POINTER;
+    if (!slewInProgress)
+        return returnValue<VARIANT_BOOL>(value, VARIANT_FALSE);
+    if (mount.model == 2) {
+        // The getters leave their last good reading in the two fields.
+        double reading = 0.0;
+        get_RightAscension(&reading);
+        get_Declination(&reading);
+        // Written so that a difference that is not a number means slewing.
+        bool arrived = rightAscensionApart(lastRightAscension, targetRightAscension)
+                           < kArrivalRightAscension - kArrivalMargin
+            && std::fabs(lastDeclination - targetDeclination) < kArrivalDeclination - kArrivalMargin;
+        if (arrived)
+            slewInProgress = false;
+    } else {
+        link.command = ":SE?#";
+        exchangeAck();
+        // Anything but "1", silence included, ends the slew.
+        if (!acknowledged(link))
+            slewInProgress = false;
+    }
+    return returnValue<VARIANT_BOOL>(value, slewInProgress ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 HRESULT CTelescope::AbortSlew()
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot AbortSlew when parking");
+    VARIANT_BOOL wasTracking = VARIANT_FALSE;
+    HRESULT known = get_Tracking(&wasTracking);
+    link.command = ":Q#";
+    if (mount.model == 3)
+        exchangeAck();
+    else
+        sendCommand();
+    // ":Q#" stops tracking as well on these mounts: restore what it was.
+    // Without a known state there is nothing sound to restore.
+    if (SUCCEEDED(known))
+        put_Tracking(wasTracking);
+    return S_OK;
 }
 
-HRESULT CTelescope::SlewToAltAz(double, double)
+HRESULT CTelescope::SlewToAltAz(double Azi, double Alt)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot SlewToAltAz when parking");
+    if (mount.model != 1)
+        return driverError(kErrorNotSupported);
+    HRESULT started = SlewToAltAzAsync(Azi, Alt);
+    if (started != S_OK)
+        return started;
+    return waitForSlewEnd(*this);
 }
 
-HRESULT CTelescope::SlewToAltAzAsync(double, double)
+HRESULT CTelescope::SlewToAltAzAsync(double Azi, double Alt)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot SlewToAltAz when parking");
+    if (mount.model != 1)
+        return driverError(kErrorNotSupported);
+    if (!angleFitsSplit(Azi) || !angleFitsSplit(Alt))
+        return driverError(kErrorInvalidValue);
+    if (!sendAltAzTarget(link, Azi, Alt))
+        return driverFailure(kAltAzTransmissionError, kTransmissionResult);
+    link.command = ":MS#";
+    exchangeAck();
+    switch (link.replyFirst()) {
+    case '0':
+        slewInProgress = true;
+        return S_OK;
+    case '1':
+        return driverFailure(kHorizonBelow);
+    default:
+        return driverFailure(kAltAzTransmissionError, kTransmissionResult);
+    }
 }
 
-HRESULT CTelescope::SlewToCoordinates(double, double)
+HRESULT CTelescope::SlewToCoordinates(double RightAscension, double Declination)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot slew when parking");
+    HRESULT started = SlewToCoordinatesAsync(RightAscension, Declination);
+    if (started != S_OK)
+        return started;
+    return waitForSlewEnd(*this);
 }
 
-HRESULT CTelescope::SlewToCoordinatesAsync(double, double)
+HRESULT CTelescope::SlewToCoordinatesAsync(double RightAscension, double Declination)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    // Checked before anything is stored: a refused value never becomes the
+    // target of a later SlewToTarget.
+    if (!isRightAscension(RightAscension) || !isDeclination(Declination))
+        return driverError(kErrorInvalidValue);
+    // Stored even when the mount is parked: the client's target stands.
+    targetRightAscension = RightAscension;
+    targetDeclination = Declination;
+    targetRightAscensionSet = true;
+    targetDeclinationSet = true;
+    if (parked)
+        return driverFailure("Cannot slew when parking");
+    return SlewToTargetAsync();
 }
 
 HRESULT CTelescope::SlewToTarget()
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot slew when parking");
+    HRESULT started = SlewToTargetAsync();
+    if (started != S_OK)
+        return started;
+    return waitForSlewEnd(*this);
 }
 
 HRESULT CTelescope::SlewToTargetAsync()
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot Slew when parking");
+    // A target never given has no value worth sending.
+    if (!targetRightAscensionSet || !targetDeclinationSet)
+        return driverError(kErrorValueNotSet);
+    if (!sendEquatorialTarget(link, targetRightAscension, targetDeclination))
+        return driverFailure(kSlewTransmissionError, kTransmissionResult);
+    link.command = ":MS#";
+    exchangeAck();
+    if (slewRefused(mount.model, link.replyFirst()))
+        return driverFailure(kHorizonBelow);
+    slewInProgress = true;
+    return S_OK;
 }
 
-HRESULT CTelescope::SyncToAltAz(double, double)
+HRESULT CTelescope::SyncToAltAz(double Azi, double Alt)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot Sync when parking");
+    if (mount.model != 1)
+        return driverFailure("Do not support Sync to Alt-Azi coordinates!");
+    if (!angleFitsSplit(Azi) || !angleFitsSplit(Alt))
+        return driverError(kErrorInvalidValue);
+    if (!sendAltAzTarget(link, Azi, Alt) || !matchCoordinates(link, mount.model))
+        return driverFailure(kAltAzSyncTransmissionError, kTransmissionResult);
+    return S_OK;
 }
 
-HRESULT CTelescope::SyncToCoordinates(double, double)
+HRESULT CTelescope::SyncToCoordinates(double RightAscension, double Declination)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot Sync when parking");
+    if (!isRightAscension(RightAscension) || !isDeclination(Declination))
+        return driverError(kErrorInvalidValue);
+    // The values become the target, but the flags keep what they were: the
+    // client never set a target by syncing. So the sync goes straight to the
+    // mount rather than through SyncToTarget's check for a set target.
+    targetRightAscension = RightAscension;
+    targetDeclination = Declination;
+    return syncEquatorial(link, targetRightAscension, targetDeclination);
 }
 
 HRESULT CTelescope::SyncToTarget()
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot Sync when parking");
+    if (!targetRightAscensionSet || !targetDeclinationSet)
+        return driverError(kErrorValueNotSet);
+    return syncEquatorial(link, targetRightAscension, targetDeclination);
 }

@@ -1,111 +1,393 @@
-// Tracking: not yet served; each member answers E_NOTIMPL until it is built.
+// How the mount follows the sky and how a guiding program nudges it:
+// tracking and its rate, the guide rates, pulse guiding, and the offset
+// rates and manual motion that the mounts do not offer.
 #include "Telescope.h"
-#include "DriverCall.h"
 
-HRESULT CTelescope::get_DeclinationRate(double*)
+#include "Checks.h"
+#include "DriverCall.h"
+#include "ErrorReport.h"
+#include "MountState.h"
+#include "ReplyScan.h"
+#include "Utilities.h"
+
+#include <cmath>
+
+namespace {
+
+// The mount states its guide rate as a fraction of a sidereal rate taken
+// as 15 arcseconds per second: degrees per second = fraction / 240.
+constexpr double kSiderealFractionPerDegreePerSecond = 240.0;
+// The set command carries percent of that rate: degrees per second x 24000.
+constexpr double kPercentPerDegreePerSecond = 24000.0;
+// ":RG%03ld#" has room for three digits and no sign.
+constexpr double kHighestGuidePercent = 999.0;
+
+constexpr int kGuideRateTries = 2;
+constexpr std::uint32_t kModel3GuideRateReplyLength = 5;
+// A model 3 answer inside this window ends the tries; only the narrower
+// window below is then taken as the mount's rate.
+constexpr double kGuideRateRetryLow = 0.095;
+constexpr double kGuideRateUsableLow = 0.195;
+constexpr double kGuideRateHigh = 1.005;
+constexpr double kModel3DefaultFraction = 0.5;
+constexpr double kModel1DefaultFraction = 1.0;
+// Model 1 answers a digit n for a rate of 1 - 0.2 n.
+constexpr double kModel1FractionStep = 0.2;
+
+constexpr LONG kLongestPulseMs = 32767;
+// Model 2 takes at most 999 ms per command; each piece is sent once the
+// mount has nearly finished the one before.
+constexpr LONG kLongestModel2PieceMs = 999;
+constexpr DWORD kModel2PieceLeadMs = 800;
+constexpr LONG kModel2LastPieceLeadMs = 200;
+// Model 3 moves in steps of 100 ms.
+constexpr LONG kModel3StepMs = 100;
+constexpr double kModel3RoundingMs = 49.9;
+// Every command starts by purging unsent output, so a command that gets no
+// answer needs this long on the line before the next one follows.
+constexpr DWORD kUnansweredCommandLeadMs = 50;
+
+constexpr char kDirectionLetters[] = {'n', 's', 'e', 'w'};
+constexpr int kGuideDirections = 4;
+
+// North and south, east and west are the pairs that cancel.
+int opposite(int direction)
+{
+    return direction ^ 1;
+}
+
+const char kGuideRateReadFailure[] = "Cannot get the guide rate of the telescope";
+const char kGuideRateSetFailure[] = "Cannot set the guide rate of the telescope";
+const char kAltAzNoPulseGuide[] = "Do not support PulseGuide in Alt-Azi mounts!";
+
+// The system clock as seconds since 1970 and their milliseconds.
+ClockSample readClock()
+{
+    constexpr std::int64_t kTicksPerMillisecond = 10000;
+    constexpr std::int64_t kMillisecondsFrom1601To1970 = 11644473600000LL;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    std::int64_t ticks = (std::int64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    std::int64_t milliseconds = ticks / kTicksPerMillisecond - kMillisecondsFrom1601To1970;
+    ClockSample sample;
+    sample.seconds = milliseconds / 1000;
+    sample.milliseconds = static_cast<std::uint16_t>(milliseconds % 1000);
+    return sample;
+}
+
+} // namespace
+
+HRESULT CTelescope::get_DeclinationRate(double* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    return returnValue(value, 0.0);
 }
 
 HRESULT CTelescope::put_DeclinationRate(double)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    return driverFailure("Cannot set the declination offset rate");
 }
 
-HRESULT CTelescope::get_GuideRateDeclination(double*)
+HRESULT CTelescope::get_RightAscensionRate(double* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
-}
-
-HRESULT CTelescope::put_GuideRateDeclination(double*)
-{
-    DriverCall call;
-    return E_NOTIMPL;
-}
-
-HRESULT CTelescope::get_GuideRateRightAscension(double*)
-{
-    DriverCall call;
-    return E_NOTIMPL;
-}
-
-HRESULT CTelescope::put_GuideRateRightAscension(double*)
-{
-    DriverCall call;
-    return E_NOTIMPL;
-}
-
-HRESULT CTelescope::get_IsPulseGuiding(VARIANT_BOOL*)
-{
-    DriverCall call;
-    return E_NOTIMPL;
-}
-
-HRESULT CTelescope::get_RightAscensionRate(double*)
-{
-    DriverCall call;
-    return E_NOTIMPL;
+    return returnValue(value, 0.0);
 }
 
 HRESULT CTelescope::put_RightAscensionRate(double)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    return driverFailure("Cannot set the Right Ascension offset rate");
 }
 
-HRESULT CTelescope::get_Tracking(VARIANT_BOOL*)
+HRESULT CTelescope::get_GuideRateDeclination(double* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (!value)
+        return E_POINTER;
+    // Models 2 and 0 cannot be asked; half the sidereal rate is their rate.
+    double fraction = kModel3DefaultFraction;
+    if (mount.model == 3) {
+        link.command = ":AG#";
+        for (int tries = 0; tries < kGuideRateTries; ++tries) {
+            sendCommand();
+            readReply(kModel3GuideRateReplyLength);
+            scanReply(link.reply, "%lf#", &fraction);
+            if (fraction > kGuideRateRetryLow && fraction < kGuideRateHigh)
+                break;
+        }
+        if (!(fraction >= kGuideRateUsableLow && fraction <= kGuideRateHigh)) {
+            logMessage(kGuideRateReadFailure);
+            fraction = kModel3DefaultFraction;
+        }
+    } else if (mount.model == 1) {
+        link.command = ":GGS#";
+        bool understood = false;
+        for (int tries = 0; tries < kGuideRateTries && !understood; ++tries) {
+            sendCommand();
+            readReply(1);
+            char digit = link.replyFirst();
+            if (digit >= '0' && digit <= '3') {
+                fraction = 1.0 - (digit - '0') * kModel1FractionStep;
+                understood = true;
+            }
+        }
+        if (!understood) {
+            logMessage(kGuideRateReadFailure);
+            fraction = kModel1DefaultFraction;
+        }
+    }
+    return returnValue(value, fraction / kSiderealFractionPerDegreePerSecond);
 }
 
-HRESULT CTelescope::put_Tracking(VARIANT_BOOL)
+HRESULT CTelescope::put_GuideRateDeclination(double* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (mount.model != 3)
+        return driverFailure(kGuideRateSetFailure);
+    if (!value)
+        return E_POINTER;
+    // Refused before formatting: a rate whose percent needs a sign or a
+    // fourth digit would not be the command the mount knows.
+    double rate = *value;
+    if (!isUsableNumber(rate) || rate < 0.0)
+        return driverError(kErrorInvalidValue);
+    double percent = std::trunc(rate * kPercentPerDegreePerSecond + 0.5);
+    if (percent > kHighestGuidePercent)
+        return driverError(kErrorInvalidValue);
+    link.formatCommand(":RG%03ld#", static_cast<long>(percent));
+    exchangeAck();
+    // The client cannot do better with a rate the mount would not take.
+    if (link.replyFirst() != '1')
+        logMessage(kGuideRateSetFailure);
+    return S_OK;
 }
 
-HRESULT CTelescope::get_TrackingRate(TrackingModes*)
+// The mount has one guide rate for both axes.
+HRESULT CTelescope::get_GuideRateRightAscension(double* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    return get_GuideRateDeclination(value);
 }
 
-HRESULT CTelescope::put_TrackingRate(TrackingModes*)
+HRESULT CTelescope::put_GuideRateRightAscension(double* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    return put_GuideRateDeclination(value);
 }
 
-HRESULT CTelescope::get_TrackingRates(TrackingModes*)
+HRESULT CTelescope::get_Tracking(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    if (!value)
+        return E_POINTER;
+    bool on = tracking;
+    // Model 3 knows whether it tracks; the others only hear what we said.
+    if (mount.model == 3) {
+        link.command = ":AT#";
+        exchangeAck();
+        on = link.replyFirst() == '1';
+    }
+    return returnValue<VARIANT_BOOL>(value, on ? VARIANT_TRUE : VARIANT_FALSE);
+}
+
+HRESULT CTelescope::put_Tracking(VARIANT_BOOL value)
+{
+    DriverCall call;
+    bool on = value == VARIANT_TRUE;
+    switch (mount.model) {
+    case 3:
+        link.command = on ? ":ST1#" : ":ST0#";
+        exchangeAck();
+        if (link.replyFirst() == '1')
+            tracking = on;
+        break;
+    case 1:
+        link.command = on ? ":RG#" : ":Q#";
+        sendCommand();
+        tracking = on;
+        break;
+    default:
+        // Model 2 starts tracking at the rate that TrackingRate put chose.
+        if (!on)
+            link.command = ":RT9#";
+        else if (trackingRateIndex == driveSidereal)
+            link.command = ":RT2#";
+        else if (trackingRateIndex == driveLunar)
+            link.command = ":RT0#";
+        else
+            link.command = ":RT1#";
+        sendCommand();
+        tracking = on;
+        break;
+    }
+    return S_OK;
+}
+
+HRESULT CTelescope::get_TrackingRate(TrackingModes* value)
+{
+    DriverCall call;
+    if (!value)
+        return E_POINTER;
+    TrackingModes rate = driveSidereal;
+    if (mount.model == 3) {
+        link.command = ":QT#";
+        sendCommand();
+        readReply(1);
+        char digit = link.replyFirst();
+        if (digit >= '1' && digit <= '4')
+            rate = static_cast<TrackingModes>(digit - '0');
+    } else if (mount.model == 2) {
+        // Model 2 cannot be asked: the rate last chosen is the answer.
+        if (trackingRateIndex == driveLunar || trackingRateIndex == driveSolar)
+            rate = static_cast<TrackingModes>(trackingRateIndex);
+    } else {
+        link.command = ":GTR#";
+        sendCommand();
+        readReply(1);
+        if (link.replyFirst() == '1')
+            rate = driveSolar;
+        else if (link.replyFirst() == '2')
+            rate = driveLunar;
+    }
+    return returnValue(value, rate);
+}
+
+HRESULT CTelescope::put_TrackingRate(TrackingModes* value)
+{
+    DriverCall call;
+    if (!value)
+        return E_POINTER;
+    int rate = *value;
+    if (mount.model == 3) {
+        link.formatCommand(":RT%d#", rate);
+        exchangeAck();
+    } else if (mount.model == 2) {
+        // Sent with the next Tracking put true.
+        trackingRateIndex = rate;
+    } else {
+        link.formatCommand(":STR%d#", rate);
+        exchangeAck();
+    }
+    return S_OK;
+}
+
+HRESULT CTelescope::get_TrackingRates(TrackingModes* value)
+{
+    DriverCall call;
+    return returnValue(value, driveSidereal);
+}
+
+HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
+{
+    DriverCall call;
+    if (parked)
+        return driverFailure("Cannot PulseGuide when parking");
+    if (mount.model == 1)
+        return driverFailure(kAltAzNoPulseGuide);
+    // No letter and no backlog slot for any other direction.
+    int way = direction;
+    if (way < 0 || way >= kGuideDirections)
+        return driverError(kErrorInvalidValue);
+    if (duration <= 0)
+        return S_OK;
+
+    // Through our own interface, as a client would; their results do not
+    // stop the pulse.
+    ITelescopeV3* self = this;
+    if (!mount.connected)
+        self->put_Connected(VARIANT_TRUE);
+    if (!tracking) {
+        self->put_Tracking(VARIANT_TRUE);
+        // Model 2 does not answer its tracking command; a short first piece
+        // would otherwise follow at once and purge it from the line.
+        if (mount.model == 2)
+            Sleep(kUnansweredCommandLeadMs);
+    }
+
+    if (duration > kLongestPulseMs)
+        duration = kLongestPulseMs;
+    char letter = kDirectionLetters[way];
+    pulseDuration = duration / 1000.0;
+    mount.clockSample = readClock();
+    pulseStartTime = mount.clockSample.seconds;
+    pulseStartMillis = mount.clockSample.milliseconds;
+
+    if (mount.model == 2) {
+        LONG remaining = duration;
+        while (remaining > kLongestModel2PieceMs) {
+            link.formatCommand(":M%c%03ld#", letter, static_cast<long>(kLongestModel2PieceMs));
+            Sleep(kModel2PieceLeadMs);
+            sendCommand();
+            remaining -= kLongestModel2PieceMs;
+        }
+        link.formatCommand(":M%c%03ld#", letter, static_cast<long>(remaining));
+        if (remaining > kModel2LastPieceLeadMs)
+            Sleep(static_cast<DWORD>(remaining - kModel2LastPieceLeadMs));
+        sendCommand();
+    } else if (mount.model == 3) {
+        std::int32_t& ahead = guideBacklog[way];
+        std::int32_t& behind = guideBacklog[opposite(way)];
+        ahead += duration;
+        if (ahead > behind) {
+            ahead -= behind;
+            behind = 0;
+        } else {
+            behind -= ahead;
+            ahead = 0;
+        }
+        // The nearest whole step; an exact half goes to the lower one.
+        long sent = static_cast<long>(std::trunc((ahead + kModel3RoundingMs) / kModel3StepMs)) * kModel3StepMs;
+        ahead -= sent;
+        if (ahead < 0) {
+            behind = -ahead;
+            ahead = 0;
+        }
+        if (sent > 0) {
+            link.formatCommand(":M%c%05ld#", letter, sent);
+            sendCommand();
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CTelescope::get_IsPulseGuiding(VARIANT_BOOL* value)
+{
+    DriverCall call;
+    // The CanPulseGuide rule: only model 1 cannot guide.
+    if (mount.model == 1)
+        return driverFailure(kAltAzNoPulseGuide);
+    if (!value)
+        return E_POINTER;
+    mount.clockSample = readClock();
+    pollTime = mount.clockSample.seconds;
+    pollMillis = mount.clockSample.milliseconds;
+    // Seconds and milliseconds apart, so a wrap of the millisecond part
+    // borrows from the seconds.
+    std::int64_t elapsedMs = (pollTime - pulseStartTime) * 1000 + (pollMillis - pulseStartMillis);
+    // A clock set back since the pulse began cannot prove it still runs;
+    // answering false keeps a client from waiting on it for the whole step.
+    bool guiding = elapsedMs >= 0 && elapsedMs / 1000.0 < pulseDuration;
+    return returnValue<VARIANT_BOOL>(value, guiding ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 HRESULT CTelescope::AxisRates(int)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    return S_OK;
 }
 
-HRESULT CTelescope::CanMoveAxis(int, VARIANT_BOOL*)
+HRESULT CTelescope::CanMoveAxis(int, VARIANT_BOOL* value)
 {
     DriverCall call;
-    return E_NOTIMPL;
+    return returnValue(value, VARIANT_FALSE);
 }
 
 HRESULT CTelescope::MoveAxis(int, int)
 {
     DriverCall call;
-    return E_NOTIMPL;
-}
-
-HRESULT CTelescope::PulseGuide(GuideDirections, LONG)
-{
-    DriverCall call;
-    return E_NOTIMPL;
+    if (parked)
+        return driverFailure("Cannot move axis when parking");
+    return driverError(kErrorNotSupported);
 }

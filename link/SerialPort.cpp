@@ -56,7 +56,11 @@ void SerialPort::close()
 
 bool SerialPort::purge()
 {
-    return PurgeComm(handle, PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != FALSE;
+    // Input only. Writes are synchronous, so no output of ours is ever left
+    // to discard on Windows; where the system buffers output (Wine on a
+    // pseudo-terminal), clearing it would cut off the command before, one
+    // the mount does not answer and may not have read yet.
+    return PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE;
 }
 
 bool SerialPort::write(const void* bytes, std::uint32_t count)

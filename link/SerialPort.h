@@ -16,7 +16,7 @@ public:
     // even or no parity, 1 stop bit. Flow control stays as the device had it.
     bool open(const char* devicePath, std::uint32_t baudRate, bool evenParity);
     void close();
-    // Drops unread input and unsent output; a pending read is aborted.
+    // Drops unread input; a pending read is aborted.
     bool purge();
     // True only when every byte went out.
     bool write(const void* bytes, std::uint32_t count);

@@ -113,8 +113,7 @@ void ScriptedMount::frame(char byte)
     {
         std::lock_guard<std::mutex> guard(lock);
         rawLog += byte;
-        if (byte == ':')
-            pending.clear();
+        // A command starts at ":"; later colons belong to its arguments.
         if (pending.empty() && byte != ':')
             return;
         pending += byte;

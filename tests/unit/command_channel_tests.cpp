@@ -99,6 +99,22 @@ TEST_F(CommandChannelTest, ExtraBytesOfALongReplyNeverReachTheNextRead)
     EXPECT_EQ(std::string(rest, 5), "EXTRA");
 }
 
+TEST_F(CommandChannelTest, ACommandWithoutReplyIsNeverCutByTheNextOnesPurge)
+{
+    // Tracking on, then a pulse at once: both must reach the mount.
+    for (int i = 0; i < 200; ++i) {
+        channel.command = ":RT2#";
+        channel.sendCommand();
+        channel.command = ":Mn100#";
+        channel.sendCommand();
+    }
+    ASSERT_TRUE(mount.waitForCommands(400, 5000));
+    std::string expected;
+    for (int i = 0; i < 200; ++i)
+        expected += ":RT2#:Mn100#";
+    EXPECT_EQ(mount.received(), expected);
+}
+
 TEST_F(CommandChannelTest, ShortReplyShowsAsAShorterString)
 {
     mount.answer(":MountInfo#", "6150");
