@@ -5,29 +5,29 @@ Option Explicit
 Dim telescope
 Set telescope = CreateObject("Velmaro.Telescope")
 
-' Prints a property, or the error the driver reported for it.
-Sub Show(label, expression)
-    Dim value
-    On Error Resume Next
-    value = Eval(expression)
+' Every step runs under "resume next": a step the driver refuses prints the
+' error it reported and the session goes on.
+On Error Resume Next
+Dim value
+
+' Prints a value just read, or the error that reading it raised.
+Sub Show(label)
     If Err.Number <> 0 Then
-        WScript.Echo Left(label & ":" & Space(26), 26) & "error 0x" & Hex(Err.Number) & " " & Err.Description
+        WScript.Echo Left(label & ":" & Space(28), 28) & "error 0x" & Hex(Err.Number) & " " & Err.Description
     Else
-        WScript.Echo Left(label & ":" & Space(26), 26) & CStr(value)
+        WScript.Echo Left(label & ":" & Space(28), 28) & CStr(value)
     End If
-    On Error GoTo 0
+    Err.Clear
 End Sub
 
-' Runs a statement and says how it went.
-Sub Run(label, statement)
-    On Error Resume Next
-    Execute statement
+' Says how the step just run went.
+Sub Done(label)
     If Err.Number <> 0 Then
-        WScript.Echo Left(label & Space(26), 26) & "error 0x" & Hex(Err.Number) & " " & Err.Description
+        WScript.Echo Left(label & Space(28), 28) & "error 0x" & Hex(Err.Number) & " " & Err.Description
     Else
-        WScript.Echo Left(label & Space(26), 26) & "done"
+        WScript.Echo Left(label & Space(28), 28) & "done"
     End If
-    On Error GoTo 0
+    Err.Clear
 End Sub
 
 Function Hms(hours)
@@ -36,44 +36,50 @@ Function Hms(hours)
     Hms = Right("0" & h, 2) & "h" & Right("0" & m, 2) & "m" & s & "s"
 End Function
 
-Show "Name", "telescope.Name"
-Show "DriverInfo", "telescope.DriverInfo"
-Show "DriverVersion", "telescope.DriverVersion"
-Show "InterfaceVersion", "telescope.InterfaceVersion"
+Err.Clear : value = telescope.Name : Show "Name"
+Err.Clear : value = telescope.DriverInfo : Show "DriverInfo"
+Err.Clear : value = telescope.DriverVersion : Show "DriverVersion"
+Err.Clear : value = telescope.InterfaceVersion : Show "InterfaceVersion"
 
-Run "Connect", "telescope.Connected = True"
-Show "Connected", "telescope.Connected"
+Err.Clear : telescope.Connected = True : Done "Connect"
+Err.Clear : value = telescope.Connected : Show "Connected"
 
 WScript.Echo
 WScript.Echo "-- Where the mount points and stands"
-Show "RightAscension (h)", "telescope.RightAscension"
-Show "  as text", "Hms(telescope.RightAscension)"
-Show "Declination (deg)", "telescope.Declination"
-Show "Altitude (deg)", "telescope.Altitude"
-Show "Azimuth (deg)", "telescope.Azimuth"
-Show "SiderealTime (h)", "telescope.SiderealTime"
-Show "UTCDate", "telescope.UTCDate"
-Show "SiteLatitude (deg)", "telescope.SiteLatitude"
-Show "SiteLongitude (deg)", "telescope.SiteLongitude"
-Show "SideOfPier", "telescope.SideOfPier"
-Show "AlignmentMode", "telescope.AlignmentMode"
+Err.Clear : value = telescope.RightAscension : Show "RightAscension (h)"
+Err.Clear : value = Hms(telescope.RightAscension) : Show "  as text"
+Err.Clear : value = telescope.Declination : Show "Declination (deg)"
+Err.Clear : value = telescope.Altitude : Show "Altitude (deg)"
+Err.Clear : value = telescope.Azimuth : Show "Azimuth (deg)"
+Err.Clear : value = telescope.SiderealTime : Show "SiderealTime (h)"
+Err.Clear : value = telescope.UTCDate : Show "UTCDate"
+Err.Clear : value = telescope.SiteLatitude : Show "SiteLatitude (deg)"
+Err.Clear : value = telescope.SiteLongitude : Show "SiteLongitude (deg)"
+Err.Clear : value = telescope.SideOfPier : Show "SideOfPier"
+Err.Clear : value = telescope.AlignmentMode : Show "AlignmentMode"
 
 WScript.Echo
 WScript.Echo "-- What it can do"
-Dim capability
-For Each capability In Array("CanPark", "CanUnpark", "CanFindHome", "CanPulseGuide", "CanSetGuideRates", _
-                             "CanSetTracking", "CanSlew", "CanSlewAsync", "CanSlewAltAz", "CanSync", "CanSyncAltAz")
-    Show capability, "telescope." & capability
-Next
+Err.Clear : value = telescope.CanPark : Show "CanPark"
+Err.Clear : value = telescope.CanUnpark : Show "CanUnpark"
+Err.Clear : value = telescope.CanFindHome : Show "CanFindHome"
+Err.Clear : value = telescope.CanPulseGuide : Show "CanPulseGuide"
+Err.Clear : value = telescope.CanSetGuideRates : Show "CanSetGuideRates"
+Err.Clear : value = telescope.CanSetTracking : Show "CanSetTracking"
+Err.Clear : value = telescope.CanSlew : Show "CanSlew"
+Err.Clear : value = telescope.CanSlewAsync : Show "CanSlewAsync"
+Err.Clear : value = telescope.CanSlewAltAz : Show "CanSlewAltAz"
+Err.Clear : value = telescope.CanSync : Show "CanSync"
+Err.Clear : value = telescope.CanSyncAltAz : Show "CanSyncAltAz"
 
 WScript.Echo
 WScript.Echo "-- Tracking and guiding"
-Run "Tracking = True", "telescope.Tracking = True"
-Show "Tracking", "telescope.Tracking"
-Show "TrackingRate", "telescope.TrackingRate"
-Show "GuideRateDeclination", "telescope.GuideRateDeclination"
-Run "PulseGuide north 500 ms", "telescope.PulseGuide 0, 500"
-Show "IsPulseGuiding", "telescope.IsPulseGuiding"
+Err.Clear : telescope.Tracking = True : Done "Tracking = True"
+Err.Clear : value = telescope.Tracking : Show "Tracking"
+Err.Clear : value = telescope.TrackingRate : Show "TrackingRate"
+Err.Clear : value = telescope.GuideRateDeclination : Show "GuideRateDeclination"
+Err.Clear : telescope.PulseGuide 0, 500 : Done "PulseGuide north 500 ms"
+Err.Clear : value = telescope.IsPulseGuiding : Show "IsPulseGuiding"
 
 WScript.Echo
 WScript.Echo "-- Slewing and syncing"
@@ -81,36 +87,36 @@ Dim targetRa, targetDec
 targetRa = telescope.SiderealTime - 0.5
 If targetRa < 0 Then targetRa = targetRa + 24
 targetDec = 35
-Run "SlewToCoordinatesAsync", "telescope.SlewToCoordinatesAsync targetRa, targetDec"
-Show "Slewing", "telescope.Slewing"
+Err.Clear : telescope.SlewToCoordinatesAsync targetRa, targetDec : Done "SlewToCoordinatesAsync"
+Err.Clear : value = telescope.Slewing : Show "Slewing"
 ' Each read of Slewing asks the mount, which paces the loop.
 Dim polls
 polls = 0
 Do While telescope.Slewing And polls < 400
     polls = polls + 1
 Loop
-Show "Slewing", "telescope.Slewing"
-Show "RightAscension (h)", "telescope.RightAscension"
-Show "Declination (deg)", "telescope.Declination"
-Run "SyncToCoordinates", "telescope.SyncToCoordinates telescope.RightAscension, telescope.Declination"
-Run "SlewToCoordinates", "telescope.SlewToCoordinates targetRa, 20"
-Show "Declination (deg)", "telescope.Declination"
-Run "SlewToCoordinatesAsync", "telescope.SlewToCoordinatesAsync targetRa, 50"
-Run "AbortSlew", "telescope.AbortSlew"
-Show "Slewing", "telescope.Slewing"
-Show "Declination (deg)", "telescope.Declination"
+Err.Clear : value = telescope.Slewing : Show "Slewing"
+Err.Clear : value = telescope.RightAscension : Show "RightAscension (h)"
+Err.Clear : value = telescope.Declination : Show "Declination (deg)"
+Err.Clear : telescope.SyncToCoordinates telescope.RightAscension, telescope.Declination : Done "SyncToCoordinates"
+Err.Clear : telescope.SlewToCoordinates targetRa, 20 : Done "SlewToCoordinates"
+Err.Clear : value = telescope.Declination : Show "Declination (deg)"
+Err.Clear : telescope.SlewToCoordinatesAsync targetRa, 50 : Done "SlewToCoordinatesAsync"
+Err.Clear : telescope.AbortSlew : Done "AbortSlew"
+Err.Clear : value = telescope.Slewing : Show "Slewing"
+Err.Clear : value = telescope.Declination : Show "Declination (deg)"
 
 WScript.Echo
 WScript.Echo "-- Parking"
-Run "Park", "telescope.Park"
+Err.Clear : telescope.Park : Done "Park"
 polls = 0
 Do While Not telescope.AtPark And polls < 400
     polls = polls + 1
 Loop
-Show "AtPark", "telescope.AtPark"
-Run "SlewToCoordinates (parked)", "telescope.SlewToCoordinates 1, 2"
-Run "Unpark", "telescope.Unpark"
-Show "AtPark", "telescope.AtPark"
+Err.Clear : value = telescope.AtPark : Show "AtPark"
+Err.Clear : telescope.SlewToCoordinates 1, 2 : Done "SlewToCoordinates (parked)"
+Err.Clear : telescope.Unpark : Done "Unpark"
+Err.Clear : value = telescope.AtPark : Show "AtPark"
 
-Run "Disconnect", "telescope.Connected = False"
-Show "Connected", "telescope.Connected"
+Err.Clear : telescope.Connected = False : Done "Disconnect"
+Err.Clear : value = telescope.Connected : Show "Connected"
