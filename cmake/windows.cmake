@@ -118,7 +118,7 @@ add_subdirectory(tests/com)
 # The DLL's exports and version record, read from the file itself: this is
 # how the x86 build is checked, since this machine cannot run 32-bit code.
 add_test(NAME dll_exports_and_version
-         COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/inspect-dll $<TARGET_FILE:Velmaro> ${VELMARO_ARCH})
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/check-dll-file $<TARGET_FILE:Velmaro> ${VELMARO_ARCH})
 
 # Scripts against the simulated mount: the built simulator is the native
 # tree's, next to the DLLs in dist/.

@@ -8,7 +8,6 @@
 #include "Utilities.h"
 #include "Waits.h"
 
-#include <cstdio>
 
 namespace {
 
@@ -17,29 +16,6 @@ constexpr DWORD kHomePollMs = 200;
 bool acknowledged(const CommandChannel& link)
 {
     return link.replyFirst() == '1';
-}
-
-// "The mount did not report reaching home within 300 s!", with the bound in
-// force. Whole numbers only, so that no client's locale changes the text.
-HRESULT failHomeTimeOut(DWORD limitMs)
-{
-    char seconds[32];
-    DWORD whole = limitMs / 1000;
-    DWORD thousandths = limitMs % 1000;
-    if (thousandths == 0) {
-        std::snprintf(seconds, sizeof seconds, "%lu", static_cast<unsigned long>(whole));
-    } else {
-        int digits = 3;
-        while (thousandths % 10 == 0) {
-            thousandths /= 10;
-            --digits;
-        }
-        std::snprintf(seconds, sizeof seconds, "%lu.%0*lu", static_cast<unsigned long>(whole), digits,
-                      static_cast<unsigned long>(thousandths));
-    }
-    char message[96];
-    std::snprintf(message, sizeof message, "The mount did not report reaching home within %s s!", seconds);
-    return driverFailure(message);
 }
 
 } // namespace
@@ -157,7 +133,7 @@ HRESULT CTelescope::FindHome()
         if (acknowledged(link))
             return S_OK;
         if (clock.elapsedMs() >= limitMs)
-            return failHomeTimeOut(limitMs);
+            return failWaitedTooLong("report reaching home", limitMs);
     }
 }
 

@@ -10,7 +10,6 @@
 #include "Waits.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -139,29 +138,6 @@ HRESULT syncEquatorial(CommandChannel& link, double rightAscension, double decli
     return S_OK;
 }
 
-// "The mount did not finish the slew within 180 s!", with the bound in
-// force. Built from whole numbers, so that no client's locale changes it.
-HRESULT failSlewTimeOut(DWORD limitMs)
-{
-    char seconds[32];
-    DWORD whole = limitMs / 1000;
-    DWORD thousandths = limitMs % 1000;
-    if (thousandths == 0) {
-        std::snprintf(seconds, sizeof seconds, "%lu", static_cast<unsigned long>(whole));
-    } else {
-        int digits = 3;
-        while (thousandths % 10 == 0) {
-            thousandths /= 10;
-            --digits;
-        }
-        std::snprintf(seconds, sizeof seconds, "%lu.%0*lu", static_cast<unsigned long>(whole), digits,
-                      static_cast<unsigned long>(thousandths));
-    }
-    char message[96];
-    std::snprintf(message, sizeof message, "The mount did not finish the slew within %s s!", seconds);
-    return driverFailure(message);
-}
-
 // Polls Slewing as a client would, 200 ms apart, until the slew is over or
 // the bound has passed. A slew still running at the bound stays in progress:
 // Slewing goes on telling the truth about it.
@@ -173,7 +149,7 @@ HRESULT waitForSlewEnd(ITelescopeV3& telescope)
     telescope.get_Slewing(&slewing);
     while (slewing != VARIANT_FALSE) {
         if (clock.elapsedMs() >= limitMs)
-            return failSlewTimeOut(limitMs);
+            return failWaitedTooLong("finish the slew", limitMs);
         telescope.get_Slewing(&slewing);
         Sleep(kSlewPollMs);
     }

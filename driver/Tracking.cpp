@@ -43,9 +43,6 @@ constexpr LONG kModel2LastPieceLeadMs = 200;
 // Model 3 moves in steps of 100 ms.
 constexpr LONG kModel3StepMs = 100;
 constexpr double kModel3RoundingMs = 49.9;
-// Every command starts by purging unsent output, so a command that gets no
-// answer needs this long on the line before the next one follows.
-constexpr DWORD kUnansweredCommandLeadMs = 50;
 
 constexpr char kDirectionLetters[] = {'n', 's', 'e', 'w'};
 constexpr int kGuideDirections = 4;
@@ -298,13 +295,8 @@ HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
     ITelescopeV3* self = this;
     if (!mount.connected)
         self->put_Connected(VARIANT_TRUE);
-    if (!tracking) {
+    if (!tracking)
         self->put_Tracking(VARIANT_TRUE);
-        // Model 2 does not answer its tracking command; a short first piece
-        // would otherwise follow at once and purge it from the line.
-        if (mount.model == 2)
-            Sleep(kUnansweredCommandLeadMs);
-    }
 
     if (duration > kLongestPulseMs)
         duration = kLongestPulseMs;

@@ -1,5 +1,8 @@
 #include "Waits.h"
 
+#include "ErrorReport.h"
+
+#include <cstdio>
 #include <cstdlib>
 
 DWORD waitLimitMs(DWORD standard)
@@ -13,4 +16,23 @@ DWORD waitLimitMs(DWORD standard)
     if (end == text || *end != '\0' || value == 0 || value > 24ul * 3600 * 1000)
         return standard;
     return static_cast<DWORD>(value);
+}
+
+HRESULT failWaitedTooLong(const char* what, DWORD limitMs)
+{
+    // Whole numbers only, so that no client's locale changes the text.
+    char seconds[32];
+    unsigned long whole = limitMs / 1000;
+    unsigned long thousandths = limitMs % 1000;
+    if (thousandths == 0) {
+        std::snprintf(seconds, sizeof seconds, "%lu", whole);
+    } else {
+        int digits = 3;
+        for (; thousandths % 10 == 0; thousandths /= 10)
+            --digits;
+        std::snprintf(seconds, sizeof seconds, "%lu.%0*lu", whole, digits, thousandths);
+    }
+    char message[128];
+    std::snprintf(message, sizeof message, "The mount did not %s within %s s!", what, seconds);
+    return driverFailure(message);
 }

@@ -14,6 +14,10 @@ constexpr DWORD kHomeWaitLimitMs = 300000;
 // tests, and for mounts slower than any we know).
 DWORD waitLimitMs(DWORD standard);
 
+// Fails with "The mount did not <what> within <bound> s!", the bound in
+// seconds as the client set it (1.5 for 1500 ms).
+HRESULT failWaitedTooLong(const char* what, DWORD limitMs);
+
 // Milliseconds since the wait began, across the tick counter's wrap.
 class WaitClock {
 public:

@@ -1,5 +1,6 @@
 #include "ComTest.h"
 
+#include <cstdio>
 #include <cstring>
 
 const CLSID kTelescopeClassId = CLSID_Telescope;
@@ -218,4 +219,82 @@ IDispatch* DriverTest::createLateBound()
     if (object)
         created.push_back(object);
     return object;
+}
+
+void ConnectedTest::SetUp()
+{
+    DriverTest::SetUp();
+    prepareMount();
+    telescope = createTelescope();
+    ASSERT_NE(telescope, nullptr);
+    // Without a connection every reply would be empty.
+    ASSERT_EQ(telescope->put_Connected(VARIANT_TRUE), S_OK);
+    mount.forget();
+}
+
+static const char kLogFile[] = "VelmaroASCOMDebug.txt";
+
+LogDirectory::LogDirectory()
+{
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    path = std::string(temp) + "velmaro-log-" + std::to_string(GetCurrentProcessId()) + "-"
+           + std::to_string(GetTickCount64());
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    created = CreateDirectoryA(path.c_str(), nullptr) && SetCurrentDirectoryA(path.c_str());
+}
+
+LogDirectory::~LogDirectory()
+{
+    SetCurrentDirectoryA(previous);
+    DeleteFileA((path + "\\" + kLogFile).c_str());
+    RemoveDirectoryA(path.c_str());
+}
+
+std::string LogDirectory::text() const
+{
+    std::string content;
+    std::FILE* file = std::fopen((path + "\\" + kLogFile).c_str(), "rb");
+    if (!file)
+        return content;
+    char buffer[512];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        content.append(buffer, got);
+    std::fclose(file);
+    return content;
+}
+
+std::vector<std::string> LogDirectory::messages() const
+{
+    // "MM/DD/YY HH:MM:SS " comes first on every line.
+    constexpr std::size_t kStampLength = 18;
+    std::vector<std::string> result;
+    std::string content = text();
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find('\n', start);
+        std::string line = content.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        result.push_back(line.size() > kStampLength ? line.substr(kStampLength) : line);
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return result;
+}
+
+static const char kWaitLimitVariable[] = "VELMARO_WAIT_LIMIT_MS";
+
+WaitLimit::WaitLimit(const char* milliseconds)
+{
+    DWORD length = GetEnvironmentVariableA(kWaitLimitVariable, previous, sizeof previous);
+    hadPrevious = length > 0 && length < sizeof previous;
+    SetEnvironmentVariableA(kWaitLimitVariable, milliseconds);
+}
+
+WaitLimit::~WaitLimit()
+{
+    SetEnvironmentVariableA(kWaitLimitVariable, hadPrevious ? previous : nullptr);
 }

@@ -56,6 +56,40 @@ HRESULT callMethod(IDispatch* object, const wchar_t* name, std::vector<VARIANT> 
 
 extern const CLSID kTelescopeClassId;
 
+// A directory of its own as the current one, so that the debug log of the
+// driver in this process lands where the test can read it back.
+class LogDirectory {
+public:
+    LogDirectory();
+    ~LogDirectory();
+    LogDirectory(const LogDirectory&) = delete;
+    LogDirectory& operator=(const LogDirectory&) = delete;
+    bool ready() const { return created; }
+    // The log exactly as written, line ends included.
+    std::string text() const;
+    // The messages logged so far, one a line, without date and time.
+    std::vector<std::string> messages() const;
+
+private:
+    std::string path;
+    char previous[MAX_PATH] = {};
+    bool created = false;
+};
+
+// Sets the driver's wait bound (VELMARO_WAIT_LIMIT_MS; the driver runs in
+// this process) and puts the previous one back.
+class WaitLimit {
+public:
+    explicit WaitLimit(const char* milliseconds);
+    ~WaitLimit();
+    WaitLimit(const WaitLimit&) = delete;
+    WaitLimit& operator=(const WaitLimit&) = delete;
+
+private:
+    char previous[32] = {};
+    bool hadPrevious = false;
+};
+
 // A test process that talks to the registered driver on COM1 while the
 // scripted mount answers on COM2 as the given model.
 class DriverTest : public ::testing::Test {
@@ -71,4 +105,16 @@ protected:
     int model = 2;
     ScriptedMount mount;
     std::vector<IUnknown*> created;
+};
+
+// A driver object connected to the scripted mount of the model given as the
+// test's parameter, with the mount's record cleared.
+class ConnectedTest : public DriverTest, public ::testing::WithParamInterface<int> {
+protected:
+    ConnectedTest() { model = GetParam(); }
+    void SetUp() override;
+    // Answers the mount needs before the object is created.
+    virtual void prepareMount() {}
+
+    ITelescopeV3* telescope = nullptr;
 };

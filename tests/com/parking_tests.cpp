@@ -85,48 +85,6 @@ VARIANT_BOOL atHome(ITelescopeV3* telescope)
     return value;
 }
 
-// A directory of its own as the current one, so that the debug log of the
-// driver in this process lands where the test can read it.
-class ScopedCurrentDirectory {
-public:
-    ScopedCurrentDirectory()
-    {
-        GetCurrentDirectoryA(sizeof previous, previous);
-        char temp[MAX_PATH] = {};
-        GetTempPathA(sizeof temp, temp);
-        std::snprintf(path, sizeof path, "%svelmaro-parking-%lu-%llu", temp, GetCurrentProcessId(),
-                      static_cast<unsigned long long>(GetTickCount64()));
-        created = CreateDirectoryA(path, nullptr) && SetCurrentDirectoryA(path);
-    }
-    ~ScopedCurrentDirectory()
-    {
-        SetCurrentDirectoryA(previous);
-        DeleteFileA((std::string(path) + "\\VelmaroASCOMDebug.txt").c_str());
-        RemoveDirectoryA(path);
-    }
-    bool ready() const { return created; }
-
-    // The debug log exactly as written, line ends included.
-    std::string debugLog() const
-    {
-        std::string text;
-        std::FILE* file = std::fopen((std::string(path) + "\\VelmaroASCOMDebug.txt").c_str(), "rb");
-        if (!file)
-            return text;
-        char buffer[512];
-        std::size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-            text.append(buffer, got);
-        std::fclose(file);
-        return text;
-    }
-
-private:
-    char previous[MAX_PATH] = {};
-    char path[MAX_PATH] = {};
-    bool created = false;
-};
-
 std::string today()
 {
     SYSTEMTIME now;
@@ -151,16 +109,6 @@ void expectLogLines(const std::string& log, const char* message, int count)
     EXPECT_EQ(found, count) << log;
     EXPECT_EQ(rest, "") << log;
 }
-
-// The wait bound of the driver in this process, for one test.
-class ScopedWaitLimit {
-public:
-    explicit ScopedWaitLimit(const char* milliseconds)
-    {
-        SetEnvironmentVariableA("VELMARO_WAIT_LIMIT_MS", milliseconds);
-    }
-    ~ScopedWaitLimit() { SetEnvironmentVariableA("VELMARO_WAIT_LIMIT_MS", nullptr); }
-};
 
 class ParkingByModel : public DriverTest, public ::testing::WithParamInterface<ParkingCase> {
 protected:
@@ -427,7 +375,7 @@ TEST_P(ParkingByModel, SetParkAndSettleTimeNeverTalkToTheMount)
 
 TEST_P(ParkingByModel, WithoutAConnectionNothingIsSentAndNoReplyIsAssumed)
 {
-    ScopedCurrentDirectory directory;
+    LogDirectory directory;
     ASSERT_TRUE(directory.ready());
     // Created, so the model is known, but disconnected again: no port.
     ITelescopeV3* telescope = createTelescope();
@@ -446,9 +394,9 @@ TEST_P(ParkingByModel, WithoutAConnectionNothingIsSentAndNoReplyIsAssumed)
     EXPECT_EQ(failureText(telescope->FindHome()), expected.homes ? L"" : L"Do not support FindHome");
     EXPECT_EQ(sentBytes(mount, ""), "");
     if (expected.homes) {
-        expectLogLines(directory.debugLog(), "Transmission error in FindHome!", 1);
+        expectLogLines(directory.text(), "Transmission error in FindHome!", 1);
     } else {
-        EXPECT_EQ(directory.debugLog(), "");
+        EXPECT_EQ(directory.text(), "");
     }
 }
 
@@ -499,7 +447,7 @@ TEST_P(HomeModel3, FindHomePollsEvery200MsUntilTheMountIsHome)
 
 TEST_P(HomeModel3, FindHomeWithoutAcknowledgementIsOnlyLogged)
 {
-    ScopedCurrentDirectory directory;
+    LogDirectory directory;
     ASSERT_TRUE(directory.ready());
     ITelescopeV3* telescope = connectedTelescope();
     ASSERT_NE(telescope, nullptr);
@@ -510,14 +458,14 @@ TEST_P(HomeModel3, FindHomeWithoutAcknowledgementIsOnlyLogged)
     SetErrorInfo(0, nullptr);
     EXPECT_EQ(telescope->FindHome(), S_OK);
     EXPECT_EQ(sentBytes(mount, ":MH#"), ":MH#");
-    expectLogLines(directory.debugLog(), "Transmission error in FindHome!", 1);
+    expectLogLines(directory.text(), "Transmission error in FindHome!", 1);
 
     // No answer: two tries, no poll, one more line.
     mount.silence(":MH#");
     mount.forget();
     EXPECT_EQ(telescope->FindHome(), S_OK);
     EXPECT_EQ(sentBytes(mount, ":MH#:MH#"), ":MH#:MH#");
-    expectLogLines(directory.debugLog(), "Transmission error in FindHome!", 2);
+    expectLogLines(directory.text(), "Transmission error in FindHome!", 2);
     // The client is told nothing.
     EXPECT_FALSE(takeErrorInfo().present);
 }
@@ -529,7 +477,7 @@ TEST_P(HomeModel3, FindHomeGivesUpAfterTheWaitLimit)
     mount.answer(":MH#", "1");
     mount.answer(":AH#", "0");
     {
-        ScopedWaitLimit limit("1500");
+        WaitLimit limit("1500");
         double took = elapsedMs([&] {
             expectFailure([&] { return telescope->FindHome(); },
                           L"The mount did not report reaching home within 1.5 s!");
@@ -552,7 +500,7 @@ TEST_P(HomeModel3, FindHomeGivesUpAfterTheWaitLimit)
     mount.silence(":AH#");
     mount.forget();
     {
-        ScopedWaitLimit limit("1000");
+        WaitLimit limit("1000");
         double took = elapsedMs([&] {
             expectFailure([&] { return telescope->FindHome(); },
                           L"The mount did not report reaching home within 1 s!");

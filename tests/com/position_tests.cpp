@@ -4,63 +4,14 @@
 
 #include <clocale>
 #include <cmath>
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInfinity = std::numeric_limits<double>::infinity();
 
-class Position : public DriverTest, public ::testing::WithParamInterface<int> {
-protected:
-    Position() { model = GetParam(); }
-    void SetUp() override
-    {
-        DriverTest::SetUp();
-        telescope = createTelescope();
-        ASSERT_NE(telescope, nullptr);
-        ASSERT_EQ(telescope->put_Connected(VARIANT_TRUE), S_OK);
-        mount.forget();
-    }
-    ITelescopeV3* telescope = nullptr;
-};
-
-// Runs in a directory of its own, so the debug log can be read back.
-class LogDirectory {
-public:
-    LogDirectory()
-    {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        path = std::string(temp) + "velmaro-position-" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(path.c_str(), nullptr);
-        GetCurrentDirectoryA(MAX_PATH, previous);
-        SetCurrentDirectoryA(path.c_str());
-    }
-    ~LogDirectory()
-    {
-        DeleteFileA("VelmaroASCOMDebug.txt");
-        SetCurrentDirectoryA(previous);
-        RemoveDirectoryA(path.c_str());
-    }
-    // The messages logged so far, one per line, without date and time.
-    std::vector<std::string> messages() const
-    {
-        std::ifstream in("VelmaroASCOMDebug.txt");
-        std::vector<std::string> result;
-        std::string line;
-        while (std::getline(in, line))
-            result.push_back(line.size() > 18 ? line.substr(18) : line);
-        return result;
-    }
-
-private:
-    std::string path;
-    char previous[MAX_PATH] = {};
-};
-
+using Position = ConnectedTest;
 using Model1 = Position;
 using Model2 = Position;
 using Model3 = Position;

@@ -73,38 +73,8 @@ std::size_t countOf(const Commands& commands, const std::string& command)
     return std::count(commands.begin(), commands.end(), command);
 }
 
-// Sets the wait bound of the synchronous slews (the driver runs in this
-// process) and puts the previous one back.
-class WaitLimit {
-public:
-    explicit WaitLimit(const char* milliseconds)
-    {
-        DWORD length = GetEnvironmentVariableA(kName, previous, sizeof previous);
-        hadPrevious = length > 0 && length < sizeof previous;
-        SetEnvironmentVariableA(kName, milliseconds);
-    }
-    ~WaitLimit() { SetEnvironmentVariableA(kName, hadPrevious ? previous : nullptr); }
-    WaitLimit(const WaitLimit&) = delete;
-    WaitLimit& operator=(const WaitLimit&) = delete;
-
-private:
-    static constexpr const char* kName = "VELMARO_WAIT_LIMIT_MS";
-    char previous[32] = {};
-    bool hadPrevious = false;
-};
-
-class Slewing : public DriverTest, public ::testing::WithParamInterface<int> {
+class Slewing : public ConnectedTest {
 protected:
-    Slewing() { model = GetParam(); }
-    void SetUp() override
-    {
-        DriverTest::SetUp();
-        telescope = createTelescope();
-        ASSERT_NE(telescope, nullptr);
-        ASSERT_EQ(telescope->put_Connected(VARIANT_TRUE), S_OK);
-        mount.forget();
-    }
-
     // The ":MS#" answers of this model: model 3 says "1" for started.
     const char* started() const { return model == 3 ? "1" : "0"; }
     const char* refused() const { return model == 3 ? "0" : "1"; }
@@ -136,7 +106,6 @@ protected:
 
     // A driver that waits where it should not fails in seconds, not minutes.
     WaitLimit quickFailure{"10000"};
-    ITelescopeV3* telescope = nullptr;
 };
 
 std::string modelName(const ::testing::TestParamInfo<int>& info)

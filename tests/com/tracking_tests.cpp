@@ -42,40 +42,6 @@ std::wstring failureText()
     return takeErrorInfo().description;
 }
 
-// Runs in a directory of its own, so the debug log can be read back.
-class LogDirectory {
-public:
-    LogDirectory()
-    {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        path = std::string(temp) + "velmaro-tracking-" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(path.c_str(), nullptr);
-        GetCurrentDirectoryA(MAX_PATH, previous);
-        SetCurrentDirectoryA(path.c_str());
-    }
-    ~LogDirectory()
-    {
-        DeleteFileA("VelmaroASCOMDebug.txt");
-        SetCurrentDirectoryA(previous);
-        RemoveDirectoryA(path.c_str());
-    }
-    // The messages logged so far, one per line, without date and time.
-    std::vector<std::string> messages() const
-    {
-        std::ifstream in("VelmaroASCOMDebug.txt");
-        std::vector<std::string> result;
-        std::string line;
-        while (std::getline(in, line))
-            result.push_back(line.size() > 18 ? line.substr(18) : line);
-        return result;
-    }
-
-private:
-    std::string path;
-    char previous[MAX_PATH] = {};
-};
-
 using Clock = std::chrono::steady_clock;
 
 double msBetween(Clock::time_point from, Clock::time_point to)
@@ -135,19 +101,13 @@ Commands commandsOf(const WatchedCall& watched)
     return result;
 }
 
-class TrackingTest : public DriverTest, public ::testing::WithParamInterface<int> {
+class TrackingTest : public ConnectedTest {
 protected:
-    TrackingTest() { model = GetParam(); }
-    void SetUp() override
+    void prepareMount() override
     {
-        DriverTest::SetUp();
         // Model 3 acknowledges tracking changes.
         mount.answer(":ST1#", "1");
         mount.answer(":ST0#", "1");
-        telescope = createTelescope();
-        ASSERT_NE(telescope, nullptr);
-        ASSERT_EQ(telescope->put_Connected(VARIANT_TRUE), S_OK);
-        mount.forget();
     }
 
     // What the mount received, once as many bytes as expected came:
@@ -190,7 +150,6 @@ protected:
         return value;
     }
 
-    ITelescopeV3* telescope = nullptr;
 };
 
 using TrackingAllModels = TrackingTest;
