@@ -65,12 +65,14 @@ add_library(velmaro_driver STATIC
   driver/Capabilities.cpp
   driver/Parking.cpp
   driver/Waits.cpp
-  ui/DlgSettings.cpp)
+  ui/DlgSettings.cpp
+  ui/Dialog.cpp
+  ui/XPButton.cpp)
 add_dependencies(velmaro_driver velmaro_interface)
 target_include_directories(velmaro_driver PUBLIC
   ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/server ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/ui
   ${CMAKE_SOURCE_DIR}/resources)
-target_link_libraries(velmaro_driver PUBLIC velmaro_link ole32 oleaut32 uuid advapi32 user32)
+target_link_libraries(velmaro_driver PUBLIC velmaro_link ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32)
 
 add_library(Velmaro SHARED
   server/Exports.cpp
@@ -78,7 +80,7 @@ add_library(Velmaro SHARED
   resources/Velmaro.rc)
 target_link_libraries(Velmaro PRIVATE velmaro_driver ${VELMARO_STATIC_LINK})
 set_source_files_properties(resources/Velmaro.rc PROPERTIES
-  OBJECT_DEPENDS ${VELMARO_GENERATED}/Velmaro.tlb)
+  OBJECT_DEPENDS "${VELMARO_GENERATED}/Velmaro.tlb;${CMAKE_SOURCE_DIR}/resources/logo.bmp;${CMAKE_SOURCE_DIR}/resources/resource.h")
 target_include_directories(Velmaro PRIVATE ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/resources)
 if(VELMARO_ARCH STREQUAL x86)
   # Undecorated export names, as clients look them up.
@@ -100,12 +102,14 @@ include(GoogleTest)
 # keeps compiling) but this machine cannot execute 32-bit code, which the
 # skipped test says instead of staying silent.
 function(velmaro_wine_test target)
-  add_executable(${target} ${ARGN})
+  # Sources, then optionally PROPERTIES for every test the program holds.
+  cmake_parse_arguments(PARSE_ARGV 1 WINE_TEST "" "" "PROPERTIES")
+  add_executable(${target} ${WINE_TEST_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE velmaro_link velmaro_test_support gtest_main ${VELMARO_STATIC_LINK})
   if(VELMARO_ARCH STREQUAL x64)
     # The tests share one null modem: never run two at once.
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES RESOURCE_LOCK null_modem)
+                         PROPERTIES RESOURCE_LOCK null_modem ${WINE_TEST_PROPERTIES})
   else()
     add_test(NAME ${target}_x86 COMMAND sh -c "echo 'skipped: 32-bit Windows code cannot run here (the kernel has 32-bit execution switched off); the x64 build runs these tests'; exit 77")
     set_tests_properties(${target}_x86 PROPERTIES SKIP_RETURN_CODE 77)

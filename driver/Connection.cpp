@@ -145,6 +145,9 @@ HRESULT CTelescope::Dispose()
 HRESULT CTelescope::SetupDialog()
 {
     DriverCall call;
-    // The dialog window is not built yet.
-    return E_NOTIMPL;
+    // Building the settings object reads the stored port and probes the
+    // mount; the dialog's result is nobody's business but the user's.
+    CDlgSettings settings;
+    settings.DoModal();
+    return S_OK;
 }

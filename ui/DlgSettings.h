@@ -1,15 +1,19 @@
-// The settings object: the stored serial port and what the mount on it
-// reports about itself. Building one reads the port and probes the mount.
+// The settings object and setup dialog: the stored serial port and what the
+// mount on it reports about itself. Building one reads the port and probes
+// the mount; DoModal shows the dialog where the user chooses the port.
 #pragma once
 
 #include "CommandChannel.h"
+#include "Dialog.h"
+#include "XPButton.h"
 
 #include <cstdint>
 #include <string>
 
-class CDlgSettings {
+class CDlgSettings : public CDialog {
 public:
     CDlgSettings();
+    ~CDlgSettings() override;
     CDlgSettings(const CDlgSettings&) = delete;
     CDlgSettings& operator=(const CDlgSettings&) = delete;
 
@@ -35,8 +39,20 @@ public:
     std::string azimuthText;
     std::string altitudeText;
 
+protected:
+    BOOL OnInitDialog() override;
+    bool DoDataExchange(bool saving) override;
+    void OnOK() override;
+    bool OnCommand(WORD id, WORD code, HWND control) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+
+    void OnPortSelected();
+    // Stores the chosen port, then tells the user when no mount answers on it.
+    void OnApply();
+    void OnPaint();
+    HBRUSH OnCtlColor(HDC dc);
+
 private:
-    void readStoredPort();
     void probe();
     void sendCommand();
     void readReply(std::uint32_t count);
@@ -49,7 +65,16 @@ private:
     int seconds = 0;
     int degrees = 0;
     double exactSeconds = 0.0;
+
+    CXPButton applyButton;
+    CXPButton cancelButton;
+    CXPButton okButton;
+    CComboBox portList;
+    HBRUSH backgroundBrush = nullptr;
 };
+
+// The dialog's background, behind its labels and read-only texts too.
+constexpr COLORREF kSettingsBackground = RGB(210, 230, 190);
 
 // The model found by the last probe (1 to 3), apart from the driver's.
 extern int setupModel;
