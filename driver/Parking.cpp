@@ -13,11 +13,6 @@ namespace {
 
 constexpr DWORD kHomePollMs = 200;
 
-bool acknowledged(const CommandChannel& link)
-{
-    return link.replyFirst() == '1';
-}
-
 } // namespace
 
 HRESULT CTelescope::get_AtHome(VARIANT_BOOL* value)
@@ -30,7 +25,7 @@ HRESULT CTelescope::get_AtHome(VARIANT_BOOL* value)
     if (mount.model == 3) {
         link.command = ":AH#";
         exchangeAck();
-        atHome = acknowledged(link);
+        atHome = link.acknowledged();
     }
     return returnValue<VARIANT_BOOL>(value, atHome ? VARIANT_TRUE : VARIANT_FALSE);
 }
@@ -45,7 +40,7 @@ HRESULT CTelescope::get_AtPark(VARIANT_BOOL* value)
         parked = false;
         link.command = ":AP#";
         exchangeAck();
-        if (acknowledged(link))
+        if (link.acknowledged())
             parked = true;
     }
     return returnValue<VARIANT_BOOL>(value, parked ? VARIANT_TRUE : VARIANT_FALSE);
@@ -65,17 +60,17 @@ HRESULT CTelescope::Park()
         // waiting for the mount to reach home.
         link.command = ":MH#";
         exchangeAck();
-        if (!acknowledged(link))
+        if (!link.acknowledged())
             return driverFailure("Transmission error at Park!");
         link.command = ":MP1#";
         exchangeAck();
-        if (!acknowledged(link))
+        if (!link.acknowledged())
             return driverFailure("Transmission error at Park!");
         break;
     default:
         link.command = ":PK#";
         exchangeAck();
-        if (!acknowledged(link))
+        if (!link.acknowledged())
             return driverFailure("Transmission error at Park!");
         break;
     }
@@ -92,7 +87,7 @@ HRESULT CTelescope::Unpark()
     if (mount.model == 3) {
         link.command = ":MP0#";
         exchangeAck();
-        if (!acknowledged(link))
+        if (!link.acknowledged())
             return driverFailure("Transmission error at Unpark!");
     } else if (mount.model == 2) {
         link.command = ":PO#";
@@ -117,7 +112,7 @@ HRESULT CTelescope::FindHome()
         return driverFailure("Do not support FindHome");
     link.command = ":MH#";
     exchangeAck();
-    if (!acknowledged(link)) {
+    if (!link.acknowledged()) {
         // The client could do nothing about it; the log keeps the trace.
         logMessage("Transmission error in FindHome!");
         return S_OK;
@@ -130,7 +125,7 @@ HRESULT CTelescope::FindHome()
     for (;;) {
         exchangeAck();
         Sleep(kHomePollMs);
-        if (acknowledged(link))
+        if (link.acknowledged())
             return S_OK;
         if (clock.elapsedMs() >= limitMs)
             return failWaitedTooLong("report reaching home", limitMs);

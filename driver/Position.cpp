@@ -97,7 +97,7 @@ void sendSiteAngle(CommandChannel& link, double value, const char* format, bool 
     else
         link.formatCommand(format, mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
     link.exchangeAck();
-    if (link.replyFirst() != '1')
+    if (!link.acknowledged())
         logMessage(failure);
 }
 

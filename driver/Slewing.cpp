@@ -42,11 +42,6 @@ constexpr const char* kAltAzSyncTransmissionError = "Transmission error at SyncT
 // automation client, while the thread's error information holds the text.
 constexpr HRESULT kTransmissionResult = 2;
 
-bool acknowledged(const CommandChannel& link)
-{
-    return link.replyFirst() == '1';
-}
-
 bool isRightAscension(double hours)
 {
     return isUsableNumber(hours) && hours >= 0.0 && hours < kHoursPerDay;
@@ -71,13 +66,13 @@ bool sendEquatorialTarget(CommandChannel& link, double rightAscension, double de
     splitAngle(rightAscension);
     link.formatCommand(":Sr %02d:%02d:%02d#", mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
     link.exchangeAck();
-    if (!acknowledged(link))
+    if (!link.acknowledged())
         return false;
     splitAngle(declination);
     link.formatCommand(":Sd %c%02d*%02d:%02d#", mount.angleSign, mount.angleDegrees, mount.angleMinutes,
                        mount.angleSeconds);
     link.exchangeAck();
-    return acknowledged(link);
+    return link.acknowledged();
 }
 
 // Azimuth, then altitude. The azimuth carries no sign: a negative one goes
@@ -87,13 +82,13 @@ bool sendAltAzTarget(CommandChannel& link, double azimuth, double altitude)
     splitAngle(azimuth);
     link.formatCommand(":Sz %02d:%02d:%02d#", mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
     link.exchangeAck();
-    if (!acknowledged(link))
+    if (!link.acknowledged())
         return false;
     splitAngle(altitude);
     link.formatCommand(":Sa %c%02d*%02d:%02d#", mount.angleSign, mount.angleDegrees, mount.angleMinutes,
                        mount.angleSeconds);
     link.exchangeAck();
-    return acknowledged(link);
+    return link.acknowledged();
 }
 
 // Whether the mount's answer to ":MS#" refuses an equatorial slew: model 3
@@ -220,7 +215,7 @@ HRESULT CTelescope::get_Slewing(VARIANT_BOOL* value)
         link.command = ":SE?#";
         exchangeAck();
         // Anything but "1", silence included, ends the slew.
-        if (!acknowledged(link))
+        if (!link.acknowledged())
             slewInProgress = false;
     }
     return returnValue<VARIANT_BOOL>(value, slewInProgress ? VARIANT_TRUE : VARIANT_FALSE);

@@ -184,7 +184,7 @@ HRESULT CTelescope::get_Tracking(VARIANT_BOOL* value)
     if (mount.model == 3) {
         link.command = ":AT#";
         exchangeAck();
-        on = link.replyFirst() == '1';
+        on = link.acknowledged();
     }
     return returnValue<VARIANT_BOOL>(value, on ? VARIANT_TRUE : VARIANT_FALSE);
 }
@@ -197,7 +197,7 @@ HRESULT CTelescope::put_Tracking(VARIANT_BOOL value)
     case 3:
         link.command = on ? ":ST1#" : ":ST0#";
         exchangeAck();
-        if (link.replyFirst() == '1')
+        if (link.acknowledged())
             tracking = on;
         break;
     case 1:

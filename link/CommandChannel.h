@@ -35,6 +35,8 @@ public:
     bool replyEquals(const char* text) const;
     std::size_t replyLength() const;
     char replyFirst() const { return reply[0]; }
+    // The mount's "1": accepted, or true.
+    bool acknowledged() const { return reply[0] == '1'; }
 
     // Formats command from a printf format; numbers only, so no locale enters.
     void formatCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
