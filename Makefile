@@ -2,9 +2,11 @@
 #   make build   dist/x64/Velmaro.DLL, dist/x86/Velmaro.DLL, dist/linux/velmaro-mountsim
 #   make check   every test (native, and the driver under Wine)
 #   make demo    the driver talking to the simulated mount under Wine
+#                (MODEL=1|2|3, BITS=64|32)
 # check and demo install what is missing first (scripts/bootstrap).
 
 MODEL ?= 2
+BITS ?= 64
 
 .PHONY: all bootstrap build check demo clean
 
@@ -20,7 +22,7 @@ check: build
 	@scripts/check
 
 demo: build
-	@scripts/demo $(MODEL)
+	@BITS=$(BITS) scripts/demo $(MODEL)
 
 clean:
 	-@tests/wine/harness stop

@@ -13,6 +13,16 @@ set(VELMARO_STATIC_LINK -static -static-libgcc -static-libstdc++)
 # Every Windows executable that ctest starts goes through the project's
 # private Wine prefix (see tests/wine/).
 set(VELMARO_WINE_DIR ${CMAKE_SOURCE_DIR}/build/wine CACHE PATH "Wine prefix and null modem of the tests")
+# Each tree runs its programs with its own bitness's loader and names the
+# system's tools by the folder of that bitness: with both loaders installed
+# a bare `wine cscript` would start the 32-bit one.
+if(VELMARO_ARCH STREQUAL x64)
+  set(VELMARO_WINE_LOADER /usr/lib/wine/wine64)
+  set(VELMARO_SYSTEM_DIR "C:\\windows\\system32")
+else()
+  set(VELMARO_WINE_LOADER /usr/lib/wine/wine)
+  set(VELMARO_SYSTEM_DIR "C:\\windows\\syswow64")
+endif()
 configure_file(${CMAKE_SOURCE_DIR}/tests/wine/run-in-wine.in ${CMAKE_BINARY_DIR}/run-in-wine @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/run-in-wine)
@@ -44,7 +54,8 @@ add_library(velmaro_link STATIC
   link/MountState.cpp
   link/Utilities.cpp
   link/ReplyScan.cpp
-  link/Protocol.cpp)
+  link/Protocol.cpp
+  link/TextConversion.cpp)
 target_include_directories(velmaro_link PUBLIC ${CMAKE_SOURCE_DIR}/link)
 
 # Everything of the driver but the entry points, so tests can link it too.
@@ -98,40 +109,48 @@ target_link_libraries(velmaro-linkdemo PRIVATE velmaro_link ${VELMARO_STATIC_LIN
 
 include(GoogleTest)
 
-# A Windows test program: run under Wine on x64; on x86 it is built (so it
-# keeps compiling) but this machine cannot execute 32-bit code, which the
-# skipped test says instead of staying silent.
+# A Windows test program, run under Wine by this tree's own loader. The
+# programs of both trees share one null modem: never run two at once.
 function(velmaro_wine_test target)
   # Sources, then optionally PROPERTIES for every test the program holds.
   cmake_parse_arguments(PARSE_ARGV 1 WINE_TEST "" "" "PROPERTIES")
   add_executable(${target} ${WINE_TEST_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE velmaro_link velmaro_test_support gtest_main ${VELMARO_STATIC_LINK})
-  if(VELMARO_ARCH STREQUAL x64)
-    # The tests share one null modem: never run two at once.
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES RESOURCE_LOCK null_modem ${WINE_TEST_PROPERTIES})
-  else()
-    add_test(NAME ${target}_x86 COMMAND sh -c "echo 'skipped: 32-bit Windows code cannot run here (the kernel has 32-bit execution switched off); the x64 build runs these tests'; exit 77")
-    set_tests_properties(${target}_x86 PROPERTIES SKIP_RETURN_CODE 77)
-  endif()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES RESOURCE_LOCK null_modem ${WINE_TEST_PROPERTIES})
 endfunction()
 
 add_subdirectory(tests/unit)
 add_subdirectory(tests/com)
 
-# The DLL's exports and version record, read from the file itself: this is
-# how the x86 build is checked, since this machine cannot run 32-bit code.
+# The DLL's exports and version record, read from the file itself.
 add_test(NAME dll_exports_and_version
          COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/check-dll-file $<TARGET_FILE:Velmaro> ${VELMARO_ARCH})
 
-# Scripts against the simulated mount: the built simulator is the native
-# tree's, next to the DLLs in dist/.
-if(VELMARO_ARCH STREQUAL x64)
-  foreach(model 1 2 3)
-    add_test(NAME e2e_vbscript_session_model_${model}
-             COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/session_test.sh ${model})
-    set_tests_properties(e2e_vbscript_session_model_${model} PROPERTIES
-      RESOURCE_LOCK null_modem
-      ENVIRONMENT "VELMARO_WINE_DIR=${VELMARO_WINE_DIR};VELMARO_RUN_IN_WINE=${CMAKE_BINARY_DIR}/run-in-wine;VELMARO_SIMULATOR=${VELMARO_DIST_DIR}/linux/velmaro-mountsim;VELMARO_DLL=${VELMARO_DIST_DIR}/x64/Velmaro.DLL")
-  endforeach()
+# What every script test needs: where the tools, the simulator and the DLLs are.
+set(VELMARO_SCRIPT_ENVIRONMENT
+  "VELMARO_WINE_DIR=${VELMARO_WINE_DIR}"
+  "VELMARO_RUN_IN_WINE=${CMAKE_BINARY_DIR}/run-in-wine"
+  "VELMARO_SYSTEM_DIR=${VELMARO_SYSTEM_DIR}"
+  "VELMARO_SIMULATOR=${VELMARO_DIST_DIR}/linux/velmaro-mountsim"
+  "VELMARO_DLL=${VELMARO_DIST_DIR}/${VELMARO_ARCH}/Velmaro.DLL"
+  "VELMARO_DIST_DIR=${VELMARO_DIST_DIR}")
+
+# Scripts against the simulated mount, through this bitness's cscript and
+# DLL: the built simulator is the native tree's, next to the DLLs in dist/.
+foreach(model 1 2 3)
+  add_test(NAME e2e_vbscript_session_model_${model}
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/session_test.sh ${model})
+  set_tests_properties(e2e_vbscript_session_model_${model} PROPERTIES
+    RESOURCE_LOCK null_modem
+    ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT}")
+endforeach()
+
+# Both DLLs registered side by side in one prefix, as on 64-bit Windows:
+# run from the x86 tree, which is built with the x64 one beside it.
+if(VELMARO_ARCH STREQUAL x86)
+  add_test(NAME side_by_side_registration COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/side_by_side_test.sh)
+  set_tests_properties(side_by_side_registration PROPERTIES
+    RESOURCE_LOCK null_modem
+    ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT}")
 endif()

@@ -7,6 +7,7 @@
 #include "ErrorReport.h"
 #include "MountState.h"
 #include "Protocol.h"
+#include "TextConversion.h"
 
 #include <oleauto.h>
 
@@ -28,13 +29,12 @@ HRESULT returnString(const char* text, BSTR* result)
     if (!result)
         return E_POINTER;
     *result = nullptr;
-    int length = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 0)
+    std::wstring wide;
+    if (!widenText(text, wide))
         return E_OUTOFMEMORY;
-    BSTR string = SysAllocStringLen(nullptr, length - 1);
+    BSTR string = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     if (!string)
         return E_OUTOFMEMORY;
-    MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, string, length);
     *result = string;
     return S_OK;
 }

@@ -1,6 +1,7 @@
 #include "ErrorReport.h"
 
 #include "TemplateApp.h"
+#include "TextConversion.h"
 #include "VelmaroInterface.h"
 
 #include <oleauto.h>
@@ -11,23 +12,6 @@ namespace {
 
 constexpr int kLongestMessage = 1024;
 const char kUnknownError[] = "Unknown Error";
-
-// Text in the calling thread's ANSI code page, as UTF-16.
-bool widen(const char* text, std::wstring& wide)
-{
-    int length = MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 0)
-        return false;
-    try {
-        wide.assign(length, L'\0');
-    } catch (...) {
-        return false;
-    }
-    if (MultiByteToWideChar(CP_THREAD_ACP, 0, text, -1, &wide[0], length) != length)
-        return false;
-    wide.resize(length - 1);
-    return true;
-}
 
 void postErrorInfo(REFCLSID classId, REFIID interfaceId, const std::wstring& description)
 {
@@ -57,7 +41,7 @@ HRESULT reportError(REFCLSID classId, UINT number, REFIID interfaceId, HRESULT r
     if (LoadStringA(module, number, text, kLongestMessage) <= 0)
         lstrcpynA(text, kUnknownError, kLongestMessage);
     std::wstring description;
-    if (!widen(text, description))
+    if (!widenText(text, description))
         return E_OUTOFMEMORY;
     if (result == 0)
         result = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, number);
@@ -70,7 +54,7 @@ HRESULT reportError(REFCLSID classId, const char* text, HRESULT result)
     if (!text)
         return E_POINTER;
     std::wstring description;
-    if (!widen(text, description))
+    if (!widenText(text, description))
         return E_OUTOFMEMORY;
     postErrorInfo(classId, IID_ITelescopeV3, description);
     return result != 0 ? result : DISP_E_EXCEPTION;

@@ -5,10 +5,14 @@
 const char kProfileKeyPath[] = "Software\\ASCOM\\Telescope Drivers\\Velmaro.Telescope";
 const char kProfileDisplayName[] = "Velmaro Telescope";
 
-LONG openProfileKey(HKEY* key)
+LONG openProfileKey(HKEY* key, bool* created)
 {
-    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProfileKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                           KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr, key, nullptr);
+    DWORD disposition = 0;
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProfileKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_READ | KEY_WRITE | KEY_WOW64_32KEY, nullptr, key, &disposition);
+    if (created)
+        *created = status == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
+    return status;
 }
 
 LONG deleteProfileKey()

@@ -12,7 +12,8 @@ extern const char kProfileDisplayName[];
 
 // Opened with create-if-missing and read-write access; close it with
 // RegCloseKey right after use. Returns the registry status.
-LONG openProfileKey(HKEY* key);
+// `created` (optional) says whether the key was new.
+LONG openProfileKey(HKEY* key, bool* created = nullptr);
 // Plain deletion of the key (and with it the stored port).
 LONG deleteProfileKey();
 // A REG_SZ holding exactly the characters of text, without a terminating

@@ -57,23 +57,39 @@ HRESULT ServerModule::getClassObject(REFCLSID classId, REFIID interfaceId, void*
 HRESULT ServerModule::registerServer()
 {
     HKEY profile = nullptr;
-    LONG opened = openProfileKey(&profile);
+    bool profileCreated = false;
+    LONG opened = openProfileKey(&profile, &profileCreated);
     if (opened != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(opened);
     setRegistryString(profile, nullptr, kProfileDisplayName);
     RegCloseKey(profile);
 
+    HRESULT status = S_OK;
     for (ClassEntry& entry : classTable) {
-        HRESULT status = entry.updateRegistry(true);
+        status = entry.updateRegistry(true);
         if (FAILED(status))
-            return status;
+            break;
     }
-    return registerTypeLibrary();
+    if (SUCCEEDED(status))
+        status = registerTypeLibrary();
+    if (FAILED(status)) {
+        // Half a registration is worse than none: a client would find the
+        // class but not its type library. A profile that was there before
+        // (the other bitness's, with the user's port) stays.
+        for (ClassEntry& entry : classTable)
+            entry.updateRegistry(false);
+        if (profileCreated)
+            deleteProfileKey();
+    }
+    return status;
 }
 
 HRESULT ServerModule::unregisterServer()
 {
-    deleteProfileKey();
+    // The profile, with the user's port, belongs to both bitnesses: it goes
+    // with the last one unregistered.
+    if (!otherBitnessRegistered())
+        deleteProfileKey();
     for (ClassEntry& entry : classTable) {
         HRESULT status = entry.updateRegistry(false);
         if (FAILED(status))

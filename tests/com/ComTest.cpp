@@ -23,6 +23,85 @@ HRESULT callExport(const char* name)
     return entry ? entry() : E_FAIL;
 }
 
+std::wstring systemTool(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH] = {};
+#ifdef _WIN64
+    GetSystemDirectoryW(folder, MAX_PATH);
+#else
+    // Under WOW64 system32 would be redirected anyway; name it for what it is.
+    if (GetSystemWow64DirectoryW(folder, MAX_PATH) == 0)
+        GetSystemDirectoryW(folder, MAX_PATH);
+#endif
+    return std::wstring(folder) + L"\\" + name;
+}
+
+std::string otherDriverPath()
+{
+    return VELMARO_OTHER_DLL_PATH;
+}
+
+std::wstring otherSystemTool(const wchar_t* name)
+{
+    wchar_t folder[MAX_PATH] = {};
+    GetWindowsDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder) + (sizeof(void*) == 8 ? L"\\syswow64\\" : L"\\sysnative\\") + name;
+}
+
+static long otherRegsvr32(const wchar_t* arguments)
+{
+    std::string dll = otherDriverPath();
+    return runProgram(L"\"" + otherSystemTool(L"regsvr32.exe") + L"\" " + arguments + L" \""
+                      + std::wstring(dll.begin(), dll.end()) + L"\"");
+}
+
+OtherBitnessUnregistered::OtherBitnessUnregistered()
+{
+    unregistered = otherRegsvr32(L"/u /s") == 0;
+}
+
+OtherBitnessUnregistered::~OtherBitnessUnregistered()
+{
+    otherRegsvr32(L"/s");
+}
+
+long runProgram(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    std::wstring writable = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    CloseHandle(process.hThread);
+    long result = -1;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        if (GetExitCodeProcess(process.hProcess, &code))
+            result = long(code);
+    } else {
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+long runScript(const std::string& script)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring path = std::wstring(temp) + L"velmaro-" + std::to_wstring(GetCurrentProcessId()) + L".vbs";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    DWORD written = 0;
+    WriteFile(file, script.data(), DWORD(script.size()), &written, nullptr);
+    CloseHandle(file);
+    long code = runProgram(L"\"" + systemTool(L"cscript.exe") + L"\" //nologo \"" + path + L"\"");
+    DeleteFileW(path.c_str());
+    return code;
+}
+
 bool runningUnderWine()
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");

@@ -56,6 +56,35 @@ HRESULT callMethod(IDispatch* object, const wchar_t* name, std::vector<VARIANT> 
 
 extern const CLSID kTelescopeClassId;
 
+// The other bitness's DLL and programs (sysnative reaches the 64-bit ones
+// from a 32-bit process).
+std::string otherDriverPath();
+std::wstring otherSystemTool(const wchar_t* name);
+
+// While it lives, the other bitness's DLL is unregistered (by its own
+// regsvr32), for tests of what a registration leaves when it is the only
+// one; registered again at the end.
+class OtherBitnessUnregistered {
+public:
+    OtherBitnessUnregistered();
+    ~OtherBitnessUnregistered();
+    OtherBitnessUnregistered(const OtherBitnessUnregistered&) = delete;
+    OtherBitnessUnregistered& operator=(const OtherBitnessUnregistered&) = delete;
+    bool done() const { return unregistered; }
+
+private:
+    bool unregistered = false;
+};
+
+// A program of the system of this process's own bitness (the 32-bit one
+// from syswow64 in a 32-bit test), by its full path.
+std::wstring systemTool(const wchar_t* name);
+// Runs a command line to its end; its exit code, or -1 when it could not
+// start or did not end within timeoutMs.
+long runProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+// A VBScript run by this bitness's cscript; its exit code (WScript.Quit).
+long runScript(const std::string& script);
+
 // A directory of its own as the current one, so that the debug log of the
 // driver in this process lands where the test can read it back.
 class LogDirectory {

@@ -54,6 +54,8 @@ TEST_F(ErrorReports, TextReportsCarryTheMessageAndTheInterfaceGuid)
 
 TEST_F(ErrorReports, WithoutRegistrationThereIsNoSource)
 {
+    OtherBitnessUnregistered onlyThisBitness;
+    ASSERT_TRUE(onlyThisBitness.done());
     ASSERT_EQ(callExport("DllUnregisterServer"), S_OK);
     EXPECT_EQ(driverFailure("The target is horizon below!"), DISP_E_EXCEPTION);
     ErrorDetails details = takeErrorInfo();

@@ -193,6 +193,14 @@ TEST_F(Server, DispatchServedFromTheTypeLibrary)
 
 TEST_F(Server, LateBindingNeedsTheRegisteredTypeLibraryEarlyBindingDoesNot)
 {
+    // No registration of the library at all: not the other bitness's, and
+    // not the one for the neutral locale.
+    OtherBitnessUnregistered onlyThisBitness;
+    ASSERT_TRUE(onlyThisBitness.done());
+    ASSERT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, sizeof(void*) == 8
+                                                   ? L"TypeLib\\{0B7C4E91-6F25-4D83-A2E4-9D15B8C37F60}\\1.0\\0\\win64"
+                                                   : L"TypeLib\\{0B7C4E91-6F25-4D83-A2E4-9D15B8C37F60}\\1.0\\0\\win32"),
+              ERROR_SUCCESS);
     ASSERT_EQ(UnRegisterTypeLib(LIBID_TEMPLATELib, 1, 0, 0x409, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32), S_OK);
     ITelescopeV3* telescope = createTelescope();
     ASSERT_NE(telescope, nullptr);

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # A VBScript session through cscript and the registered DLL against the
-# simulated mount of one model, on COM3.
+# simulated mount of one model, on COM3. The tree's bitness picks the DLL
+# and the system folder whose regsvr32, reg and cscript run it.
 # Usage: session_test.sh MODEL   (paths come from the environment: see CMake)
 set -uo pipefail
 model=$1
-: "${VELMARO_WINE_DIR:?}" "${VELMARO_RUN_IN_WINE:?}" "${VELMARO_SIMULATOR:?}" "${VELMARO_DLL:?}"
+: "${VELMARO_WINE_DIR:?}" "${VELMARO_RUN_IN_WINE:?}" "${VELMARO_SIMULATOR:?}" "${VELMARO_DLL:?}" "${VELMARO_SYSTEM_DIR:?}"
+tool() { printf '%s\\%s.exe' "$VELMARO_SYSTEM_DIR" "$1"; }
 here=$(cd "$(dirname "$0")" && pwd)
 link=$VELMARO_WINE_DIR/mountsim
 transcript=$(mktemp)
@@ -15,10 +17,10 @@ sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null; rm -f "$transcript"' EXIT
 for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
 
-"$VELMARO_RUN_IN_WINE" regsvr32 /s "Z:$VELMARO_DLL" || { echo "FAIL: regsvr32"; exit 1; }
-"$VELMARO_RUN_IN_WINE" reg add 'HKLM\Software\ASCOM\Telescope Drivers\Velmaro.Telescope' /v COM /d 3 /f /reg:32 >/dev/null
-output=$("$VELMARO_RUN_IN_WINE" cscript //nologo "Z:$here/session_check.vbs" "$model" 2>&1)
-"$VELMARO_RUN_IN_WINE" reg add 'HKLM\Software\ASCOM\Telescope Drivers\Velmaro.Telescope' /v COM /d 1 /f /reg:32 >/dev/null
+"$VELMARO_RUN_IN_WINE" "$(tool regsvr32)" /s "Z:$VELMARO_DLL" || { echo "FAIL: regsvr32"; exit 1; }
+"$VELMARO_RUN_IN_WINE" "$(tool reg)" add 'HKLM\Software\ASCOM\Telescope Drivers\Velmaro.Telescope' /v COM /d 3 /f /reg:32 >/dev/null
+output=$("$VELMARO_RUN_IN_WINE" "$(tool cscript)" //nologo "Z:$here/session_check.vbs" "$model" 2>&1)
+"$VELMARO_RUN_IN_WINE" "$(tool reg)" add 'HKLM\Software\ASCOM\Telescope Drivers\Velmaro.Telescope' /v COM /d 1 /f /reg:32 >/dev/null
 echo "$output"
 
 checks=$(grep -c '^ok ' <<<"$output")
