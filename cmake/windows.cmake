@@ -7,6 +7,14 @@ else()
   set(VELMARO_ARCH x86)
 endif()
 
+# The 32-bit build does its floating point in SSE2 registers, as the 64-bit
+# one does: with the x87 unit's wider intermediates a value on a rounding
+# edge (a guide rate of exactly 0.5 %, a percent of 999.5) would round the
+# other way, and the two bitnesses would send different commands.
+if(VELMARO_ARCH STREQUAL x86)
+  add_compile_options(-msse2 -mfpmath=sse)
+endif()
+
 # Only system DLLs at run time: the driver is copied alone onto user machines.
 set(VELMARO_STATIC_LINK -static -static-libgcc -static-libstdc++)
 

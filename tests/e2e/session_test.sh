@@ -8,7 +8,7 @@ model=$1
 : "${VELMARO_WINE_DIR:?}" "${VELMARO_RUN_IN_WINE:?}" "${VELMARO_SIMULATOR:?}" "${VELMARO_DLL:?}" "${VELMARO_SYSTEM_DIR:?}"
 tool() { printf '%s\\%s.exe' "$VELMARO_SYSTEM_DIR" "$1"; }
 here=$(cd "$(dirname "$0")" && pwd)
-link=$VELMARO_WINE_DIR/mountsim
+link=${VELMARO_LANE_DIR:-$VELMARO_WINE_DIR}/mountsim
 transcript=$(mktemp)
 
 # A fast mount, so that parking arrives within the test's patience.
