@@ -72,8 +72,9 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 the Velmaro deve
 !include FileFunc.nsh
 
 !define MUI_ABORTWARNING
-!define MUI_WELCOMEPAGE_TEXT "This installs the ${PRODUCT} ${VERSION}, the ASCOM telescope driver for mounts of models 1, 2 and 3.$\r$\n$\r$\nOn 64-bit Windows both the 64-bit and the 32-bit driver are installed, so programs of either kind can use the mount. A port you chose before is kept.$\r$\n$\r$\nClose every astronomy program that uses the driver before you go on.$\r$\n$\r$\n$_CLICK"
+!define MUI_WELCOMEPAGE_TEXT "This installs the ${PRODUCT} ${VERSION}, the ASCOM telescope driver for Brevan, Lintor and Corvane mounts.$\r$\n$\r$\nOn 64-bit Windows both the 64-bit and the 32-bit driver are installed, so programs of either kind can use the mount. A port you chose before is kept.$\r$\n$\r$\nClose every astronomy program that uses the driver before you go on.$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
+!define MUI_PAGE_CUSTOMFUNCTION_PRE SkipFolderOnUpgrade
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT "The ${PRODUCT} is installed.$\r$\n$\r$\nIn your astronomy program, open the ASCOM Telescope Chooser, pick $\"Velmaro Telescope$\" and press Properties to choose the mount's COM port."
@@ -92,6 +93,7 @@ Var Registered32
 Var Backup64         ; 1 when an installed x64 DLL was set aside as .old
 Var Backup32
 Var EntryExisted     ; 1 when an uninstall entry was there before this run
+Var Upgrading        ; 1 when an installed copy is found
 Var Failure          ; the reason shown for a failure
 Var FailureCode
 
@@ -164,7 +166,7 @@ Function ${prefix}RegsvrReason
     ${Case} 4
       StrCpy $0 "the DLL has no registration entry point (regsvr32 exit code 4)."
     ${Case} 5
-      StrCpy $0 "the DLL's registration failed (regsvr32 exit code 5): the registry refused a key."
+      StrCpy $0 "the DLL's own registration failed (regsvr32 exit code 5)."
     ${Case} "not started"
       StrCpy $0 "regsvr32 could not be started."
     ${CaseElse}
@@ -195,14 +197,16 @@ Function .onInit
     Quit
   ${EndIf}
 
-  ; An installed copy is upgraded where it is, unless /D says otherwise.
+  ; An installed copy is upgraded where it is, /D or not: installed
+  ; elsewhere, it would leave the old files behind with nothing to remove
+  ; them. Moving it means uninstalling first.
   ${If} ${RunningX64}
     SetRegView 64
   ${EndIf}
   ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 != ""
-  ${AndIf} $INSTDIR == "$PROGRAMFILES64\Velmaro"
     StrCpy $INSTDIR $0
+    StrCpy $Upgrading 1
   ${EndIf}
 
   SetRegView 32
@@ -212,6 +216,12 @@ Function .onInit
     MessageBox MB_OK|MB_ICONEXCLAMATION "The ASCOM Platform does not seem to be installed.$\r$\n$\r$\nAstronomy programs find telescope drivers through the Platform's Chooser: install the ASCOM Platform too, before or after this driver.$\r$\n$\r$\nSetup installs the driver all the same." /SD IDOK
   ${EndIf}
   SetRegView lastused
+FunctionEnd
+
+Function SkipFolderOnUpgrade
+  ${If} $Upgrading == 1
+    Abort
+  ${EndIf}
 FunctionEnd
 
 ; Creates a folder and the ones above it. Stack in: path; out: "" or the reason.
@@ -374,7 +384,6 @@ Function RollBack
 FunctionEnd
 
 Function Fail
-  DetailPrint "Setup failed: $Failure"
   Call RollBack
   MessageBox MB_OK|MB_ICONSTOP "Setup could not install the ${PRODUCT}.$\r$\n$\r$\n$Failure$\r$\n$\r$\nNothing was changed." /SD IDOK
   SetErrorLevel $FailureCode

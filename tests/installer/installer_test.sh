@@ -87,6 +87,12 @@ fresh_prefix() {
     cp -a "$work/pristine$1" "$prefix"
     export WINEPREFIX=$prefix
     program_files=$prefix/drive_c/Program\ Files
+    # Wine's first start in a copy brings its own keys up to date (fonts
+    # the host gained since, devices): done before anything is compared.
+    local loader=$wine64
+    [ "$1" = 32 ] && loader=$wine32
+    "$loader" wineboot.exe </dev/null >/dev/null 2>&1
+    settle
 }
 
 # Tools by bitness. On 64-bit Windows the 32-bit ones are in syswow64.
@@ -142,6 +148,11 @@ check_clean() {
     traces=$(traces_since "$before" "$after")
     if [ -z "$traces" ]; then ok "$label: no key or file of ours remains"
     else fail "$label: left behind:"; sed 's/^/    /' <<<"$traces" | head -40; fi
+    # And nothing that was there before is gone: the ASCOM Platform's keys,
+    # above all.
+    traces=$(LC_ALL=C comm -23 "$work/$before.snapshot" "$work/$after.snapshot" | grep -Ev "$wine_noise")
+    if [ -z "$traces" ]; then ok "$label: nothing that was there before is gone"
+    else fail "$label: removed:"; sed 's/^/    /' <<<"$traces" | head -40; fi
     # Ours by name, wherever it is, noise list or not.
     local named
     named=$(LC_ALL=C comm -13 "$work/$before.snapshot" "$work/$after.snapshot" |
@@ -263,10 +274,12 @@ check_session win64 64
 check_session win64 32
 stop_simulator
 
-# Reinstall, then upgrade, over a port the user chose.
+# Reinstall, then upgrade, over a port the user chose. Asked for another
+# folder, a reinstall still goes where the installed copy is.
 reg add "$profile" /v COM /d 5 /f /reg:32 >/dev/null
-run_setup "$setup" /S; status=$?
+run_setup "$setup" /S '/D=C:\Elsewhere'; status=$?
 [ $status -eq 0 ] && ok "win64: reinstall exits 0" || fail "win64: reinstall exited $status"
+[ -e "$prefix/drive_c/Elsewhere" ] && fail "win64: reinstall went to the /D folder" || ok "win64: reinstall stays in the installed folder"
 seen=$(value "$profile" COM 32)
 [ "$seen" = 5 ] && ok "win64: reinstall keeps the stored port 5" || fail "win64: port after reinstall '$seen'"
 run_setup "$work/Newer-Setup.exe" /S; status=$?
@@ -321,6 +334,10 @@ wineserver -k 2>/dev/null
 
 arch=32
 fresh_prefix 32
+# This machine has the ASCOM Platform (its key, and another telescope
+# driver's profile): they stay through install and uninstall.
+reg add 'HKLM\Software\ASCOM\Platform' /v 'Platform Version' /d 6.6 /f /reg:32 >/dev/null
+reg add 'HKLM\Software\ASCOM\Telescope Drivers\Other.Telescope' /ve /d 'Another telescope' /f /reg:32 >/dev/null
 snapshot before32
 run_setup "$setup" /S; status=$?
 [ $status -eq 0 ] && ok "win32: Setup /S exits 0" || fail "win32: Setup /S exited $status"
