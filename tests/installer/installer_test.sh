@@ -321,13 +321,17 @@ check_clean "win64: failed registration" before64 after_damaged64
 
 # A read-only folder for the x86 DLL: the x64 one is copied first, then
 # taken back. The folders the test made stay, and nothing else.
+# Wine runs as this user: only the immutable attribute stops root.
 mkdir -p "$program_files/Velmaro/x86"
 snapshot before_readonly64
-chattr +i "$program_files/Velmaro/x86" || fail "chattr +i (needs root and an ext filesystem)"
-run_setup "$setup" /S; status=$?
-chattr -i "$program_files/Velmaro/x86"
-[ $status -eq 2 ] && ok "win64: install into a read-only folder exits 2" || fail "win64: install into a read-only folder exited $status"
-check_clean "win64: read-only folder" before_readonly64 after_readonly64
+if chattr +i "$program_files/Velmaro/x86" 2>/dev/null; then
+    run_setup "$setup" /S; status=$?
+    chattr -i "$program_files/Velmaro/x86"
+    [ $status -eq 2 ] && ok "win64: install into a read-only folder exits 2" || fail "win64: install into a read-only folder exited $status"
+    check_clean "win64: read-only folder" before_readonly64 after_readonly64
+else
+    echo "skip: read-only folder: chattr +i needs root and a filesystem with the immutable attribute"
+fi
 wineserver -k 2>/dev/null
 
 # ==== 32-bit Windows ========================================================
