@@ -372,7 +372,10 @@ Function RollBack
       DeleteRegKey /ifempty HKLM "Software\ASCOM"
     ${EndIf}
   ${EndIf}
-  SetRegView lastused
+  ; The entry is in the installed bitness's view.
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
   ${If} $EntryExisted != 1
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     Delete "$INSTDIR\Uninstall.exe"
