@@ -361,4 +361,9 @@ check_clean "win32: uninstall" before32 after_uninstall32
 wineserver -k 2>/dev/null
 
 echo "installer test: $failures failed, $((SECONDS - started)) s"
+# The working copies (about 2 GB) are kept only to look into a failure.
+if [ $failures -eq 0 ]; then
+    chattr -R -i "$work/w64/drive_c" 2>/dev/null
+    rm -rf "$work/w64" "$work/w32"
+fi
 [ $failures -eq 0 ]
