@@ -162,3 +162,14 @@ if(VELMARO_ARCH STREQUAL x86)
     RESOURCE_LOCK null_modem
     ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT}")
 endif()
+
+# The Windows installer in fresh prefixes of its own (never the harness's,
+# and COM3 there is its own simulator's): install, sessions in both
+# bitnesses, reinstall and upgrade, uninstall, failed installs. Run from the
+# x64 tree; it needs dist/Velmaro-<version>-Setup.exe from make build.
+if(VELMARO_ARCH STREQUAL x64)
+  add_test(NAME installer COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/installer_test.sh)
+  set_tests_properties(installer PROPERTIES
+    TIMEOUT 600
+    ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT};VELMARO_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endif()
