@@ -154,3 +154,6 @@ if(VELMARO_ARCH STREQUAL x86)
     RESOURCE_LOCK null_modem
     ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT}")
 endif()
+
+# The benchmark program of `make bench` (not a test).
+add_subdirectory(bench)
