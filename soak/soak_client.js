@@ -133,12 +133,16 @@ member("SyncToAltAz", "call", someArgs(altAz), 3);
 member("SyncToCoordinates", "call", someArgs(coordinates), 3);
 member("SyncToTarget", "call", null, 3);
 member("Unpark", "call", null, 1);
+// What a client does when the link seems lost: disconnect, connect again.
+// Weighted, so that a port that vanished is soon opened anew.
+for (var w = 0; w < 4; ++w) member("Reconnect", "reconnect", null, 13);
 // SetupDialog is left out: it opens a modal window that waits for a person.
 
 function invoke(t, m, a) {
     switch (m.kind) {
     case "get": return t[m.name];
     case "put": t[m.name] = a[0]; return undefined;
+    case "reconnect": t.Connected = false; t.Connected = true; return undefined;
     }
     switch (a.length) {
     case 0: return t[m.name]();
