@@ -472,7 +472,7 @@ void report(const char* bitness)
             if (f.held)
                 std::printf("%s %s: within 2 ms of the floor (median %+.1f ms)\n", bitness, f.name.c_str(), miss);
             else
-                std::printf("%s %s: misses the floor by %.1f ms (median %.1f ms, floor %.1f ms, %.1f ms beyond the 2 ms allowed)\n",
+                std::printf("%s %s: misses the floor by %.2f ms (median %.2f ms, floor %.1f ms, %.2f ms beyond the 2 ms allowed)\n",
                             bitness, f.name.c_str(), miss, f.median(), f.floorMs, miss - kTolerance);
         } else if (f.name == "CPU per exchange") {
             if (f.held)
