@@ -5,12 +5,16 @@
 #   make check   every test (native, and the driver under Wine)
 #   make demo    the driver talking to the simulated mount under Wine
 #                (MODEL=1|2|3, BITS=64|32)
+#   make bench   the driver's figures against the protocol's floor (not a test)
+#   make soak    a bounded chaos run against a misbehaving mount (MINUTES=n)
 # check and demo install what is missing first (scripts/bootstrap).
 
 MODEL ?= 2
 BITS ?= 64
+MINUTES ?= 2
+SEED ?=
 
-.PHONY: all bootstrap build installer check demo clean
+.PHONY: all bootstrap build installer check demo clean bench soak
 
 all: build
 
@@ -28,6 +32,12 @@ check: build
 
 demo: build
 	@BITS=$(BITS) scripts/demo $(MODEL)
+
+bench: build
+	@scripts/bench
+
+soak: build
+	@MINUTES=$(MINUTES) SEED=$(SEED) scripts/soak
 
 clean:
 	-@tests/wine/harness stop

@@ -173,3 +173,6 @@ if(VELMARO_ARCH STREQUAL x64)
     TIMEOUT 600
     ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT};VELMARO_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endif()
+
+# The benchmark program of `make bench` (not a test).
+add_subdirectory(bench)

@@ -60,7 +60,29 @@ SimConfig sanitized(SimConfig c) {
 
 }  // namespace
 
-MountSim::MountSim(SimConfig config) : cfg_(sanitized(std::move(config))) {
+const char* faultKindName(FaultKind kind) {
+    switch (kind) {
+        case FaultKind::Silence: return "silence";
+        case FaultKind::Garbage: return "garbage";
+        case FaultKind::Truncated: return "truncated";
+        case FaultKind::Late: return "late";
+        case FaultKind::Noise: return "noise";
+        case FaultKind::Overlong: return "overlong";
+        case FaultKind::OutOfRange: return "out-of-range";
+        case FaultKind::Vanish: return "vanish";
+    }
+    return "?";
+}
+
+std::optional<FaultKind> faultKindFromName(std::string_view name) {
+    for (FaultKind k : {FaultKind::Silence, FaultKind::Garbage, FaultKind::Truncated, FaultKind::Late,
+                        FaultKind::Noise, FaultKind::Overlong, FaultKind::OutOfRange, FaultKind::Vanish}) {
+        if (name == faultKindName(k)) return k;
+    }
+    return std::nullopt;
+}
+
+MountSim::MountSim(SimConfig config) : cfg_(sanitized(std::move(config))), randomState_(cfg_.faultSeed) {
     // Each model powers up tracking at sidereal rate, in its own numbering.
     trackingRate_ = cfg_.model == 2 ? 2 : 0;
 }
@@ -70,7 +92,9 @@ std::vector<Reply> MountSim::receive(std::string_view bytes, double nowSeconds, 
     std::vector<Reply> replies;
     for (std::string& cmd : framer_.feed(bytes)) {
         Reply reply;
+        recognized_ = true;
         reply.bytes = execute(cmd);
+        reply.recognized = recognized_;
         reply.command = std::move(cmd);
         applyFault(reply);
         replies.push_back(std::move(reply));
@@ -200,8 +224,13 @@ std::string MountSim::executeModel1(const std::string& cmd) {
     if (startsWith(cmd, ":Sz") || startsWith(cmd, ":Sa")) {
         const bool azimuth = cmd[2] == 'z';
         const auto arg = argumentOf(cmd, azimuth ? ":Sz " : ":Sa ");
+        // The azimuth's degrees are at least two digits wide: 5.25 degrees
+        // go out as 05:15:00.
+        const char* layout = "sdd*dd:dd";
+        if (azimuth) layout = arg && arg->size() == 9 ? "ddd:dd:dd" : "dd:dd:dd";
+        if (!arg || !matchLayout(*arg, layout)) recognized_ = false;
         std::optional<double> v;
-        if (arg) v = azimuth ? parseDegrees(*arg, "ddd:dd:dd", 0, 360) : parseDegrees(*arg, "sdd*dd:dd", -90, 90);
+        if (arg) v = parseDegrees(*arg, layout, azimuth ? 0 : -90, azimuth ? 360 : 90);
         if (!v || (azimuth && *v >= 360)) return "0";
         (azimuth ? targetAz_ : targetAlt_) = *v;
         targetKind_ = TargetKind::Horizontal;
@@ -221,11 +250,12 @@ std::string MountSim::executeModel1(const std::string& cmd) {
     if (startsWith(cmd, ":STR")) {
         // 0 sidereal, 1 solar, 2 lunar.
         const auto f = matchLayout(cmd, ":STRd#");
+        if (!f) recognized_ = false;
         if (!f || (*f)[0] > 2) return "0";
         trackingRate_ = (*f)[0];
         return "1";
     }
-    return "";
+    return unknown();
 }
 
 std::string MountSim::executeModel2(const std::string& cmd) {
@@ -257,13 +287,18 @@ std::string MountSim::executeModel2(const std::string& cmd) {
                 setTracking(true);
             } else if (code == 9) {
                 setTracking(false);
+            } else {
+                recognized_ = false;
             }
+        } else {
+            recognized_ = false;
         }
         return "";
     }
     char direction = 0;
     int ms = 0;
-    if (parsePulse(cmd, "ddd#", direction, ms)) pulseGuide(direction, ms);
+    if (!parsePulse(cmd, "ddd#", direction, ms)) return unknown();
+    pulseGuide(direction, ms);
     return "";
 }
 
@@ -297,6 +332,7 @@ std::string MountSim::executeModel3(const std::string& cmd) {
     }
     if (startsWith(cmd, ":RG")) {
         const auto f = matchLayout(cmd, ":RGddd#");
+        if (!f) recognized_ = false;
         if (!f || (*f)[0] < 10 || (*f)[0] > 100) return "0";
         guideRate_ = (*f)[0] / 100.0;
         return "1";
@@ -309,6 +345,7 @@ std::string MountSim::executeModel3(const std::string& cmd) {
     }
     if (startsWith(cmd, ":RT")) {
         const auto f = matchLayout(cmd, ":RTd#");
+        if (!f) recognized_ = false;
         if (!f || (*f)[0] > 4) return "0";
         trackingRate_ = (*f)[0];
         return "1";
@@ -316,14 +353,23 @@ std::string MountSim::executeModel3(const std::string& cmd) {
     if (cmd == ":QT#") return std::string(1, static_cast<char>('0' + trackingRate_));
     char direction = 0;
     int ms = 0;
-    if (parsePulse(cmd, "ddddd#", direction, ms)) pulseGuide(direction, ms);
+    if (!parsePulse(cmd, "ddddd#", direction, ms)) return unknown();
+    pulseGuide(direction, ms);
+    return "";
+}
+
+std::string MountSim::unknown() {
+    recognized_ = false;
     return "";
 }
 
 std::string MountSim::setSite(const std::string& cmd) {
     const bool latitude = cmd[2] == 't';
     std::optional<double> v;
-    if (const auto arg = argumentOf(cmd, latitude ? ":St " : ":Sg ")) {
+    const auto arg = argumentOf(cmd, latitude ? ":St " : ":Sg ");
+    const char* layout = latitude ? "sdd*dd:dd" : cfg_.model == 2 ? "ddd*dd:dd" : "sddd*dd:dd";
+    if (!arg || !matchLayout(*arg, layout)) recognized_ = false;
+    if (arg) {
         if (latitude) {
             v = parseDegrees(*arg, "sdd*dd:dd", -90, 90);
         } else if (cfg_.model == 2) {
@@ -349,6 +395,7 @@ std::string MountSim::setTarget(const std::string& cmd) {
     const bool ra = cmd[2] == 'r';
     const auto arg = argumentOf(cmd, ra ? ":Sr " : ":Sd ");
     std::optional<double> v;
+    if (!arg || !matchLayout(*arg, ra ? "dd:dd:dd" : "sdd*dd:dd")) recognized_ = false;
     if (arg) v = ra ? parseHours(*arg) : parseDegrees(*arg, "sdd*dd:dd", -90, 90);
     if (!v) return "0";
     (ra ? targetRa_ : targetDec_) = *v;
@@ -356,21 +403,34 @@ std::string MountSim::setTarget(const std::string& cmd) {
     return "1";
 }
 
-void MountSim::applyFault(Reply& reply) const {
-    const FaultKind* kind = nullptr;
+std::uint64_t MountSim::nextRandom() {
+    // splitmix64: the same sequence from the same seed on every platform.
+    std::uint64_t z = (randomState_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+void MountSim::applyFault(Reply& reply) {
+    std::optional<FaultKind> kind;
     std::size_t longest = 0;
     for (const auto& [key, k] : cfg_.faults) {
         if (key == reply.command) {
-            kind = &k;
+            kind = k;
             break;
         }
         const bool exactOnly = !key.empty() && key.back() == '#';
         if (!exactOnly && !key.empty() && key.size() > longest && startsWith(reply.command, key)) {
-            kind = &k;
+            kind = k;
             longest = key.size();
         }
     }
+    if (!kind && cfg_.randomFaultPercent > 0 && nextRandom() % 100 < std::uint64_t(cfg_.randomFaultPercent)) {
+        constexpr std::size_t kinds = sizeof kRandomFaultKinds / sizeof kRandomFaultKinds[0];
+        kind = kRandomFaultKinds[nextRandom() % kinds];
+    }
     if (!kind) return;
+    reply.fault = kind;
     switch (*kind) {
         case FaultKind::Silence:
             reply.bytes.clear();
@@ -386,6 +446,30 @@ void MountSim::applyFault(Reply& reply) const {
             break;
         case FaultKind::Late:
             reply.delaySeconds = kLateReplyDelay;
+            break;
+        case FaultKind::Noise: {
+            // Any byte values, NUL and '#' included, 1 to 40 of them.
+            const std::size_t n = 1 + nextRandom() % 40;
+            reply.bytes.clear();
+            for (std::size_t i = 0; i < n; ++i) reply.bytes += static_cast<char>(nextRandom() & 0xFF);
+            break;
+        }
+        case FaultKind::Overlong: {
+            // The reply, then protocol characters well past any reply buffer.
+            static constexpr char kProtocol[] = "0123456789:*#.+-";
+            const std::size_t n = reply.bytes.size() + 100 + nextRandom() % 100;
+            while (reply.bytes.size() < n) reply.bytes += kProtocol[nextRandom() % (sizeof kProtocol - 1)];
+            break;
+        }
+        case FaultKind::OutOfRange:
+            // Same layout, every field beyond its range: 99 hours, 99 minutes...
+            for (char& c : reply.bytes) {
+                if (c >= '0' && c <= '9') c = '9';
+            }
+            break;
+        case FaultKind::Vanish:
+            reply.bytes.clear();
+            reply.vanish = true;
             break;
     }
 }

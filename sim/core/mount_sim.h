@@ -3,7 +3,9 @@
 // keeps every behaviour reproducible in tests.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +14,19 @@
 
 namespace velmaro::sim {
 
-enum class FaultKind { Silence, Garbage, Truncated, Late };
+// Garbage keeps the reply's length with no protocol character in it; Noise
+// is random bytes of a random length; OutOfRange keeps the layout with every
+// digit a 9; Vanish takes the port away (the front end closes the line and
+// opens it again).
+enum class FaultKind { Silence, Garbage, Truncated, Late, Noise, Overlong, OutOfRange, Vanish };
+
+// The kinds that random faults draw from.
+constexpr FaultKind kRandomFaultKinds[] = {FaultKind::Silence,  FaultKind::Noise,      FaultKind::Truncated,
+                                           FaultKind::Overlong, FaultKind::OutOfRange, FaultKind::Late,
+                                           FaultKind::Vanish};
+
+const char* faultKindName(FaultKind kind);
+std::optional<FaultKind> faultKindFromName(std::string_view name);
 
 struct SimConfig {
     int model = 1;                   // 1, 2 or 3
@@ -23,12 +37,21 @@ struct SimConfig {
     // Keyed by command text.  A key ending in '#' (or the bare ":KA") must
     // match exactly; any other key matches every command starting with it.
     std::map<std::string, FaultKind> faults;
+    // Percent of the other commands that get a fault drawn at random from
+    // kRandomFaultKinds; the draws (and random bytes) follow faultSeed.
+    int randomFaultPercent = 0;
+    std::uint64_t faultSeed = 1;
 };
 
 struct Reply {
     double delaySeconds = 0.0;  // from the moment the command was received
     std::string bytes;          // may be empty: nothing goes on the line
     std::string command;        // the command exactly as framed
+    std::optional<FaultKind> fault;  // the fault spoiling this reply, if any
+    bool vanish = false;        // the port goes away instead of a reply
+    // False when the command is not one the protocol knows for this model,
+    // or its arguments do not have the command's layout.
+    bool recognized = true;
 };
 
 // A snapshot for tests and diagnostics, as of the last update.
@@ -73,7 +96,9 @@ private:
     std::string executeModel3(const std::string& cmd);
     std::string setSite(const std::string& cmd);
     std::string setTarget(const std::string& cmd);
-    void applyFault(Reply& reply) const;
+    void applyFault(Reply& reply);
+    std::string unknown();
+    std::uint64_t nextRandom();
 
     double altitudeOf(double raHours, double decDeg) const;
     void targetEquatorial(double& raHours, double& decDeg, double& altDeg) const;
@@ -114,6 +139,9 @@ private:
     int trackingRate_ = 0;
     double guideRate_ = 0.5;
     double guideUntil_ = 0;
+
+    bool recognized_ = true;  // of the command being executed
+    std::uint64_t randomState_ = 0;
 };
 
 }  // namespace velmaro::sim

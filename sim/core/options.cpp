@@ -18,12 +18,13 @@ std::optional<double> parseNumber(const std::string& text) {
     return v;
 }
 
-std::optional<FaultKind> parseFaultKind(const std::string& text) {
-    if (text == "silence") return FaultKind::Silence;
-    if (text == "garbage") return FaultKind::Garbage;
-    if (text == "truncated") return FaultKind::Truncated;
-    if (text == "late") return FaultKind::Late;
-    return std::nullopt;
+std::optional<FaultKind> parseFaultKind(const std::string& text) { return faultKindFromName(text); }
+
+std::optional<unsigned long long> parseCount(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 19) {
+        return std::nullopt;
+    }
+    return std::stoull(text);
 }
 
 ParsedCommandLine failure(std::string message) {
@@ -37,7 +38,8 @@ ParsedCommandLine failure(std::string message) {
 
 std::string usageLine() {
     return "usage: velmaro-mountsim --model 1|2|3 --link PATH [--transcript FILE] [--pace]"
-           " [--fault CMD=silence|garbage|truncated|late]... [--slew-rate DEG_PER_S]"
+           " [--fault CMD=silence|garbage|truncated|late|noise|overlong|out-of-range|vanish]..."
+           " [--random-faults PERCENT] [--seed N] [--fault-log FILE] [--vanish-ms MS] [--slew-rate DEG_PER_S]"
            " [--latitude DEG] [--longitude DEG_EAST] [--utc-offset HOURS]";
 }
 
@@ -77,7 +79,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             continue;
         }
         if (name != "--model" && name != "--link" && name != "--transcript" && name != "--fault" &&
-            name != "--slew-rate" && name != "--latitude" && name != "--longitude" && name != "--utc-offset") {
+            name != "--slew-rate" && name != "--latitude" && name != "--longitude" && name != "--utc-offset" &&
+            name != "--random-faults" && name != "--seed" && name != "--fault-log" && name != "--vanish-ms") {
             return failure("unknown option '" + name + "'");
         }
         if (!value) {
@@ -103,6 +106,21 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
             const auto kind = parseFaultKind(value->substr(at + 1));
             if (!kind) return failure("unknown fault kind in '" + *value + "'");
             o.sim.faults[value->substr(0, at)] = *kind;
+        } else if (name == "--random-faults") {
+            const auto v = parseCount(*value);
+            if (!v || *v > 100) return failure("--random-faults wants a percent from 0 to 100");
+            o.sim.randomFaultPercent = static_cast<int>(*v);
+        } else if (name == "--seed") {
+            const auto v = parseCount(*value);
+            if (!v) return failure("--seed wants a whole number");
+            o.sim.faultSeed = *v;
+        } else if (name == "--fault-log") {
+            if (value->empty()) return failure("--fault-log needs a path");
+            o.faultLogPath = *value;
+        } else if (name == "--vanish-ms") {
+            const auto v = parseCount(*value);
+            if (!v || *v > 60000) return failure("--vanish-ms wants milliseconds from 0 to 60000");
+            o.vanishSeconds = static_cast<double>(*v) / 1000.0;
         } else {
             for (const Range& r : ranges) {
                 if (name != r.name) continue;

@@ -13,6 +13,8 @@ struct FrontEndOptions {
     std::string linkPath;
     std::string transcriptPath;  // empty: no transcript
     bool pace = false;
+    std::string faultLogPath;   // empty: injected faults are not logged
+    double vanishSeconds = 0.3; // how long the port stays away after a vanish fault
 };
 
 struct ParsedCommandLine {

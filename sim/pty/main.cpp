@@ -109,6 +109,13 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return 1;
     }
+    // One line per injected fault: its kind, then the command it spoiled.
+    Transcript faultLog;
+    if (!opts.faultLogPath.empty() && !faultLog.open(opts.faultLogPath)) {
+        std::fprintf(stderr, "velmaro-mountsim: cannot open %s: %s\n", opts.faultLogPath.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
     if (!port.link(opts.linkPath, &error)) {
         std::fprintf(stderr, "velmaro-mountsim: %s\n", error.c_str());
         return 1;
@@ -121,10 +128,25 @@ int main(int argc, char** argv) {
     ReplyScheduler scheduler(opts.pace ? ReplyScheduler::kSecondsPerByteAt9600 : 0.0);
     std::string backlog;  // released bytes the pty has not taken yet
     double quietUntil = 0;
+    double reopenAt = 0;  // while the port is away: when it comes back
     int status = 0;
 
     while (!g_stop) {
         double now = clockSeconds(CLOCK_MONOTONIC);
+        if (!port.isOpen()) {
+            if (now < reopenAt) {
+                const double wait = reopenAt - now;
+                timespec pause{static_cast<time_t>(wait), static_cast<long>((wait - std::floor(wait)) * 1e9)};
+                ::ppoll(nullptr, 0, &pause, &waitMask);
+                continue;
+            }
+            if (!port.open(&error) || !port.link(opts.linkPath, &error)) {
+                std::fprintf(stderr, "velmaro-mountsim: the port did not come back: %s\n", error.c_str());
+                status = 1;
+                break;
+            }
+            continue;
+        }
         const bool quiet = now < quietUntil;
         std::optional<double> wake = scheduler.nextWake();
         if (quiet) wake = wake ? std::min(*wake, quietUntil) : quietUntil;
@@ -154,9 +176,20 @@ int main(int argc, char** argv) {
             for (;;) {
                 const ssize_t n = ::read(port.master(), buf, sizeof buf);
                 if (n > 0) {
+                    bool vanish = false;
                     for (Reply& r : sim.receive(std::string_view(buf, static_cast<std::size_t>(n)), now, utc)) {
                         transcript.record(r.command);
+                        if (r.fault) faultLog.record(std::string(faultKindName(*r.fault)) + " " + r.command);
+                        vanish = vanish || r.vanish;
                         scheduler.schedule(std::move(r.bytes), now + r.delaySeconds);
+                    }
+                    if (vanish) {
+                        // Nothing queued survives the pulled cable.
+                        port.close();
+                        scheduler = ReplyScheduler(opts.pace ? ReplyScheduler::kSecondsPerByteAt9600 : 0.0);
+                        backlog.clear();
+                        reopenAt = now + opts.vanishSeconds;
+                        break;
                     }
                     continue;
                 }
@@ -169,6 +202,7 @@ int main(int argc, char** argv) {
             }
         }
 
+        if (!port.isOpen()) continue;
         backlog += scheduler.release(now);
         if (!backlog.empty() && now >= quietUntil) {
             const ssize_t n = ::write(port.master(), backlog.data(), backlog.size());

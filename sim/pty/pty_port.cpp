@@ -15,10 +15,14 @@ namespace {
 std::string describe(const std::string& what) { return what + ": " + std::strerror(errno); }
 }  // namespace
 
-PtyPort::~PtyPort() {
+PtyPort::~PtyPort() { close(); }
+
+void PtyPort::close() {
     unlink();
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);
+    slave_ = master_ = -1;
+    slaveName_.clear();
 }
 
 bool PtyPort::open(std::string* error) {

@@ -23,6 +23,12 @@ public:
     // Removes the symlink if it still points at our slave.
     void unlink();
 
+    // The cable pulled: the link goes, and both ends of the pty close, so a
+    // client holding the old slave sees the line hang up. open() and link()
+    // make a new one.
+    void close();
+    bool isOpen() const { return master_ >= 0; }
+
     int master() const { return master_; }
     const std::string& slaveName() const { return slaveName_; }
 
