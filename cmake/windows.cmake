@@ -191,4 +191,4 @@ add_test(NAME driver_makes_no_windows
 add_test(NAME driver_makes_no_windows_check_sees_the_dialog
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM} $<TARGET_FILE:velmaro_driver>)
 set_tests_properties(driver_makes_no_windows_check_sees_the_dialog PROPERTIES
-  PASS_REGULAR_EXPRESSION "calls: [^\n]*__imp_CreateSolidBrush[^\n]*\n[^\n]*uses: [^\n]*CDlgSettings::CDlgSettings")
+  PASS_REGULAR_EXPRESSION "calls: [^\n]*__imp__?CreateSolidBrush[^\n]*\n[^\n]*uses: [^\n]*CDlgSettings::CDlgSettings")
