@@ -62,20 +62,19 @@ add_library(velmaro_link STATIC
   link/MountState.cpp
   link/Utilities.cpp
   link/ReplyScan.cpp
-  link/Protocol.cpp
   link/TextConversion.cpp)
 target_include_directories(velmaro_link PUBLIC ${CMAKE_SOURCE_DIR}/link)
 
-# Everything of the driver but the entry points, so tests can link it too.
-add_library(velmaro_driver STATIC
-  ${VELMARO_GENERATED}/VelmaroInterface_i.c
-  server/TemplateApp.cpp
-  server/ErrorReport.cpp
-  server/TypeInfoHolder.cpp
-  server/ClassFactory.cpp
-  server/ServerModule.cpp
-  server/Registration.cpp
-  server/Profile.cpp
+# The model rows alone, for programs on the link code (the link tests, the
+# link demo) that tell the models apart.
+add_library(velmaro_models STATIC driver/MountModels.cpp)
+add_dependencies(velmaro_models velmaro_interface)
+target_include_directories(velmaro_models PUBLIC ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/driver)
+target_link_libraries(velmaro_models PUBLIC velmaro_link)
+
+# The driver sees only itself, the link and the interface: an include of
+# the server's or the windows' headers does not compile.
+add_library(velmaro_driver_objects OBJECT
   driver/Telescope.cpp
   driver/Connection.cpp
   driver/Position.cpp
@@ -84,6 +83,24 @@ add_library(velmaro_driver STATIC
   driver/Capabilities.cpp
   driver/Parking.cpp
   driver/Waits.cpp
+  driver/ErrorReport.cpp
+  driver/TypeInfoHolder.cpp
+  driver/Profile.cpp
+  driver/Replies.cpp
+  driver/MountProbe.cpp)
+add_dependencies(velmaro_driver_objects velmaro_interface)
+target_include_directories(velmaro_driver_objects PRIVATE
+  ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/link)
+
+# Everything of the driver but the entry points, so tests can link it too.
+add_library(velmaro_driver STATIC
+  $<TARGET_OBJECTS:velmaro_driver_objects>
+  ${VELMARO_GENERATED}/VelmaroInterface_i.c
+  server/TemplateApp.cpp
+  server/ClassFactory.cpp
+  server/ServerModule.cpp
+  server/Registration.cpp
+  ui/SetupDialog.cpp
   ui/DlgSettings.cpp
   ui/Dialog.cpp
   ui/XPButton.cpp)
@@ -91,7 +108,7 @@ add_dependencies(velmaro_driver velmaro_interface)
 target_include_directories(velmaro_driver PUBLIC
   ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/server ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/ui
   ${CMAKE_SOURCE_DIR}/resources)
-target_link_libraries(velmaro_driver PUBLIC velmaro_link ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32)
+target_link_libraries(velmaro_driver PUBLIC velmaro_models velmaro_link ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32)
 
 add_library(Velmaro SHARED
   server/Exports.cpp
@@ -113,7 +130,7 @@ set_target_properties(Velmaro PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${VELMARO_DIST_DIR}/${VELMARO_ARCH})
 
 add_executable(velmaro-linkdemo demo/link_demo.cpp)
-target_link_libraries(velmaro-linkdemo PRIVATE velmaro_link ${VELMARO_STATIC_LINK})
+target_link_libraries(velmaro-linkdemo PRIVATE velmaro_models velmaro_link ${VELMARO_STATIC_LINK})
 
 include(GoogleTest)
 
@@ -176,3 +193,16 @@ endif()
 
 # The benchmark program of `make bench` (not a test).
 add_subdirectory(bench)
+
+# Creating or connecting a driver object makes no window and no GDI object:
+# the code that runs then (the driver's and the link's) calls nothing that
+# makes one and names no class of the windows. The second test holds the
+# check against the whole library, windows included, where it must name
+# the dialog's brush and the dialog itself.
+add_test(NAME driver_makes_no_windows
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM}
+                 $<TARGET_OBJECTS:velmaro_driver_objects> $<TARGET_FILE:velmaro_link>)
+add_test(NAME driver_makes_no_windows_check_sees_the_dialog
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM} $<TARGET_FILE:velmaro_driver>)
+set_tests_properties(driver_makes_no_windows_check_sees_the_dialog PROPERTIES
+  PASS_REGULAR_EXPRESSION "calls: [^\n]*__imp__?CreateSolidBrush[^\n]*\n[^\n]*uses: [^\n]*CDlgSettings::CDlgSettings")

@@ -4,7 +4,8 @@
 
 #include "DriverCall.h"
 #include "ErrorReport.h"
-#include "MountState.h"
+#include "Messages.h"
+#include "MountModels.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ VARIANT_BOOL automationBool(bool value)
     return value ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
-// The capability answers come in five kinds.
+// The capability answers: some never change.
 HRESULT always(VARIANT_BOOL* result)
 {
     return returnValue(result, VARIANT_TRUE);
@@ -27,23 +28,11 @@ HRESULT never(VARIANT_BOOL* result)
     return returnValue(result, VARIANT_FALSE);
 }
 
-// Only model 3 has a home search and settable guide rates.
-HRESULT onModel3Only(VARIANT_BOOL* result)
+// The rest is the detected model's flag (before detection, the flags of
+// the not-detected row).
+HRESULT byModel(bool MountModelRow::*flag, VARIANT_BOOL* result)
 {
-    return returnValue(result, automationBool(mount.model == 3));
-}
-
-// Only model 1 takes alt-azimuth coordinates.
-HRESULT onModel1Only(VARIANT_BOOL* result)
-{
-    return returnValue(result, automationBool(mount.model == 1));
-}
-
-// Model 1 cannot guide; the others can, and before detection the answer is
-// theirs.
-HRESULT exceptOnModel1(VARIANT_BOOL* result)
-{
-    return returnValue(result, automationBool(mount.model != 1));
+    return returnValue(result, automationBool(detectedModel().*flag));
 }
 
 } // namespace
@@ -51,7 +40,7 @@ HRESULT exceptOnModel1(VARIANT_BOOL* result)
 HRESULT CTelescope::get_CanFindHome(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return onModel3Only(value);
+    return byModel(&MountModelRow::canFindHome, value);
 }
 
 HRESULT CTelescope::get_CanPark(VARIANT_BOOL* value)
@@ -63,7 +52,7 @@ HRESULT CTelescope::get_CanPark(VARIANT_BOOL* value)
 HRESULT CTelescope::get_CanPulseGuide(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return exceptOnModel1(value);
+    return byModel(&MountModelRow::canPulseGuide, value);
 }
 
 HRESULT CTelescope::get_CanSetDeclinationRate(VARIANT_BOOL* value)
@@ -75,7 +64,7 @@ HRESULT CTelescope::get_CanSetDeclinationRate(VARIANT_BOOL* value)
 HRESULT CTelescope::get_CanSetGuideRates(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return onModel3Only(value);
+    return byModel(&MountModelRow::canSetGuideRates, value);
 }
 
 HRESULT CTelescope::get_CanSetPark(VARIANT_BOOL* value)
@@ -111,7 +100,7 @@ HRESULT CTelescope::get_CanSlew(VARIANT_BOOL* value)
 HRESULT CTelescope::get_CanSlewAltAz(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return onModel1Only(value);
+    return byModel(&MountModelRow::canSlewAltAz, value);
 }
 
 HRESULT CTelescope::get_CanSlewAltAzAsync(VARIANT_BOOL* value)
@@ -137,7 +126,7 @@ HRESULT CTelescope::get_CanSync(VARIANT_BOOL* value)
 HRESULT CTelescope::get_CanSyncAltAz(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return onModel1Only(value);
+    return byModel(&MountModelRow::canSyncAltAz, value);
 }
 
 HRESULT CTelescope::get_CanUnpark(VARIANT_BOOL* value)
@@ -160,7 +149,7 @@ HRESULT CTelescope::put_DoesRefraction(VARIANT_BOOL* value)
         return E_POINTER;
     // Any non-zero value asks for what the mount already does.
     if (*value == VARIANT_FALSE)
-        return driverFailure("Cannot set DoesRefraction to FALSE");
+        return driverFailure(kNoRefractionOff);
     return S_OK;
 }
 
@@ -186,17 +175,17 @@ HRESULT CTelescope::get_FocalLength(double* value)
 HRESULT CTelescope::CommandBlind(BSTR)
 {
     DriverCall call;
-    return driverFailure("Do not support CommandBlind");
+    return driverFailure(kNoCommandBlind);
 }
 
 HRESULT CTelescope::CommandBool(BSTR)
 {
     DriverCall call;
-    return driverFailure("Do not support CommandBool");
+    return driverFailure(kNoCommandBool);
 }
 
 HRESULT CTelescope::CommandString(BSTR)
 {
     DriverCall call;
-    return driverFailure("Do not support CommandString");
+    return driverFailure(kNoCommandString);
 }

@@ -2,11 +2,13 @@
 // name the driver.
 #include "Telescope.h"
 
-#include "DlgSettings.h"
 #include "DriverCall.h"
 #include "ErrorReport.h"
-#include "MountState.h"
+#include "Messages.h"
+#include "MountModels.h"
+#include "MountProbe.h"
 #include "Protocol.h"
+#include "MountState.h"
 #include "TextConversion.h"
 
 #include <oleauto.h>
@@ -15,10 +17,6 @@
 
 namespace {
 
-const char kDriverName[] = "Velmaro Telescope";
-const char kDriverInfo[] = "Velmaro Telescope ASCOM Driver 2.1 "
-                           "Copyright (C) 2026 the Velmaro developers. All rights reserved.";
-const char kDriverVersion[] = "2.1";
 constexpr int kTopocentricEquatorial = 1;
 constexpr int kInterfaceVersion = 3;
 
@@ -65,20 +63,13 @@ HRESULT CTelescope::connect()
 {
     int portNumber;
     {
-        // The settings object reads the stored port and probes the mount on
-        // its own handle, which it closes again before we open the port.
-        CDlgSettings settings;
+        // The probe reads the stored port and asks the mount on its own
+        // handle, which it closes again before we open the port.
+        MountProbe settings;
         portNumber = settings.portNumber;
     }
-    if (!link.openPort(portNumber))
+    if (!openMount(link, portNumber))
         return failToOpen(portNumber);
-    link.command = kHandshakeCommand;
-    sendCommand();
-    readReply(kHandshakeReplyLength);
-    if (!link.replyEquals(kHandshakeReply)) {
-        link.closePort();
-        return failToOpen(portNumber);
-    }
     mount.connected = true;
     detectModel();
     return S_OK;
@@ -87,17 +78,17 @@ HRESULT CTelescope::connect()
 HRESULT CTelescope::failToOpen(int portNumber)
 {
     char message[64];
-    std::snprintf(message, sizeof message, "Cannot open port COM%i!", portNumber);
+    std::snprintf(message, sizeof message, kCannotOpenPort, portNumber);
     return driverFailure(message);
 }
 
 void CTelescope::detectModel()
 {
-    mount.model = 1;
+    mount.model = kModelBrevan;
     link.command = kMountInfoCommand;
     sendCommand();
     readReply(kMountInfoReplyLength);
-    mount.model = static_cast<std::uint8_t>(modelFromMountInfo(link.reply));
+    mount.model = modelFromMountInfo(link.reply);
 }
 
 HRESULT CTelescope::get_Name(BSTR* value)
@@ -139,15 +130,5 @@ HRESULT CTelescope::get_InterfaceVersion(int* value)
 HRESULT CTelescope::Dispose()
 {
     DriverCall call;
-    return S_OK;
-}
-
-HRESULT CTelescope::SetupDialog()
-{
-    DriverCall call;
-    // Building the settings object reads the stored port and probes the
-    // mount; the dialog's result is nobody's business but the user's.
-    CDlgSettings settings;
-    settings.DoModal();
     return S_OK;
 }

@@ -4,14 +4,26 @@
 
 #include "DriverCall.h"
 #include "ErrorReport.h"
-#include "MountState.h"
+#include "Messages.h"
+#include "MountModels.h"
 #include "Utilities.h"
 #include "Waits.h"
-
 
 namespace {
 
 constexpr DWORD kHomePollMs = 200;
+
+// An acknowledged command needs the mount's "1"; another is done once sent.
+bool sendModelCommand(CommandChannel& link, const ModelCommand& command)
+{
+    link.command = command.text;
+    if (!command.acknowledged) {
+        link.sendCommand();
+        return true;
+    }
+    link.exchangeAck();
+    return link.acknowledged();
+}
 
 } // namespace
 
@@ -21,9 +33,9 @@ HRESULT CTelescope::get_AtHome(VARIANT_BOOL* value)
     if (!value)
         return E_POINTER;
     bool atHome = false;
-    // Only model 3 can tell; the others are never reported at home.
-    if (mount.model == 3) {
-        link.command = ":AH#";
+    // Only a model that can be asked is ever reported at home.
+    if (const char* query = detectedModel().homeQuery) {
+        link.command = query;
         exchangeAck();
         atHome = link.acknowledged();
     }
@@ -35,10 +47,11 @@ HRESULT CTelescope::get_AtPark(VARIANT_BOOL* value)
     DriverCall call;
     if (!value)
         return E_POINTER;
-    // Model 3 knows better than we do; no answer counts as not parked.
-    if (mount.model == 3) {
+    // A mount that can be asked knows better than we do; no answer counts
+    // as not parked.
+    if (const char* query = detectedModel().parkQuery) {
         parked = false;
-        link.command = ":AP#";
+        link.command = query;
         exchangeAck();
         if (link.acknowledged())
             parked = true;
@@ -49,30 +62,14 @@ HRESULT CTelescope::get_AtPark(VARIANT_BOOL* value)
 HRESULT CTelescope::Park()
 {
     DriverCall call;
-    switch (mount.model) {
-    case 2:
-        // Model 2 never answers its park command: sent is done.
-        link.command = ":KA";
-        sendCommand();
-        break;
-    case 3:
-        // Home, then park; the park command follows at once, without
-        // waiting for the mount to reach home.
-        link.command = ":MH#";
-        exchangeAck();
-        if (!link.acknowledged())
-            return driverFailure("Transmission error at Park!");
-        link.command = ":MP1#";
-        exchangeAck();
-        if (!link.acknowledged())
-            return driverFailure("Transmission error at Park!");
-        break;
-    default:
-        link.command = ":PK#";
-        exchangeAck();
-        if (!link.acknowledged())
-            return driverFailure("Transmission error at Park!");
-        break;
+    // The model's steps in order (home, then park, on a model with two),
+    // each sent at once after the one before was accepted. An unanswered
+    // park command is done once sent.
+    for (const ModelCommand& step : detectedModel().park) {
+        if (!step.text)
+            break;
+        if (!sendModelCommand(link, step))
+            return driverFailure(kParkTransmissionError);
     }
     parked = true;
     return S_OK;
@@ -84,51 +81,46 @@ HRESULT CTelescope::Unpark()
     // The client asked to move on: whatever the mount says, we no longer
     // hold it back.
     parked = false;
-    if (mount.model == 3) {
-        link.command = ":MP0#";
-        exchangeAck();
-        if (!link.acknowledged())
-            return driverFailure("Transmission error at Unpark!");
-    } else if (mount.model == 2) {
-        link.command = ":PO#";
-        sendCommand();
-    }
-    // Model 1 has no unpark command: forgetting the park is all there is.
+    // Without an unpark command, forgetting the park is all there is.
+    const ModelCommand& unpark = detectedModel().unpark;
+    if (unpark.text && !sendModelCommand(link, unpark))
+        return driverFailure(kUnparkTransmissionError);
     return S_OK;
 }
 
 HRESULT CTelescope::SetPark()
 {
     DriverCall call;
-    return driverFailure("Do not support SetPark");
+    return driverFailure(kNoSetPark);
 }
 
 HRESULT CTelescope::FindHome()
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot FindHome when parking");
-    if (mount.model != 3)
-        return driverFailure("Do not support FindHome");
-    link.command = ":MH#";
+        return driverFailure(kParkedFindHome);
+    const MountModelRow& model = detectedModel();
+    if (!model.canFindHome)
+        return driverFailure(kNoFindHome);
+    link.command = model.homeSearch;
     exchangeAck();
     if (!link.acknowledged()) {
         // The client could do nothing about it; the log keeps the trace.
-        logMessage("Transmission error in FindHome!");
+        logMessage(kLogFindHomeFailure);
         return S_OK;
     }
     // Wait for the mount to report home, but not forever: a lost link or a
     // failed search would otherwise hang the client.
     const DWORD limitMs = waitLimitMs(kHomeWaitLimitMs);
     WaitClock clock;
-    link.command = ":AH#";
+    link.command = model.homeQuery;
     for (;;) {
         exchangeAck();
         Sleep(kHomePollMs);
         if (link.acknowledged())
             return S_OK;
         if (clock.elapsedMs() >= limitMs)
-            return failWaitedTooLong("report reaching home", limitMs);
+            return failWaitedTooLong(kWaitHome, limitMs);
     }
 }
 

@@ -5,6 +5,8 @@
 #include "Checks.h"
 #include "DriverCall.h"
 #include "ErrorReport.h"
+#include "Messages.h"
+#include "MountModels.h"
 #include "MountState.h"
 #include "Utilities.h"
 #include "Waits.h"
@@ -26,17 +28,6 @@ constexpr double kArrivalDeclination = 1.0 / 60.0;
 constexpr double kArrivalMargin = 1e-9;
 
 constexpr DWORD kSlewPollMs = 200;
-
-constexpr std::uint32_t kSyncReplyLength = 22;
-constexpr std::uint32_t kModel2SyncReplyLength = 33;
-constexpr const char* kSyncReply = "Coordinates matched. #";
-constexpr const char* kModel2SyncReply = "Coordinates     matched.        #";
-
-constexpr const char* kHorizonBelow = "The target is horizon below!";
-constexpr const char* kSlewTransmissionError = "Transmission error at SlewToTarget(/Async)/Coordinates(/Async) !";
-constexpr const char* kAltAzTransmissionError = "Transmission error at SlewAltAz(/Async) !";
-constexpr const char* kSyncTransmissionError = "Transmission error at SyncToTarget/Coordinates !";
-constexpr const char* kAltAzSyncTransmissionError = "Transmission error at SyncToAltAz !";
 
 // A transmission error returns 2: the call looks successful to an
 // automation client, while the thread's error information holds the text.
@@ -91,44 +82,25 @@ bool sendAltAzTarget(CommandChannel& link, double azimuth, double altitude)
     return link.acknowledged();
 }
 
-// Whether the mount's answer to ":MS#" refuses an equatorial slew: model 3
-// says "0" for refused, models 1 and 2 say "1", and before the model is
-// known nothing counts as a refusal.
-bool slewRefused(int model, char answer)
+// Whether the mount's answer to ":MS#" refuses an equatorial slew. Models
+// differ in which answer that is; before detection none counts.
+bool slewRefused(const MountModelRow& model, char answer)
 {
-    switch (model) {
-    case 1:
-    case 2:
-        return answer == '1';
-    case 3:
-        return answer == '0';
-    default:
-        return false;
-    }
+    return model.slewRefusedAnswer != 0 && answer == model.slewRefusedAnswer;
 }
 
 // The match step of a sync: the mount's whole answer must be the model's text.
-bool matchCoordinates(CommandChannel& link, int model)
+bool matchCoordinates(CommandChannel& link, const MountModelRow& model)
 {
-    if (model == 3) {
-        link.command = ":CM#";
-        link.sendCommand();
-        link.readReply(1);
-        return link.replyEquals("1");
-    }
-    link.command = ":CMR#";
+    link.command = model.syncCommand;
     link.sendCommand();
-    if (model == 2) {
-        link.readReply(kModel2SyncReplyLength);
-        return link.replyEquals(kModel2SyncReply);
-    }
-    link.readReply(kSyncReplyLength);
-    return link.replyEquals(kSyncReply);
+    link.readReply(model.syncReplyLength);
+    return link.replyEquals(model.syncReply);
 }
 
 HRESULT syncEquatorial(CommandChannel& link, double rightAscension, double declination)
 {
-    if (!sendEquatorialTarget(link, rightAscension, declination) || !matchCoordinates(link, mount.model))
+    if (!sendEquatorialTarget(link, rightAscension, declination) || !matchCoordinates(link, detectedModel()))
         return driverFailure(kSyncTransmissionError, kTransmissionResult);
     return S_OK;
 }
@@ -144,7 +116,7 @@ HRESULT waitForSlewEnd(ITelescopeV3& telescope)
     telescope.get_Slewing(&slewing);
     while (slewing != VARIANT_FALSE) {
         if (clock.elapsedMs() >= limitMs)
-            return failWaitedTooLong("finish the slew", limitMs);
+            return failWaitedTooLong(kWaitSlew, limitMs);
         telescope.get_Slewing(&slewing);
         Sleep(kSlewPollMs);
     }
@@ -200,7 +172,7 @@ HRESULT CTelescope::get_Slewing(VARIANT_BOOL* value)
         return E_POINTER;
     if (!slewInProgress)
         return returnValue<VARIANT_BOOL>(value, VARIANT_FALSE);
-    if (mount.model == 2) {
+    if (detectedModel().slewEnd == SlewEnd::ArrivalTest) {
         // The getters leave their last good reading in the two fields.
         double reading = 0.0;
         get_RightAscension(&reading);
@@ -225,11 +197,11 @@ HRESULT CTelescope::AbortSlew()
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot AbortSlew when parking");
+        return driverFailure(kParkedAbortSlew);
     VARIANT_BOOL wasTracking = VARIANT_FALSE;
     HRESULT known = get_Tracking(&wasTracking);
     link.command = ":Q#";
-    if (mount.model == 3)
+    if (detectedModel().abortAcknowledged)
         exchangeAck();
     else
         sendCommand();
@@ -244,8 +216,8 @@ HRESULT CTelescope::SlewToAltAz(double Azi, double Alt)
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot SlewToAltAz when parking");
-    if (mount.model != 1)
+        return driverFailure(kParkedSlewToAltAz);
+    if (!detectedModel().canSlewAltAz)
         return driverError(kErrorNotSupported);
     HRESULT started = SlewToAltAzAsync(Azi, Alt);
     if (started != S_OK)
@@ -257,13 +229,13 @@ HRESULT CTelescope::SlewToAltAzAsync(double Azi, double Alt)
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot SlewToAltAz when parking");
-    if (mount.model != 1)
+        return driverFailure(kParkedSlewToAltAz);
+    if (!detectedModel().canSlewAltAz)
         return driverError(kErrorNotSupported);
     if (!angleFitsSplit(Azi) || !angleFitsSplit(Alt))
         return driverError(kErrorInvalidValue);
     if (!sendAltAzTarget(link, Azi, Alt))
-        return driverFailure(kAltAzTransmissionError, kTransmissionResult);
+        return driverFailure(kAltAzSlewTransmissionError, kTransmissionResult);
     link.command = ":MS#";
     exchangeAck();
     switch (link.replyFirst()) {
@@ -273,7 +245,7 @@ HRESULT CTelescope::SlewToAltAzAsync(double Azi, double Alt)
     case '1':
         return driverFailure(kHorizonBelow);
     default:
-        return driverFailure(kAltAzTransmissionError, kTransmissionResult);
+        return driverFailure(kAltAzSlewTransmissionError, kTransmissionResult);
     }
 }
 
@@ -281,7 +253,7 @@ HRESULT CTelescope::SlewToCoordinates(double RightAscension, double Declination)
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot slew when parking");
+        return driverFailure(kParkedSlew);
     HRESULT started = SlewToCoordinatesAsync(RightAscension, Declination);
     if (started != S_OK)
         return started;
@@ -301,7 +273,7 @@ HRESULT CTelescope::SlewToCoordinatesAsync(double RightAscension, double Declina
     targetRightAscensionSet = true;
     targetDeclinationSet = true;
     if (parked)
-        return driverFailure("Cannot slew when parking");
+        return driverFailure(kParkedSlew);
     return SlewToTargetAsync();
 }
 
@@ -309,7 +281,7 @@ HRESULT CTelescope::SlewToTarget()
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot slew when parking");
+        return driverFailure(kParkedSlew);
     HRESULT started = SlewToTargetAsync();
     if (started != S_OK)
         return started;
@@ -320,7 +292,7 @@ HRESULT CTelescope::SlewToTargetAsync()
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot Slew when parking");
+        return driverFailure(kParkedSlewAsync);
     // A target never given has no value worth sending.
     if (!targetRightAscensionSet || !targetDeclinationSet)
         return driverError(kErrorValueNotSet);
@@ -328,7 +300,7 @@ HRESULT CTelescope::SlewToTargetAsync()
         return driverFailure(kSlewTransmissionError, kTransmissionResult);
     link.command = ":MS#";
     exchangeAck();
-    if (slewRefused(mount.model, link.replyFirst()))
+    if (slewRefused(detectedModel(), link.replyFirst()))
         return driverFailure(kHorizonBelow);
     slewInProgress = true;
     return S_OK;
@@ -338,12 +310,12 @@ HRESULT CTelescope::SyncToAltAz(double Azi, double Alt)
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot Sync when parking");
-    if (mount.model != 1)
-        return driverFailure("Do not support Sync to Alt-Azi coordinates!");
+        return driverFailure(kParkedSync);
+    if (!detectedModel().canSyncAltAz)
+        return driverFailure(kNoSyncAltAz);
     if (!angleFitsSplit(Azi) || !angleFitsSplit(Alt))
         return driverError(kErrorInvalidValue);
-    if (!sendAltAzTarget(link, Azi, Alt) || !matchCoordinates(link, mount.model))
+    if (!sendAltAzTarget(link, Azi, Alt) || !matchCoordinates(link, detectedModel()))
         return driverFailure(kAltAzSyncTransmissionError, kTransmissionResult);
     return S_OK;
 }
@@ -352,7 +324,7 @@ HRESULT CTelescope::SyncToCoordinates(double RightAscension, double Declination)
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot Sync when parking");
+        return driverFailure(kParkedSync);
     if (!isRightAscension(RightAscension) || !isDeclination(Declination))
         return driverError(kErrorInvalidValue);
     // The values become the target, but the flags keep what they were: the
@@ -367,7 +339,7 @@ HRESULT CTelescope::SyncToTarget()
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot Sync when parking");
+        return driverFailure(kParkedSync);
     if (!targetRightAscensionSet || !targetDeclinationSet)
         return driverError(kErrorValueNotSet);
     return syncEquatorial(link, targetRightAscension, targetDeclination);

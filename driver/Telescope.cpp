@@ -4,10 +4,21 @@
 
 #include "DriverCall.h"
 #include "MountState.h"
-#include "ServerModule.h"
 #include "TypeInfoHolder.h"
 
 #include <new>
+
+namespace {
+
+// Driver objects alive in the process: the DLL may not unload while any is.
+std::atomic<long> liveTelescopes{0};
+
+} // namespace
+
+long CTelescope::liveObjects()
+{
+    return liveTelescopes;
+}
 
 std::recursive_mutex& driverCallLock()
 {
@@ -33,7 +44,7 @@ HRESULT CTelescope::create(IUnknown* outer, REFIID interfaceId, void** object)
 
 CTelescope::CTelescope(IUnknown* outer) : controlling(outer ? outer : &inner)
 {
-    serverModule.lock();
+    ++liveTelescopes;
     DriverCall call;
     // Learn the mount model once, before a client connects.
     if (!mount.connected) {
@@ -52,7 +63,7 @@ CTelescope::~CTelescope()
             mount.connected = false;
         link.closePort();
     }
-    serverModule.unlock();
+    --liveTelescopes;
 }
 
 HRESULT CTelescope::InnerUnknown::QueryInterface(REFIID interfaceId, void** object)

@@ -11,6 +11,8 @@ class CTelescope final : public ITelescopeV3 {
 public:
     // The class factory's creator: aggregation allows only IUnknown.
     static HRESULT create(IUnknown* outer, REFIID interfaceId, void** object);
+    // Objects not yet destroyed, in the whole process.
+    static long liveObjects();
 
     // IUnknown, delegating to the controlling unknown.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interfaceId, void** object) override;

@@ -6,6 +6,8 @@
 #include "Checks.h"
 #include "DriverCall.h"
 #include "ErrorReport.h"
+#include "Messages.h"
+#include "MountModels.h"
 #include "MountState.h"
 #include "ReplyScan.h"
 #include "Utilities.h"
@@ -23,26 +25,28 @@ constexpr double kPercentPerDegreePerSecond = 24000.0;
 constexpr double kHighestGuidePercent = 999.0;
 
 constexpr int kGuideRateTries = 2;
-constexpr std::uint32_t kModel3GuideRateReplyLength = 5;
-// A model 3 answer inside this window ends the tries; only the narrower
+constexpr std::uint32_t kFractionReplyLength = 5;
+// A fraction answer inside this window ends the tries; only the narrower
 // window below is then taken as the mount's rate.
 constexpr double kGuideRateRetryLow = 0.095;
 constexpr double kGuideRateUsableLow = 0.195;
 constexpr double kGuideRateHigh = 1.005;
-constexpr double kModel3DefaultFraction = 0.5;
-constexpr double kModel1DefaultFraction = 1.0;
-// Model 1 answers a digit n for a rate of 1 - 0.2 n.
-constexpr double kModel1FractionStep = 0.2;
+// Without a usable answer: half the sidereal rate, or the whole of it on a
+// model that answers in steps.
+constexpr double kUnknownGuideFraction = 0.5;
+constexpr double kUnknownStepFraction = 1.0;
+// A step answer is a digit n for a rate of 1 - 0.2 n.
+constexpr double kFractionStep = 0.2;
 
 constexpr LONG kLongestPulseMs = 32767;
-// Model 2 takes at most 999 ms per command; each piece is sent once the
+// Pulses in pieces: at most 999 ms per command; each piece is sent once the
 // mount has nearly finished the one before.
-constexpr LONG kLongestModel2PieceMs = 999;
-constexpr DWORD kModel2PieceLeadMs = 800;
-constexpr LONG kModel2LastPieceLeadMs = 200;
-// Model 3 moves in steps of 100 ms.
-constexpr LONG kModel3StepMs = 100;
-constexpr double kModel3RoundingMs = 49.9;
+constexpr LONG kLongestPieceMs = 999;
+constexpr DWORD kPieceLeadMs = 800;
+constexpr LONG kLastPieceLeadMs = 200;
+// Pulses from a backlog: the mount moves in steps of 100 ms.
+constexpr LONG kBacklogStepMs = 100;
+constexpr double kBacklogRoundingMs = 49.9;
 
 constexpr char kDirectionLetters[] = {'n', 's', 'e', 'w'};
 constexpr int kGuideDirections = 4;
@@ -52,10 +56,6 @@ int opposite(int direction)
 {
     return direction ^ 1;
 }
-
-const char kGuideRateReadFailure[] = "Cannot get the guide rate of the telescope";
-const char kGuideRateSetFailure[] = "Cannot set the guide rate of the telescope";
-const char kAltAzNoPulseGuide[] = "Do not support PulseGuide in Alt-Azi mounts!";
 
 // The system clock as seconds since 1970 and their milliseconds.
 ClockSample readClock()
@@ -83,7 +83,7 @@ HRESULT CTelescope::get_DeclinationRate(double* value)
 HRESULT CTelescope::put_DeclinationRate(double)
 {
     DriverCall call;
-    return driverFailure("Cannot set the declination offset rate");
+    return driverFailure(kNoDeclinationRate);
 }
 
 HRESULT CTelescope::get_RightAscensionRate(double* value)
@@ -95,7 +95,7 @@ HRESULT CTelescope::get_RightAscensionRate(double* value)
 HRESULT CTelescope::put_RightAscensionRate(double)
 {
     DriverCall call;
-    return driverFailure("Cannot set the Right Ascension offset rate");
+    return driverFailure(kNoRightAscensionRate);
 }
 
 HRESULT CTelescope::get_GuideRateDeclination(double* value)
@@ -103,22 +103,23 @@ HRESULT CTelescope::get_GuideRateDeclination(double* value)
     DriverCall call;
     if (!value)
         return E_POINTER;
-    // Models 2 and 0 cannot be asked; half the sidereal rate is their rate.
-    double fraction = kModel3DefaultFraction;
-    if (mount.model == 3) {
+    // A model that cannot be asked guides at half the sidereal rate.
+    double fraction = kUnknownGuideFraction;
+    GuideRateReading reading = detectedModel().guideRate;
+    if (reading == GuideRateReading::Fraction) {
         link.command = ":AG#";
         for (int tries = 0; tries < kGuideRateTries; ++tries) {
             sendCommand();
-            readReply(kModel3GuideRateReplyLength);
+            readReply(kFractionReplyLength);
             scanReply(link.reply, "%lf#", &fraction);
             if (fraction > kGuideRateRetryLow && fraction < kGuideRateHigh)
                 break;
         }
         if (!(fraction >= kGuideRateUsableLow && fraction <= kGuideRateHigh)) {
-            logMessage(kGuideRateReadFailure);
-            fraction = kModel3DefaultFraction;
+            logMessage(kLogGuideRateReadFailure);
+            fraction = kUnknownGuideFraction;
         }
-    } else if (mount.model == 1) {
+    } else if (reading == GuideRateReading::Step) {
         link.command = ":GGS#";
         bool understood = false;
         for (int tries = 0; tries < kGuideRateTries && !understood; ++tries) {
@@ -126,13 +127,13 @@ HRESULT CTelescope::get_GuideRateDeclination(double* value)
             readReply(1);
             char digit = link.replyFirst();
             if (digit >= '0' && digit <= '3') {
-                fraction = 1.0 - (digit - '0') * kModel1FractionStep;
+                fraction = 1.0 - (digit - '0') * kFractionStep;
                 understood = true;
             }
         }
         if (!understood) {
-            logMessage(kGuideRateReadFailure);
-            fraction = kModel1DefaultFraction;
+            logMessage(kLogGuideRateReadFailure);
+            fraction = kUnknownStepFraction;
         }
     }
     return returnValue(value, fraction / kSiderealFractionPerDegreePerSecond);
@@ -141,7 +142,7 @@ HRESULT CTelescope::get_GuideRateDeclination(double* value)
 HRESULT CTelescope::put_GuideRateDeclination(double* value)
 {
     DriverCall call;
-    if (mount.model != 3)
+    if (!detectedModel().canSetGuideRates)
         return driverFailure(kGuideRateSetFailure);
     if (!value)
         return E_POINTER;
@@ -180,9 +181,10 @@ HRESULT CTelescope::get_Tracking(VARIANT_BOOL* value)
     if (!value)
         return E_POINTER;
     bool on = tracking;
-    // Model 3 knows whether it tracks; the others only hear what we said.
-    if (mount.model == 3) {
-        link.command = ":AT#";
+    // A model that can be asked knows whether it tracks; the others only
+    // hear what we said.
+    if (const char* query = detectedModel().trackingQuery) {
+        link.command = query;
         exchangeAck();
         on = link.acknowledged();
     }
@@ -193,31 +195,16 @@ HRESULT CTelescope::put_Tracking(VARIANT_BOOL value)
 {
     DriverCall call;
     bool on = value == VARIANT_TRUE;
-    switch (mount.model) {
-    case 3:
-        link.command = on ? ":ST1#" : ":ST0#";
+    const MountModelRow& model = detectedModel();
+    // A model that remembers no rate starts at the one TrackingRate put chose.
+    link.command = on ? model.trackingStart[trackingRateSlot(trackingRateIndex)] : model.trackingStop;
+    if (model.trackingAcknowledged) {
         exchangeAck();
         if (link.acknowledged())
             tracking = on;
-        break;
-    case 1:
-        link.command = on ? ":RG#" : ":Q#";
+    } else {
         sendCommand();
         tracking = on;
-        break;
-    default:
-        // Model 2 starts tracking at the rate that TrackingRate put chose.
-        if (!on)
-            link.command = ":RT9#";
-        else if (trackingRateIndex == driveSidereal)
-            link.command = ":RT2#";
-        else if (trackingRateIndex == driveLunar)
-            link.command = ":RT0#";
-        else
-            link.command = ":RT1#";
-        sendCommand();
-        tracking = on;
-        break;
     }
     return S_OK;
 }
@@ -228,25 +215,20 @@ HRESULT CTelescope::get_TrackingRate(TrackingModes* value)
     if (!value)
         return E_POINTER;
     TrackingModes rate = driveSidereal;
-    if (mount.model == 3) {
-        link.command = ":QT#";
+    const MountModelRow& model = detectedModel();
+    if (model.trackingRateQuery) {
+        link.command = model.trackingRateQuery;
         sendCommand();
         readReply(1);
-        char digit = link.replyFirst();
-        if (digit >= '1' && digit <= '4')
-            rate = static_cast<TrackingModes>(digit - '0');
-    } else if (mount.model == 2) {
-        // Model 2 cannot be asked: the rate last chosen is the answer.
+        // The rate whose code the mount answered; sidereal for any other.
+        char code = link.replyFirst();
+        for (int known = 0; code != 0 && known < int(sizeof model.trackingRateCodes); ++known)
+            if (model.trackingRateCodes[known] == code)
+                rate = static_cast<TrackingModes>(known);
+    } else {
+        // A model that cannot be asked: the rate last chosen is the answer.
         if (trackingRateIndex == driveLunar || trackingRateIndex == driveSolar)
             rate = static_cast<TrackingModes>(trackingRateIndex);
-    } else {
-        link.command = ":GTR#";
-        sendCommand();
-        readReply(1);
-        if (link.replyFirst() == '1')
-            rate = driveSolar;
-        else if (link.replyFirst() == '2')
-            rate = driveLunar;
     }
     return returnValue(value, rate);
 }
@@ -257,15 +239,12 @@ HRESULT CTelescope::put_TrackingRate(TrackingModes* value)
     if (!value)
         return E_POINTER;
     int rate = *value;
-    if (mount.model == 3) {
-        link.formatCommand(":RT%d#", rate);
+    if (const char* command = detectedModel().trackingRateCommand) {
+        link.formatCommand(command, rate);
         exchangeAck();
-    } else if (mount.model == 2) {
+    } else {
         // Sent with the next Tracking put true.
         trackingRateIndex = rate;
-    } else {
-        link.formatCommand(":STR%d#", rate);
-        exchangeAck();
     }
     return S_OK;
 }
@@ -280,9 +259,10 @@ HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot PulseGuide when parking");
-    if (mount.model == 1)
-        return driverFailure(kAltAzNoPulseGuide);
+        return driverFailure(kParkedPulseGuide);
+    const MountModelRow& model = detectedModel();
+    if (!model.canPulseGuide)
+        return driverFailure(kNoPulseGuideAltAz);
     // No letter and no backlog slot for any other direction.
     int way = direction;
     if (way < 0 || way >= kGuideDirections)
@@ -306,19 +286,19 @@ HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
     pulseStartTime = mount.clockSample.seconds;
     pulseStartMillis = mount.clockSample.milliseconds;
 
-    if (mount.model == 2) {
+    if (model.pulseGuiding == PulseGuiding::Pieces) {
         LONG remaining = duration;
-        while (remaining > kLongestModel2PieceMs) {
-            link.formatCommand(":M%c%03ld#", letter, static_cast<long>(kLongestModel2PieceMs));
-            Sleep(kModel2PieceLeadMs);
+        while (remaining > kLongestPieceMs) {
+            link.formatCommand(":M%c%03ld#", letter, static_cast<long>(kLongestPieceMs));
+            Sleep(kPieceLeadMs);
             sendCommand();
-            remaining -= kLongestModel2PieceMs;
+            remaining -= kLongestPieceMs;
         }
         link.formatCommand(":M%c%03ld#", letter, static_cast<long>(remaining));
-        if (remaining > kModel2LastPieceLeadMs)
-            Sleep(static_cast<DWORD>(remaining - kModel2LastPieceLeadMs));
+        if (remaining > kLastPieceLeadMs)
+            Sleep(static_cast<DWORD>(remaining - kLastPieceLeadMs));
         sendCommand();
-    } else if (mount.model == 3) {
+    } else if (model.pulseGuiding == PulseGuiding::Backlog) {
         std::int32_t& ahead = guideBacklog[way];
         std::int32_t& behind = guideBacklog[opposite(way)];
         ahead += duration;
@@ -330,7 +310,7 @@ HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
             ahead = 0;
         }
         // The nearest whole step; an exact half goes to the lower one.
-        long sent = static_cast<long>(std::trunc((ahead + kModel3RoundingMs) / kModel3StepMs)) * kModel3StepMs;
+        long sent = static_cast<long>(std::trunc((ahead + kBacklogRoundingMs) / kBacklogStepMs)) * kBacklogStepMs;
         ahead -= sent;
         if (ahead < 0) {
             behind = -ahead;
@@ -347,9 +327,8 @@ HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
 HRESULT CTelescope::get_IsPulseGuiding(VARIANT_BOOL* value)
 {
     DriverCall call;
-    // The CanPulseGuide rule: only model 1 cannot guide.
-    if (mount.model == 1)
-        return driverFailure(kAltAzNoPulseGuide);
+    if (!detectedModel().canPulseGuide)
+        return driverFailure(kNoPulseGuideAltAz);
     if (!value)
         return E_POINTER;
     mount.clockSample = readClock();
@@ -380,6 +359,6 @@ HRESULT CTelescope::MoveAxis(int, int)
 {
     DriverCall call;
     if (parked)
-        return driverFailure("Cannot move axis when parking");
+        return driverFailure(kParkedMoveAxis);
     return driverError(kErrorNotSupported);
 }

@@ -1,11 +1,13 @@
 // The four entry points of the in-process server.
 #include "ServerModule.h"
+#include "Telescope.h"
 
 extern "C" {
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow()
 {
-    return serverModule.lockCountNow() == 0 ? S_OK : S_FALSE;
+    // Neither a driver object nor a client's hold on the factory is left.
+    return serverModule.lockCountNow() == 0 && CTelescope::liveObjects() == 0 ? S_OK : S_FALSE;
 }
 
 HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID interfaceId, LPVOID* object)

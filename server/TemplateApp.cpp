@@ -1,5 +1,6 @@
 #include "TemplateApp.h"
 
+#include "ErrorReport.h"
 #include "ServerModule.h"
 
 CTemplateApp theApp;
@@ -7,6 +8,7 @@ CTemplateApp theApp;
 BOOL CTemplateApp::InitInstance(HINSTANCE moduleHandle)
 {
     instance = moduleHandle;
+    setResourceModule(moduleHandle);
     serverModule.init(moduleHandle);
     return TRUE;
 }

@@ -157,8 +157,8 @@ void MountSim::update(double nowSeconds, double utcEpochSeconds) {
     if (!slewing_ && !tracking_) ra_ = wrapHours(ra_ + skyTurn * standingShare);
 }
 
-MountState MountSim::state() const {
-    MountState s;
+MountSnapshot MountSim::state() const {
+    MountSnapshot s;
     s.raHours = ra_;
     s.decDeg = dec_;
     s.lstHours = lst_;

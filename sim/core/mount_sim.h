@@ -55,7 +55,7 @@ struct Reply {
 };
 
 // A snapshot for tests and diagnostics, as of the last update.
-struct MountState {
+struct MountSnapshot {
     double raHours = 0, decDeg = 0;
     double haHours = 0, altDeg = 0, azDeg = 0, lstHours = 0;
     double targetRaHours = 0, targetDecDeg = 0;  // the equatorial target last set
@@ -83,7 +83,7 @@ public:
     // Brings motion and sky up to date without any input.
     void update(double nowSeconds, double utcEpochSeconds);
 
-    MountState state() const;
+    MountSnapshot state() const;
     const SimConfig& config() const { return cfg_; }
 
 private:

@@ -19,12 +19,19 @@
 #include "core/reply_scheduler.h"
 #include "pty/pty_port.h"
 
-using namespace velmaro::sim;
+using velmaro::sim::FrontEndOptions;
+using velmaro::sim::MountSim;
+using velmaro::sim::ParsedCommandLine;
+using velmaro::sim::PtyPort;
+using velmaro::sim::Reply;
+using velmaro::sim::ReplyScheduler;
+using velmaro::sim::parseCommandLine;
+using velmaro::sim::usageLine;
 
 namespace {
 
-volatile sig_atomic_t g_stop = 0;
-void onStopSignal(int) { g_stop = 1; }
+volatile sig_atomic_t stopRequested = 0;
+void onStopSignal(int) { stopRequested = 1; }
 
 // Bytes held back by a full line are dropped past this: no client is reading.
 constexpr std::size_t kMaxBacklog = 64 * 1024;
@@ -79,7 +86,7 @@ int main(int argc, char** argv) {
     const FrontEndOptions& opts = parsed.options;
 
     // Stop signals stay blocked except inside ppoll, so one can never slip in
-    // between the check of g_stop and going to sleep.
+    // between the check of stopRequested and going to sleep.
     sigset_t stopSignals, waitMask;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
@@ -131,7 +138,7 @@ int main(int argc, char** argv) {
     double reopenAt = 0;  // while the port is away: when it comes back
     int status = 0;
 
-    while (!g_stop) {
+    while (!stopRequested) {
         double now = clockSeconds(CLOCK_MONOTONIC);
         if (!port.isOpen()) {
             if (now < reopenAt) {

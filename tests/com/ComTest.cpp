@@ -124,9 +124,7 @@ StoredString readString(HKEY root, const std::string& key, const char* value, RE
     // count exactly as stored, where the ANSI one may add a terminator.
     wchar_t buffer[512] = {};
     DWORD size = sizeof buffer - sizeof(wchar_t);
-    std::wstring wideName;
-    for (const char* c = value; c && *c; ++c)
-        wideName += wchar_t(*c);
+    std::wstring wideName = value ? widened(value) : std::wstring();
     if (RegQueryValueExW(opened, value ? wideName.c_str() : nullptr, nullptr, &result.type,
                          reinterpret_cast<BYTE*>(buffer), &size)
         == ERROR_SUCCESS) {
@@ -376,4 +374,41 @@ WaitLimit::WaitLimit(const char* milliseconds)
 WaitLimit::~WaitLimit()
 {
     SetEnvironmentVariableA(kWaitLimitVariable, hadPrevious ? previous : nullptr);
+}
+
+std::string narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+std::wstring bstrText(BSTR text)
+{
+    return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+}
+
+std::wstring failureText()
+{
+    return takeErrorInfo().description;
+}
+
+std::wstring failureText(HRESULT status)
+{
+    if (status != DISP_E_EXCEPTION)
+        return L"";
+    return takeErrorInfo().description;
+}
+
+::testing::AssertionResult reports(const std::function<HRESULT()>& call, HRESULT expected,
+                                   const wchar_t* description)
+{
+    SetErrorInfo(0, nullptr);
+    HRESULT status = call();
+    ErrorDetails details = takeErrorInfo();
+    if (status != expected)
+        return ::testing::AssertionFailure() << std::hex << "status 0x" << status << ", expected 0x" << expected
+                                             << " (" << narrow(details.description) << ")";
+    if (!details.present || details.description != description)
+        return ::testing::AssertionFailure() << "description \"" << narrow(details.description)
+                                             << "\", expected \"" << narrow(description) << "\"";
+    return ::testing::AssertionSuccess();
 }

@@ -5,6 +5,7 @@
 
 #include "MountScripts.h"
 #include "ScriptedMount.h"
+#include "TextConversion.h"
 #include "VelmaroInterface.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +13,29 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
+
+// Numbers no range check of the driver may let through.
+inline const double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline const double kInfinity = std::numeric_limits<double>::infinity();
+
+// The driver's numbered errors as the client sees them, and the status of
+// a transmission error (a success code, with error information).
+inline const HRESULT kNotSupported = HRESULT(0x80040400);
+inline const HRESULT kValueNotSet = HRESULT(0x80040403);
+inline const HRESULT kInvalidValue = HRESULT(0x80040405);
+inline const HRESULT kTransmission = HRESULT(2);
+
+// Commands as the scripted mount framed them.
+using Commands = std::vector<std::string>;
+
+// Wide text of ASCII, for messages in failures.
+std::string narrow(const std::wstring& text);
+// A BSTR's text; empty for none.
+std::wstring bstrText(BSTR text);
 
 // The DLL that make build produced, as Windows sees its path.
 std::string driverPath();
@@ -47,6 +69,30 @@ struct ErrorDetails {
     std::wstring description;
 };
 ErrorDetails takeErrorInfo();
+
+// The description that a failed call left in the thread's error information.
+std::wstring failureText();
+// The same after a call that returned status: empty unless it failed with
+// a text.
+std::wstring failureText(HRESULT status);
+
+// The status of a call and the thread's error information after it. Clears
+// the information first: a call that succeeds leaves the old one in place.
+::testing::AssertionResult reports(const std::function<HRESULT()>& call, HRESULT expected,
+                                   const wchar_t* description);
+
+// Runs a call that must fail with `message`, and checks the error object.
+template <typename Call>
+void expectFailure(Call call, const wchar_t* message)
+{
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(call(), DISP_E_EXCEPTION);
+    ErrorDetails details = takeErrorInfo();
+    ASSERT_TRUE(details.present);
+    EXPECT_EQ(details.description, message);
+    EXPECT_EQ(details.source, L"Velmaro.Telescope.1");
+    EXPECT_TRUE(IsEqualGUID(details.guid, IID_ITelescopeV3));
+}
 
 // Late-bound calls by name.
 HRESULT getProperty(IDispatch* object, const wchar_t* name, VARIANT* result, EXCEPINFO* exception = nullptr);

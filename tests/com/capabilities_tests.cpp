@@ -44,14 +44,6 @@ const std::pair<const wchar_t*, DoubleGetter> kOptics[] = {
     {L"FocalLength", &ITelescopeV3::get_FocalLength},
 };
 
-std::string narrow(const wchar_t* text)
-{
-    std::string result;
-    for (; *text; ++text)
-        result += char(*text);
-    return result;
-}
-
 // Every capability, early and late bound, against the table for `model`;
 // and not one byte to the mount.
 void expectCapabilities(ITelescopeV3* telescope, IDispatch* late, ScriptedMount& mount, int model)

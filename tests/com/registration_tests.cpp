@@ -113,11 +113,6 @@ namespace {
 
 const wchar_t* const kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
 
-std::wstring wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
-
 // A registry string as UTF-16, letters outside ASCII included.
 std::wstring readWideString(HKEY root, const std::wstring& key, const wchar_t* value)
 {
@@ -139,7 +134,7 @@ public:
         folder = std::wstring(temp) + folderName + L" " + std::to_wstring(GetCurrentProcessId());
         file = folder + L"\\Velmaro.DLL";
         CreateDirectoryW(folder.c_str(), nullptr);
-        copied = CopyFileW(wide(driverPath()).c_str(), file.c_str(), FALSE) != 0;
+        copied = CopyFileW(widened(driverPath().c_str()).c_str(), file.c_str(), FALSE) != 0;
     }
     ~DriverCopy()
     {
@@ -188,7 +183,7 @@ long regsvr32(const std::wstring& arguments, const std::wstring& dll)
 
 std::wstring typeLibraryKey(const wchar_t* locale)
 {
-    return wide(kTypeLibKey) + L"\\1.0\\" + locale + L"\\" + kPlatform;
+    return widened(kTypeLibKey.c_str()) + L"\\1.0\\" + locale + L"\\" + kPlatform;
 }
 
 // The other bitness keeps the ProgIDs and the profile that both share.
@@ -241,7 +236,7 @@ TEST_F(Registration, RegistersFromAFolderWithLettersOutsideAscii)
     ASSERT_TRUE(copy.ready());
     ASSERT_EQ(regsvr32(L"/s", copy.path()), 0);
 
-    EXPECT_EQ(readWideString(HKEY_CLASSES_ROOT, wide(kClassKey) + L"\\InprocServer32", nullptr), copy.path());
+    EXPECT_EQ(readWideString(HKEY_CLASSES_ROOT, widened(kClassKey.c_str()) + L"\\InprocServer32", nullptr), copy.path());
     EXPECT_EQ(readWideString(HKEY_CLASSES_ROOT, typeLibraryKey(L"409"), nullptr), copy.path());
     EXPECT_EQ(readWideString(HKEY_CLASSES_ROOT, typeLibraryKey(L"0"), nullptr), copy.path());
 

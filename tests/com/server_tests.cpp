@@ -8,11 +8,6 @@ namespace {
 
 using Server = DriverTest;
 
-std::wstring bstrText(BSTR text)
-{
-    return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
-}
-
 TEST_F(Server, CreatesByProgIdEarlyAndLateBound)
 {
     CLSID versioned{}, independent{};

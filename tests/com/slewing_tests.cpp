@@ -15,14 +15,6 @@
 
 namespace {
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInfinity = std::numeric_limits<double>::infinity();
-
-const HRESULT kNotSupported = HRESULT(0x80040400);
-const HRESULT kValueNotSet = HRESULT(0x80040403);
-const HRESULT kInvalidValue = HRESULT(0x80040405);
-const HRESULT kTransmission = HRESULT(2);
-
 const wchar_t* const kHorizonBelow = L"The target is horizon below!";
 const wchar_t* const kSlewTransmission = L"Transmission error at SlewToTarget(/Async)/Coordinates(/Async) !";
 const wchar_t* const kAltAzTransmission = L"Transmission error at SlewAltAz(/Async) !";
@@ -34,30 +26,6 @@ const double kRightAscension = 5.5;
 const double kDeclination = -10.25;
 const char* const kSendRightAscension = ":Sr 05:30:00#";
 const char* const kSendDeclination = ":Sd -10*15:00#";
-
-using Commands = std::vector<std::string>;
-
-std::string narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-// The status of a call and the thread's error information after it. Clears
-// the information first: a call that succeeds leaves the old one in place.
-::testing::AssertionResult reports(const std::function<HRESULT()>& call, HRESULT expected,
-                                   const wchar_t* description)
-{
-    SetErrorInfo(0, nullptr);
-    HRESULT status = call();
-    ErrorDetails details = takeErrorInfo();
-    if (status != expected)
-        return ::testing::AssertionFailure() << std::hex << "status 0x" << status << ", expected 0x" << expected
-                                             << " (" << narrow(details.description) << ")";
-    if (!details.present || details.description != description)
-        return ::testing::AssertionFailure() << "description \"" << narrow(details.description)
-                                             << "\", expected \"" << narrow(description) << "\"";
-    return ::testing::AssertionSuccess();
-}
 
 // The commands once the driver's last write is in: commands sent without a
 // reply read may still be on their way.

@@ -14,13 +14,6 @@
 
 namespace {
 
-using Commands = std::vector<std::string>;
-
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInfinity = std::numeric_limits<double>::infinity();
-const HRESULT kInvalidValue = HRESULT(0x80040405);
-const HRESULT kNotSupported = HRESULT(0x80040400);
-
 const char kAltAzMessage[] = "Do not support PulseGuide in Alt-Azi mounts!";
 const char kGetRateFailure[] = "Cannot get the guide rate of the telescope";
 const char kSetRateFailure[] = "Cannot set the guide rate of the telescope";
@@ -29,17 +22,6 @@ const char kSetRateFailure[] = "Cannot set the guide rate of the telescope";
 double degreesPerSecond(double fraction)
 {
     return fraction / 240.0;
-}
-
-std::wstring wide(const char* text)
-{
-    return std::wstring(text, text + std::strlen(text));
-}
-
-// The description that a failed call left in the thread's error information.
-std::wstring failureText()
-{
-    return takeErrorInfo().description;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -216,11 +198,11 @@ TEST_P(TrackingModel1, NoPulseGuidingOnAltAzimuthMounts)
 {
     for (LONG duration : {100L, 0L, -5L}) {
         EXPECT_EQ(telescope->PulseGuide(guideEast, duration), DISP_E_EXCEPTION);
-        EXPECT_EQ(failureText(), wide(kAltAzMessage));
+        EXPECT_EQ(failureText(), widened(kAltAzMessage));
     }
     VARIANT_BOOL guiding = 7;
     EXPECT_EQ(telescope->get_IsPulseGuiding(&guiding), DISP_E_EXCEPTION);
-    EXPECT_EQ(failureText(), wide(kAltAzMessage));
+    EXPECT_EQ(failureText(), widened(kAltAzMessage));
     EXPECT_EQ(mount.received(), "");
 }
 
@@ -337,9 +319,9 @@ TEST_P(TrackingModel2, GuideRateIsFixedAndCannotBeSet)
     EXPECT_DOUBLE_EQ(guideRate(), degreesPerSecond(0.5));
     for (double rate : {0.0020833, kNaN}) {
         EXPECT_EQ(telescope->put_GuideRateDeclination(&rate), DISP_E_EXCEPTION);
-        EXPECT_EQ(failureText(), wide(kSetRateFailure));
+        EXPECT_EQ(failureText(), widened(kSetRateFailure));
         EXPECT_EQ(telescope->put_GuideRateRightAscension(&rate), DISP_E_EXCEPTION);
-        EXPECT_EQ(failureText(), wide(kSetRateFailure));
+        EXPECT_EQ(failureText(), widened(kSetRateFailure));
     }
     EXPECT_EQ(mount.received(), "");
     EXPECT_TRUE(logs.messages().empty());

@@ -29,7 +29,7 @@ class PowerUp : public ::testing::TestWithParam<double> {};
 TEST_P(PowerUp, StartsTrackingUnparkedAndAboveTheHorizon) {
     for (int model : {1, 2, 3}) {
         Bench b(modelConfig(model, GetParam()));
-        const MountState s = b.state();
+        const MountSnapshot s = b.state();
         EXPECT_TRUE(s.tracking);
         EXPECT_FALSE(s.parked);
         EXPECT_FALSE(s.slewing);
@@ -41,13 +41,13 @@ INSTANTIATE_TEST_SUITE_P(Latitudes, PowerUp, ::testing::Values(-89.0, -45.0, 0.0
 
 TEST(Tracking, OnHoldsTheStarsOffHoldsTheGround) {
     Bench b(modelConfig(3));
-    const MountState before = b.state();
+    const MountSnapshot before = b.state();
     b.wait(600);
     EXPECT_NEAR(raDiffHours(b.state().raHours, before.raHours), 0, 1e-9);
     EXPECT_NEAR(raDiffHours(b.state().haHours, before.haHours), 600 * 1.0027379 / 3600, 1e-6);
 
     b.ask(":ST0#");
-    const MountState off = b.state();
+    const MountSnapshot off = b.state();
     b.wait(600);
     EXPECT_NEAR(raDiffHours(b.state().haHours, off.haHours), 0, 1e-9);
     EXPECT_NEAR(b.state().altDeg, off.altDeg, 1e-7);
@@ -69,7 +69,7 @@ TEST(Slewing, MovesAtTheSlewRateAndStopsExactlyOnTarget) {
         const double duration = 30.0 / rate;
 
         b.wait(duration / 2);
-        const MountState half = b.state();
+        const MountSnapshot half = b.state();
         EXPECT_TRUE(half.slewing);
         EXPECT_NEAR(raDiffHours(half.raHours, ra / 3600.0), 1.0, 1e-6);
         EXPECT_NEAR(half.decDeg, 40 + std::min(10.0, rate * duration / 2), 1e-6);
@@ -118,7 +118,7 @@ TEST(Slewing, AltAzimuthTargetLandsOnThatPlaceInTheSky) {
     // The place is fixed to the stars when the slew starts, so on arrival it
     // is off by no more than the sky turned meanwhile (15.04 arcsec/s).
     const double rad = 3.14159265358979323846 / 180;
-    const MountState s = b.state();
+    const MountSnapshot s = b.state();
     const double cosSep = std::sin(s.altDeg * rad) * std::sin(30 * rad) +
                           std::cos(s.altDeg * rad) * std::cos(30 * rad) * std::cos((s.azDeg - 135) * rad);
     const double sepDeg = std::acos(std::min(1.0, cosSep)) / rad;
@@ -143,7 +143,7 @@ TEST(Slewing, StopLeavesTheMountWhereItGotTo) {
         b.ask(":MS#");
         b.wait(3.75);  // half way at 4 deg/s
         EXPECT_EQ(b.ask(":Q#"), model == 3 ? "1" : "");
-        const MountState stopped = b.state();
+        const MountSnapshot stopped = b.state();
         EXPECT_FALSE(stopped.slewing);
         EXPECT_NEAR(raDiffHours(stopped.raHours, ra / 3600.0), 1.0, 1e-6);
         // Only model 1's stop also halts tracking.
@@ -167,7 +167,7 @@ TEST(Parking, EachModelParksAtThePoleAndUnparksToTracking) {
         EXPECT_TRUE(b.state().slewing);
         EXPECT_FALSE(b.state().tracking);
         b.waitForSlewEnd(0.5);
-        const MountState parked = b.state();
+        const MountSnapshot parked = b.state();
         EXPECT_TRUE(parked.parked);
         EXPECT_NEAR(parked.decDeg, 90, 1e-9);
         EXPECT_FALSE(parked.tracking);
@@ -223,7 +223,7 @@ TEST(PulseGuiding, MovesByGuideRateTimesDurationInTheNamedDirection) {
     Bench b(modelConfig(3));
     syncOnMeridian(b);
     b.ask(":RG100#");
-    const MountState start = b.state();
+    const MountSnapshot start = b.state();
     // At the full sidereal guide rate a one-second pulse is one second of RA.
     b.ask(":Me01000#");
     EXPECT_NEAR(raDiffHours(b.state().raHours, start.raHours) * 3600, 1.0, 1e-6);

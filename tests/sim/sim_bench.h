@@ -56,7 +56,7 @@ public:
         return waited;
     }
 
-    MountState state() const { return sim.state(); }
+    MountSnapshot state() const { return sim.state(); }
     double now() const { return now_; }
 
     MountSim sim;

@@ -1,4 +1,5 @@
-// The driver's ASCOM profile key. It lives in the 32-bit registry view on
+// The driver's ASCOM profile key and the one setting it keeps: the serial
+// port. It lives in the 32-bit registry view on
 // 64-bit Windows, so both builds share one profile and the ASCOM Chooser,
 // a 32-bit program, finds the driver.
 #pragma once
@@ -8,7 +9,7 @@
 #include <cstddef>
 
 extern const char kProfileKeyPath[];
-extern const char kProfileDisplayName[];
+extern const char* const kProfileDisplayName;
 
 // Opened with create-if-missing and read-write access; close it with
 // RegCloseKey right after use. Returns the registry status.
@@ -20,3 +21,18 @@ LONG deleteProfileKey();
 // NUL (readers clear their buffers first).
 LONG setRegistryString(HKEY key, const char* valueName, const char* text, std::size_t length);
 LONG setRegistryString(HKEY key, const char* valueName, const char* text);
+
+// The serial ports the driver offers: COM1 to COM16. Until a port is
+// stored, the first one.
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 16;
+constexpr int kDefaultPort = kFirstPort;
+
+// Parses a stored port text: leading decimal digits with an optional sign
+// (none gives 0), clamped to the ports offered.
+int clampedPortNumber(const char* text);
+// The stored port, clamped, into portNumber (unchanged when none is
+// stored). False when the profile cannot be opened at all.
+bool readStoredPort(int& portNumber);
+// Stores the port as its decimal digits, the value "COM".
+void storePortNumber(int portNumber);

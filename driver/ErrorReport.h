@@ -20,6 +20,11 @@ HRESULT reportError(REFCLSID classId, UINT number, REFIID interfaceId, HRESULT r
 // result when it is not 0, else DISP_E_EXCEPTION.
 HRESULT reportError(REFCLSID classId, const char* text, HRESULT result);
 
+// The module whose string table holds the numbered errors' texts: the
+// DLL's own, set when it attaches to a process.
+void setResourceModule(HINSTANCE module);
+HINSTANCE resourceModule();
+
 // The driver's two usual forms.
 HRESULT driverError(DriverError number);
 HRESULT driverFailure(const char* text, HRESULT result = 0);

@@ -1,6 +1,6 @@
 #include "ErrorReport.h"
 
-#include "TemplateApp.h"
+#include "Messages.h"
 #include "TextConversion.h"
 #include "VelmaroInterface.h"
 
@@ -11,7 +11,7 @@
 namespace {
 
 constexpr int kLongestMessage = 1024;
-const char kUnknownError[] = "Unknown Error";
+HINSTANCE stringModule = nullptr;
 
 void postErrorInfo(REFCLSID classId, REFIID interfaceId, const std::wstring& description)
 {
@@ -60,9 +60,19 @@ HRESULT reportError(REFCLSID classId, const char* text, HRESULT result)
     return result != 0 ? result : DISP_E_EXCEPTION;
 }
 
+void setResourceModule(HINSTANCE module)
+{
+    stringModule = module;
+}
+
+HINSTANCE resourceModule()
+{
+    return stringModule;
+}
+
 HRESULT driverError(DriverError number)
 {
-    return reportError(CLSID_Telescope, number, GUID_NULL, 0, theApp.moduleInstance());
+    return reportError(CLSID_Telescope, number, GUID_NULL, 0, stringModule);
 }
 
 HRESULT driverFailure(const char* text, HRESULT result)

@@ -1,0 +1,112 @@
+// The mount models as data: one row per model, read by the members. What
+// differs between the models in commands, reply lengths and answers is a
+// field of the row; what is a real algorithm (model 2's arrival test and
+// pulse pieces, model 3's guide backlog) stays code, chosen by a field.
+// Adding a model means adding a row, and its detection answer.
+#pragma once
+
+#include <cstdint>
+
+// The values of mount.model. Not detected is the "other models" column:
+// the driver's behaviour before the first connection.
+enum MountModelNumber : std::uint8_t {
+    kModelNotDetected = 0,
+    kModelBrevan = 1,           // Brevan, Lintor, Lintor Plus: alt-azimuth capable
+    kModelCorvane = 2,          // Corvane A, Corvane B
+    kModelCorvaneRevisionB = 3, // Corvane A Revision B
+};
+
+// How a model tells whether a slew has ended.
+enum class SlewEnd : std::uint8_t {
+    AskMount,     // ":SE?#", "1" while slewing
+    ArrivalTest,  // no such command: compare the position with the target
+};
+
+// How a model reports its guide rate.
+enum class GuideRateReading : std::uint8_t {
+    Fixed,     // cannot be asked: half the sidereal rate
+    Fraction,  // ":AG#", a fraction of the sidereal rate
+    Step,      // ":GGS#", a digit for one of four steps
+};
+
+// How a model takes a guide pulse.
+enum class PulseGuiding : std::uint8_t {
+    Refused,  // alt-azimuth mounts do not guide
+    Unknown,  // not detected yet: accepted, nothing sent
+    Pieces,   // at most 999 ms per command, sent one after the other
+    Backlog,  // 100 ms steps, the remainder kept per direction
+};
+
+// One command of a command list: acknowledged ones need the mount's "1",
+// the others are sent without reading any reply.
+struct ModelCommand {
+    const char* text;  // nullptr: no command
+    bool acknowledged;
+};
+
+// Tracking rates as the model's commands and replies know them, indexed by
+// the client's rate: sidereal, lunar, and every other rate.
+enum TrackingRateSlot { kRateSlotSidereal, kRateSlotLunar, kRateSlotOther, kRateSlots };
+
+struct MountModelRow {
+    const char* name;  // as the setup dialog shows it
+    // The ":MountInfo#" answer that identifies the model (whole reply);
+    // nullptr for the model that every other answer means, or none.
+    const char* mountInfoReply;
+
+    // Reply lengths and forms.
+    std::uint32_t timeReplyLength;      // ":GR#", ":GS#", ":GL#"
+    std::uint32_t timeZoneReplyLength;  // ":GG#"; 0: the reply is not read
+    const char* timeZoneFormat;         // sign, hours, minutes (and seconds)
+    bool timeZoneSignIsEastLetter;      // an "E" sign means east of Greenwich
+    std::uint32_t pierSideReplyLength;  // ":pS#"; 0: not asked
+    const char* pierEastReply;
+    const char* pierWestReply;
+    const char* alignmentQuery;   // answers "0" on an alt-azimuth mount; nullptr: not asked
+    bool longitudeEastward;       // ":Sg" takes 0..360 east, without sign
+
+    // Slewing and syncing.
+    char slewRefusedAnswer;       // the ":MS#" answer for "below the horizon"; 0: none
+    SlewEnd slewEnd;
+    bool abortAcknowledged;       // ":Q#" is answered
+    const char* syncCommand;
+    std::uint32_t syncReplyLength;
+    const char* syncReply;
+
+    // Parking and home.
+    ModelCommand park[2];
+    ModelCommand unpark;
+    const char* homeSearch;       // accepted with "1"; nullptr: no home search
+    const char* homeQuery;        // "1" at home; nullptr: never at home
+    const char* parkQuery;        // "1" parked; nullptr: the driver's own record
+
+    // Tracking and guiding.
+    const char* trackingQuery;    // "1" tracking; nullptr: the driver's own record
+    const char* trackingStart[kRateSlots];
+    const char* trackingStop;
+    bool trackingAcknowledged;    // the record follows only an accepted command
+    const char* trackingRateQuery;    // one-character reply; nullptr: remembered
+    char trackingRateCodes[5];        // the reply character of each rate (by value)
+    const char* trackingRateCommand;  // printf format of the rate; nullptr: remembered
+    GuideRateReading guideRate;
+    PulseGuiding pulseGuiding;
+
+    // Capabilities.
+    bool canFindHome;
+    bool canPulseGuide;
+    bool canSetGuideRates;
+    bool canSlewAltAz;
+    bool canSyncAltAz;
+};
+
+// The row of a model number; numbers without a row get the not-detected one.
+const MountModelRow& modelRow(int model);
+// The row of the model detected in this process (mount.model).
+const MountModelRow& detectedModel();
+
+// The model told by the answer to ":MountInfo#": the row whose answer it is
+// exactly, else the model that every other answer means.
+std::uint8_t modelFromMountInfo(const char* reply);
+
+// The client's tracking rate as a slot of the tables above.
+TrackingRateSlot trackingRateSlot(int rate);

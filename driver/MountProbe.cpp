@@ -1,0 +1,128 @@
+#include "MountProbe.h"
+
+#include "MountModels.h"
+#include "Protocol.h"
+#include "Replies.h"
+#include "ReplyScan.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+int setupModel = 0;
+
+namespace {
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...)
+{
+    char text[64];
+    va_list fields;
+    va_start(fields, pattern);
+    std::vsnprintf(text, sizeof text, pattern, fields);
+    va_end(fields);
+    return text;
+}
+
+// Seconds rounded for display; a reply may carry any number at all.
+int roundedSeconds(double value)
+{
+    double rounded = value + 0.5;
+    if (!(rounded > -1e9))
+        return 0;
+    if (rounded > 1e9)
+        return 1000000000;
+    return static_cast<int>(rounded);
+}
+
+} // namespace
+
+bool openMount(CommandChannel& link, int portNumber)
+{
+    if (!link.openPort(portNumber))
+        return false;
+    link.command = kHandshakeCommand;
+    link.sendCommand();
+    link.readReply(kHandshakeReplyLength);
+    if (link.replyEquals(kHandshakeReply))
+        return true;
+    link.closePort();
+    return false;
+}
+
+MountProbe::MountProbe()
+{
+    if (!readStoredPort(portNumber))
+        return;
+    if (testPort()) {
+        probe();
+        link.closePort();
+    }
+}
+
+bool MountProbe::testPort()
+{
+    return openMount(link, portNumber);
+}
+
+void MountProbe::savePortNumber()
+{
+    storePortNumber(portNumber);
+}
+
+void MountProbe::probe()
+{
+    link.command = kMountInfoCommand;
+    link.sendCommand();
+    link.readReply(kMountInfoReplyLength);
+    setupModel = modelFromMountInfo(link.reply);
+    const MountModelRow& model = modelRow(setupModel);
+    modelText = model.name;
+
+    // The queries in the order the mount is asked, each shown as its text.
+    static const Query kSteps[] = {Query::RightAscension, Query::Declination,    Query::Altitude,
+                                   Query::Azimuth,        Query::LocalTimeWhole, Query::TimeZone,
+                                   Query::SiteLatitude,   Query::SiteLongitude};
+    for (Query step : kSteps) {
+        ask(link, step, model);
+        switch (step) {
+        case Query::RightAscension:
+            scanTime(link, step, hours, minutes, exactSeconds);
+            rightAscensionText = format("%02dh%02dm%02ds", hours, minutes, roundedSeconds(exactSeconds));
+            break;
+        case Query::Declination:
+            scanAngle(link, step, sign, degrees, minutes, seconds);
+            declinationText = format("%c%02dd%02dm%02ds", sign, degrees, minutes, seconds);
+            break;
+        case Query::Altitude:
+            scanAngle(link, step, sign, degrees, minutes, seconds);
+            altitudeText = format("%c%02dd%02dm%02ds", sign, degrees, minutes, seconds);
+            break;
+        case Query::Azimuth:
+            scanAngle(link, step, sign, degrees, minutes, seconds);
+            azimuthText = format("%03dd%02dm%02ds", degrees, minutes, seconds);
+            break;
+        case Query::LocalTimeWhole:
+            scanWholeTime(link, step, hours, minutes, seconds);
+            localTimeText = format("%02dh%02dm%02ds", hours, minutes, seconds);
+            break;
+        case Query::TimeZone:
+            scanTimeZone(link, model, sign, hours, minutes, seconds);
+            if (model.timeZoneSignIsEastLetter)
+                sign = sign == 'E' ? '-' : '+';
+            // Whatever this scan converts wins: the reply's own first
+            // character shows.
+            scanReply(link.reply, "%c%02d:%02d#", &sign, &hours, &minutes);
+            timeZoneText = format("%c%02dh%02dm", sign, hours, minutes);
+            break;
+        case Query::SiteLatitude:
+            scanAngle(link, step, sign, degrees, minutes, seconds);
+            latitudeText = format("%02dd%02dm%02ds", degrees, minutes, seconds) + (sign == '-' ? " S" : " N");
+            break;
+        case Query::SiteLongitude:
+            scanAngle(link, step, sign, degrees, minutes, seconds);
+            longitudeText = format("%03dd%02dm%02ds", degrees, minutes, seconds) + (sign == '-' ? " W" : " E");
+            break;
+        default:
+            break;
+        }
+    }
+}
