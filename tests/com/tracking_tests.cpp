@@ -3,6 +3,9 @@
 // of a model 2 pulse as the mount sees them, and the refusals.
 #include "ComTest.h"
 
+#include <climits>
+#include <cstring>
+
 #include <atomic>
 #include <chrono>
 #include <algorithm>
@@ -264,10 +267,19 @@ TEST_P(TrackingModel1, TrackingByGoAndStopAndTheRateAsked)
 
     mount.forget();
     mount.answer(":STR2#", "1");
-    mount.answer(":STR7#", "0");
-    for (TrackingModes rate : {driveSolar, TrackingModes(7)})
+    mount.answer(":STR4#", "0");
+    for (TrackingModes rate : {driveSolar, driveCustom})
         EXPECT_EQ(telescope->put_TrackingRate(&rate), S_OK);
-    EXPECT_EQ(mount.received(), ":STR2#:STR7#");
+    EXPECT_EQ(mount.received(), ":STR2#:STR4#");
+    // A rate the interface does not name never reaches the mount.
+    for (int unnamed : {5, 7, -1, 12, INT_MIN, INT_MAX}) {
+        // Copied in, as a client's bytes arrive: no such enumerator exists.
+        TrackingModes rate;
+        std::memcpy(&rate, &unnamed, sizeof rate);
+        EXPECT_EQ(telescope->put_TrackingRate(&rate), kInvalidValue) << unnamed;
+        EXPECT_EQ(failureText(), L"Unknown Error");
+    }
+    EXPECT_EQ(mount.received(), ":STR2#:STR4#");
     EXPECT_EQ(telescope->put_TrackingRate(nullptr), E_POINTER);
 }
 
@@ -288,7 +300,7 @@ TEST_P(TrackingModel2, TrackingRateIsRememberedAndSentWithTracking)
     const Case cases[] = {{driveLunar, ":RT0#", driveLunar},
                           {driveSolar, ":RT1#", driveSolar},
                           {driveKing, ":RT1#", driveSidereal},
-                          {TrackingModes(-3), ":RT1#", driveSidereal},
+                          {driveCustom, ":RT1#", driveSidereal},
                           {driveSidereal, ":RT2#", driveSidereal}};
     for (const Case& c : cases) {
         TrackingModes rate = c.rate;
@@ -424,6 +436,9 @@ TEST_P(TrackingModel3, TrackingAndItsRateAskedAndSet)
         EXPECT_EQ(trackingRate(), rate) << reply;
     }
     EXPECT_EQ(mount.commands(), Commands(6, ":QT#"));
+    TrackingModes unnamed = TrackingModes(6);
+    EXPECT_EQ(telescope->put_TrackingRate(&unnamed), kInvalidValue);
+    EXPECT_EQ(trackingRate(), driveSidereal) << "a refused rate is not kept";
 
     mount.forget();
     mount.answer(":RT1#", "1");
