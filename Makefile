@@ -27,7 +27,8 @@ build: bootstrap
 # scripts/build ends with scripts/installer, once both DLLs are built.
 installer: build
 
-check: build
+# scripts/check builds too, while the test harness gets ready.
+check: bootstrap
 	@scripts/check
 
 demo: build
