@@ -59,6 +59,7 @@ add_custom_target(velmaro_interface DEPENDS ${VELMARO_GENERATED}/VelmaroInterfac
 add_library(velmaro_link STATIC
   link/SerialPort.cpp
   link/CommandChannel.cpp
+  link/Trace.cpp
   link/MountState.cpp
   link/Utilities.cpp
   link/ReplyScan.cpp
@@ -87,7 +88,8 @@ add_library(velmaro_driver_objects OBJECT
   driver/TypeInfoHolder.cpp
   driver/Profile.cpp
   driver/Replies.cpp
-  driver/MountProbe.cpp)
+  driver/MountProbe.cpp
+  driver/DriverCall.cpp)
 add_dependencies(velmaro_driver_objects velmaro_interface)
 target_include_directories(velmaro_driver_objects PRIVATE
   ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/link)
