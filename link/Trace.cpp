@@ -18,8 +18,10 @@ struct TraceFile {
     std::mutex lock;
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::wstring path;
-    // Until the head is written, lines wait here.
+    // Until the head is written, lines wait here; the head bears the time
+    // the file was opened, so that the stamps run in order.
     bool holding = false;
+    SYSTEMTIME opened{};
     std::string held;
     std::string line;
 };
@@ -60,11 +62,15 @@ void appendMilliseconds(std::string& text, double milliseconds)
 
 void closeLocked(TraceFile& file);
 
-// Stamps text into file.line, "HH:mm:ss.fff text" and a line end.
-void stamp(TraceFile& file, const std::string& text)
+// Stamps text into file.line, "HH:mm:ss.fff text" and a line end, with the
+// time now or the one given.
+void stamp(TraceFile& file, const std::string& text, const SYSTEMTIME* at = nullptr)
 {
     SYSTEMTIME now;
-    GetLocalTime(&now);
+    if (at)
+        now = *at;
+    else
+        GetLocalTime(&now);
     std::string& line = file.line;
     line.clear();
     appendNumber(line, now.wHour, 2);
@@ -91,12 +97,12 @@ void writeBytes(TraceFile& file, const std::string& bytes)
         closeLocked(file);
 }
 
-void writeLineLocked(TraceFile& file, const std::string& text)
+void writeLineLocked(TraceFile& file, const std::string& text, const SYSTEMTIME* at = nullptr)
 {
     if (file.handle == INVALID_HANDLE_VALUE)
         return;
     try {
-        stamp(file, text);
+        stamp(file, text, at);
         if (file.holding)
             file.held += file.line;
         else
@@ -181,6 +187,7 @@ bool openLocked(TraceFile& file)
             file.handle = handle;
             file.path = path;
             file.holding = true;
+            file.opened = now;
             file.held.clear();
             trace_detail::open = true;
             return true;
@@ -218,7 +225,7 @@ void writeTraceHead(const std::string* lines, std::size_t count)
     held.swap(file.held);
     file.holding = false;
     for (std::size_t i = 0; i < count; ++i)
-        writeLineLocked(file, lines[i]);
+        writeLineLocked(file, lines[i], &file.opened);
     if (file.handle != INVALID_HANDLE_VALUE)
         writeBytes(file, held);
 }

@@ -154,7 +154,7 @@ std::string storedTraceValue()
     return stored.text;
 }
 
-std::vector<std::string> traceLines(const std::string& path)
+std::vector<std::string> traceLines(const std::string& path, std::vector<std::string>* stamps)
 {
     std::vector<std::string> lines;
     std::string content = readFile(path);
@@ -172,6 +172,8 @@ std::vector<std::string> traceLines(const std::string& path)
                        && line[12] == ' ';
         EXPECT_TRUE(stamped) << line;
         lines.push_back(stamped ? line.substr(13) : line);
+        if (stamps && stamped)
+            stamps->push_back(line.substr(0, 12));
     }
     return lines;
 }
@@ -227,7 +229,14 @@ void expectTracedSession(ITelescopeV3* telescope, ScriptedMount& mount, const Tr
 
     // The head, then the probe and the connect, every reply by count but
     // model 3's four-character ":MountInfo#" answer to a six-byte read.
-    std::vector<std::string> lines = traceLines(path);
+    std::vector<std::string> stamps;
+    std::vector<std::string> lines = traceLines(path, &stamps);
+    // The head bears the time in the file's name, the lines after it run
+    // in order (this test does not run across midnight).
+    ASSERT_FALSE(stamps.empty());
+    std::string n = name.substr(prefix.size());
+    EXPECT_EQ(stamps[0], n.substr(0, 2) + ":" + n.substr(2, 2) + ":" + n.substr(5, 2) + "." + n.substr(7, 3));
+    EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
     const char* bitness = sizeof(void*) == 8 ? "64-bit" : "32-bit";
     std::vector<std::string> expected = {std::string("Velmaro Telescope driver 2.1, ") + bitness, "Port: COM1",
                                          "Model: Corvane A Revision B (3)"};

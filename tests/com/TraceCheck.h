@@ -37,7 +37,7 @@ std::string storedTraceValue();
 
 // A file's lines without their time stamps; a line whose stamp is not
 // "HH:MM:SS.mmm " fails the test.
-std::vector<std::string> traceLines(const std::string& path);
+std::vector<std::string> traceLines(const std::string& path, std::vector<std::string>* stamps = nullptr);
 // A read's line with its duration replaced by "~", the duration in
 // `milliseconds`; other lines as they are.
 std::string withoutDuration(const std::string& line, double* milliseconds = nullptr);
