@@ -204,6 +204,11 @@ add_subdirectory(bench)
 add_test(NAME driver_makes_no_windows
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM}
                  $<TARGET_OBJECTS:velmaro_driver_objects> $<TARGET_FILE:velmaro_link>)
+# Every member returns through its DriverCall, so the trace sees its status.
+file(GLOB VELMARO_MEMBER_SOURCES ${CMAKE_SOURCE_DIR}/driver/*.cpp)
+add_test(NAME members_return_through_their_call
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-member-results ${VELMARO_MEMBER_SOURCES}
+                 ${CMAKE_SOURCE_DIR}/ui/SetupDialog.cpp)
 add_test(NAME driver_makes_no_windows_check_sees_the_dialog
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM} $<TARGET_FILE:velmaro_driver>)
 set_tests_properties(driver_makes_no_windows_check_sees_the_dialog PROPERTIES

@@ -8,8 +8,9 @@
 #include <new>
 
 namespace {
-// The innermost call under way; only the holder of the lock touches it.
-DriverCall* current = nullptr;
+// The innermost call under way on this thread: an error reported on
+// another thread (outside any call) never lands in it.
+thread_local DriverCall* current = nullptr;
 }
 
 DriverCall::DriverCall(const char* member) : guard(driverCallLock()), member(member), outer(current)
