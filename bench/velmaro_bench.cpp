@@ -128,6 +128,32 @@ std::string storePort(const char* text)
     return previous;
 }
 
+// The profile's "Trace": returns the text stored before (empty, with
+// `had` false, when there was none); nullptr removes the value.
+std::string storeTrace(const char* text, bool* had)
+{
+    std::string previous;
+    *had = false;
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProfile, 0, nullptr, 0, KEY_READ | KEY_WRITE | KEY_WOW64_32KEY,
+                        nullptr, &key, nullptr)
+        != ERROR_SUCCESS)
+        return previous;
+    char stored[32] = {};
+    DWORD size = sizeof stored - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key, "Trace", nullptr, &type, reinterpret_cast<BYTE*>(stored), &size) == ERROR_SUCCESS) {
+        *had = true;
+        previous = stored;
+    }
+    if (text)
+        RegSetValueExA(key, "Trace", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), DWORD(std::strlen(text)));
+    else
+        RegDeleteValueA(key, "Trace");
+    RegCloseKey(key);
+    return previous;
+}
+
 struct Figure {
     std::string name;
     std::string floorText;
@@ -313,6 +339,90 @@ void measureAnswered(ScriptedMount& mount, ITelescopeV3* t, const char* name, in
     }
 }
 
+// The trace's cost: the answered exchange once more with the trace on,
+// against the same exchange with it off, measured just before. The trace
+// goes to a folder of its own (the driver reads USERPROFILE from this
+// process's environment at connect), removed again afterwards.
+void measureTrace(ScriptedMount& mount, ITelescopeV3* t)
+{
+    double offMedian = NAN;
+    for (const Figure& f : figures)
+        if (f.name == "answered exchange (RightAscension)")
+            offMedian = f.median();
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    std::string profile = std::string(temp) + "velmaro-bench-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(profile.c_str(), nullptr);
+    char previousProfile[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableA("USERPROFILE", previousProfile, sizeof previousProfile);
+    SetEnvironmentVariableA("USERPROFILE", profile.c_str());
+    bool had = false;
+    std::string previousTrace = storeTrace("true", &had);
+
+    t->put_Connected(VARIANT_FALSE);
+    if (t->put_Connected(VARIANT_TRUE) != S_OK)
+        fail("the scripted mount did not connect with the trace on");
+    double reading = 0;
+    for (int i = 0; i < 3; ++i)
+        t->get_RightAscension(&reading);
+    std::vector<double> samples = timeCalls(mount, 60, 1, "RightAscension, trace on", [&] {
+        if (t->get_RightAscension(&reading) != S_OK)
+            fail("RightAscension failed with the trace on");
+    });
+    t->put_Connected(VARIANT_FALSE);
+
+    // The trace must have been written: one file, three lines an exchange.
+    std::size_t traceLines = 0;
+    std::string logs = profile + "\\Documents\\ASCOM";
+    WIN32_FIND_DATAA day;
+    HANDLE days = FindFirstFileA((logs + "\\Logs *").c_str(), &day);
+    if (days != INVALID_HANDLE_VALUE) {
+        std::string folder = logs + "\\" + day.cFileName;
+        FindClose(days);
+        WIN32_FIND_DATAA file;
+        HANDLE files = FindFirstFileA((folder + "\\*.txt").c_str(), &file);
+        if (files != INVALID_HANDLE_VALUE) {
+            do {
+                std::string path = folder + "\\" + file.cFileName;
+                if (FILE* f = std::fopen(path.c_str(), "rb")) {
+                    int c;
+                    while ((c = std::fgetc(f)) != EOF)
+                        traceLines += c == '\n';
+                    std::fclose(f);
+                }
+                DeleteFileA(path.c_str());
+            } while (FindNextFileA(files, &file));
+            FindClose(files);
+        }
+        RemoveDirectoryA(folder.c_str());
+    }
+    RemoveDirectoryA(logs.c_str());
+    RemoveDirectoryA((profile + "\\Documents").c_str());
+    RemoveDirectoryA(profile.c_str());
+    if (traceLines < 3 * 60)
+        fail("the trace holds fewer lines than three an exchange");
+
+    storeTrace(had ? previousTrace.c_str() : nullptr, &had);
+    SetEnvironmentVariableA("USERPROFILE", length > 0 && length < sizeof previousProfile ? previousProfile : nullptr);
+    if (t->put_Connected(VARIANT_TRUE) != S_OK)
+        fail("the scripted mount did not connect again");
+
+    Figure& on = addFigure("answered exchange, trace on", kPauseMs, "the 50 ms pause", samples);
+    double cost = on.median() - offMedian;
+    Figure f;
+    f.name = "trace cost per exchange";
+    f.floorText = "under 1 ms when on";
+    char text[240];
+    std::snprintf(text, sizeof text,
+                  "%+.2f ms (median %.2f ms on, %.2f ms off; %u lines written)", cost, on.median(), offMedian,
+                  unsigned(traceLines));
+    f.verdict = text;
+    f.samples = {cost};
+    f.held = cost < 1.0;
+    f.mustHold = true;
+    figures.push_back(f);
+}
+
 void measurePoll(ScriptedMount& mount, ITelescopeV3* t)
 {
     // A planetarium's poll of a model 3 mount: 12 members, 13 exchanges
@@ -474,6 +584,11 @@ void report(const char* bitness)
             else
                 std::printf("%s %s: misses the floor by %.2f ms (median %.2f ms, floor %.1f ms, %.2f ms beyond the 2 ms allowed)\n",
                             bitness, f.name.c_str(), miss, f.median(), f.floorMs, miss - kTolerance);
+        } else if (f.name == "trace cost per exchange") {
+            if (f.held)
+                std::printf("%s %s: under 1 ms (%+.2f ms)\n", bitness, f.name.c_str(), f.samples[0]);
+            else
+                std::printf("%s %s: %.2f ms, 1 ms or more\n", bitness, f.name.c_str(), f.samples[0]);
         } else if (f.name == "CPU per exchange") {
             if (f.held)
                 std::printf("%s %s: within 2 ms of the floor (%.3f ms per exchange)\n", bitness, f.name.c_str(),
@@ -528,6 +643,8 @@ int main(int argc, char** argv)
     }
     std::printf("velmaro-bench %s: answered exchanges, poll, silent mount...\n", bitness);
     measureAnswered(mount, t, "answered exchange (RightAscension)", 60, true);
+    std::printf("velmaro-bench %s: the trace...\n", bitness);
+    measureTrace(mount, t);
     measurePoll(mount, t);
     measureSilent(mount, t);
 

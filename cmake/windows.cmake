@@ -59,6 +59,7 @@ add_custom_target(velmaro_interface DEPENDS ${VELMARO_GENERATED}/VelmaroInterfac
 add_library(velmaro_link STATIC
   link/SerialPort.cpp
   link/CommandChannel.cpp
+  link/Trace.cpp
   link/MountState.cpp
   link/Utilities.cpp
   link/ReplyScan.cpp
@@ -87,7 +88,8 @@ add_library(velmaro_driver_objects OBJECT
   driver/TypeInfoHolder.cpp
   driver/Profile.cpp
   driver/Replies.cpp
-  driver/MountProbe.cpp)
+  driver/MountProbe.cpp
+  driver/DriverCall.cpp)
 add_dependencies(velmaro_driver_objects velmaro_interface)
 target_include_directories(velmaro_driver_objects PRIVATE
   ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/link)
@@ -202,6 +204,11 @@ add_subdirectory(bench)
 add_test(NAME driver_makes_no_windows
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM}
                  $<TARGET_OBJECTS:velmaro_driver_objects> $<TARGET_FILE:velmaro_link>)
+# Every member returns through its DriverCall, so the trace sees its status.
+file(GLOB VELMARO_MEMBER_SOURCES ${CMAKE_SOURCE_DIR}/driver/*.cpp)
+add_test(NAME members_return_through_their_call
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-member-results ${VELMARO_MEMBER_SOURCES}
+                 ${CMAKE_SOURCE_DIR}/ui/SetupDialog.cpp)
 add_test(NAME driver_makes_no_windows_check_sees_the_dialog
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM} $<TARGET_FILE:velmaro_driver>)
 set_tests_properties(driver_makes_no_windows_check_sees_the_dialog PROPERTIES

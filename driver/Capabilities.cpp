@@ -40,67 +40,67 @@ HRESULT byModel(bool MountModelRow::*flag, VARIANT_BOOL* result)
 HRESULT CTelescope::get_CanFindHome(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return byModel(&MountModelRow::canFindHome, value);
+    return call.result(byModel(&MountModelRow::canFindHome, value));
 }
 
 HRESULT CTelescope::get_CanPark(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return always(value);
+    return call.result(always(value));
 }
 
 HRESULT CTelescope::get_CanPulseGuide(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return byModel(&MountModelRow::canPulseGuide, value);
+    return call.result(byModel(&MountModelRow::canPulseGuide, value));
 }
 
 HRESULT CTelescope::get_CanSetDeclinationRate(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return never(value);
+    return call.result(never(value));
 }
 
 HRESULT CTelescope::get_CanSetGuideRates(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return byModel(&MountModelRow::canSetGuideRates, value);
+    return call.result(byModel(&MountModelRow::canSetGuideRates, value));
 }
 
 HRESULT CTelescope::get_CanSetPark(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return never(value);
+    return call.result(never(value));
 }
 
 HRESULT CTelescope::get_CanSetPierSide(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return never(value);
+    return call.result(never(value));
 }
 
 HRESULT CTelescope::get_CanSetRightAscensionRate(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return never(value);
+    return call.result(never(value));
 }
 
 HRESULT CTelescope::get_CanSetTracking(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return always(value);
+    return call.result(always(value));
 }
 
 HRESULT CTelescope::get_CanSlew(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return always(value);
+    return call.result(always(value));
 }
 
 HRESULT CTelescope::get_CanSlewAltAz(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return byModel(&MountModelRow::canSlewAltAz, value);
+    return call.result(byModel(&MountModelRow::canSlewAltAz, value));
 }
 
 HRESULT CTelescope::get_CanSlewAltAzAsync(VARIANT_BOOL* value)
@@ -108,84 +108,84 @@ HRESULT CTelescope::get_CanSlewAltAzAsync(VARIANT_BOOL* value)
     DriverCall call;
     // The asynchronous alt-azimuth slew exists exactly where the synchronous
     // one does.
-    return get_CanSlewAltAz(value);
+    return call.result(get_CanSlewAltAz(value));
 }
 
 HRESULT CTelescope::get_CanSlewAsync(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return always(value);
+    return call.result(always(value));
 }
 
 HRESULT CTelescope::get_CanSync(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return always(value);
+    return call.result(always(value));
 }
 
 HRESULT CTelescope::get_CanSyncAltAz(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return byModel(&MountModelRow::canSyncAltAz, value);
+    return call.result(byModel(&MountModelRow::canSyncAltAz, value));
 }
 
 HRESULT CTelescope::get_CanUnpark(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return always(value);
+    return call.result(always(value));
 }
 
 HRESULT CTelescope::get_DoesRefraction(VARIANT_BOOL* value)
 {
     DriverCall call;
     // The mounts correct for refraction themselves, and cannot be told not to.
-    return always(value);
+    return call.result(always(value));
 }
 
 HRESULT CTelescope::put_DoesRefraction(VARIANT_BOOL* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     // Any non-zero value asks for what the mount already does.
     if (*value == VARIANT_FALSE)
-        return driverFailure(kNoRefractionOff);
-    return S_OK;
+        return call.result(driverFailure(kNoRefractionOff));
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::get_ApertureArea(double* value)
 {
     DriverCall call;
-    return returnValue(value, kUnitOptics);
+    return call.result(returnValue(value, kUnitOptics));
 }
 
 HRESULT CTelescope::get_ApertureDiameter(double* value)
 {
     DriverCall call;
-    return returnValue(value, kUnitOptics);
+    return call.result(returnValue(value, kUnitOptics));
 }
 
 HRESULT CTelescope::get_FocalLength(double* value)
 {
     DriverCall call;
-    return returnValue(value, kUnitOptics);
+    return call.result(returnValue(value, kUnitOptics));
 }
 
 // Raw commands would bypass the driver's state, so none are passed through.
 HRESULT CTelescope::CommandBlind(BSTR)
 {
     DriverCall call;
-    return driverFailure(kNoCommandBlind);
+    return call.result(driverFailure(kNoCommandBlind));
 }
 
 HRESULT CTelescope::CommandBool(BSTR)
 {
     DriverCall call;
-    return driverFailure(kNoCommandBool);
+    return call.result(driverFailure(kNoCommandBool));
 }
 
 HRESULT CTelescope::CommandString(BSTR)
 {
     DriverCall call;
-    return driverFailure(kNoCommandString);
+    return call.result(driverFailure(kNoCommandString));
 }

@@ -10,6 +10,7 @@
 #include "Protocol.h"
 #include "MountState.h"
 #include "TextConversion.h"
+#include "Trace.h"
 
 #include <oleauto.h>
 
@@ -42,7 +43,7 @@ HRESULT returnString(const char* text, BSTR* result)
 HRESULT CTelescope::get_Connected(VARIANT_BOOL* value)
 {
     DriverCall call;
-    return returnValue<VARIANT_BOOL>(value, mount.connected ? VARIANT_TRUE : VARIANT_FALSE);
+    return call.result(returnValue<VARIANT_BOOL>(value, mount.connected ? VARIANT_TRUE : VARIANT_FALSE));
 }
 
 HRESULT CTelescope::put_Connected(VARIANT_BOOL value)
@@ -50,17 +51,21 @@ HRESULT CTelescope::put_Connected(VARIANT_BOOL value)
     DriverCall call;
     bool requested = value == VARIANT_TRUE;
     if (requested == mount.connected)
-        return S_OK;
+        return call.result(S_OK);
     mount.connected = false;
     if (!requested) {
         link.closePort();
-        return S_OK;
+        return call.result(S_OK);
     }
-    return connect();
+    return call.result(connect());
 }
 
 HRESULT CTelescope::connect()
 {
+    // Read at every connect: a switch the dialog stored takes effect now.
+    // The trace begins before the probe, so that its exchanges show too.
+    if (readTraceSwitch())
+        openTrace();
     int portNumber;
     {
         // The probe reads the stored port and asks the mount on its own
@@ -68,11 +73,33 @@ HRESULT CTelescope::connect()
         MountProbe settings;
         portNumber = settings.portNumber;
     }
-    if (!openMount(link, portNumber))
+    if (!openMount(link, portNumber)) {
+        writeTraceHead(portNumber, false);
         return failToOpen(portNumber);
+    }
     mount.connected = true;
     detectModel();
+    writeTraceHead(portNumber, true);
     return S_OK;
+}
+
+void CTelescope::writeTraceHead(int portNumber, bool connected)
+{
+    if (!traceIsOn())
+        return;
+    char model[128];
+    if (connected)
+        std::snprintf(model, sizeof model, "Model: %s (%d)", modelRow(mount.model).name, int(mount.model));
+    else
+        std::snprintf(model, sizeof model, "Model: not detected, no mount answered the handshake on COM%d",
+                      portNumber);
+    const std::string head[] = {
+        std::string(kDriverName) + " driver " + kDriverVersion + ", " + std::to_string(sizeof(void*) * 8)
+            + "-bit",
+        "Port: COM" + std::to_string(portNumber),
+        model,
+    };
+    ::writeTraceHead(head, sizeof head / sizeof head[0]);
 }
 
 HRESULT CTelescope::failToOpen(int portNumber)
@@ -94,41 +121,41 @@ void CTelescope::detectModel()
 HRESULT CTelescope::get_Name(BSTR* value)
 {
     DriverCall call;
-    return returnString(kDriverName, value);
+    return call.result(returnString(kDriverName, value));
 }
 
 HRESULT CTelescope::get_Description(BSTR* value)
 {
     DriverCall call;
-    return returnString(kDriverName, value);
+    return call.result(returnString(kDriverName, value));
 }
 
 HRESULT CTelescope::get_DriverInfo(BSTR* value)
 {
     DriverCall call;
-    return returnString(kDriverInfo, value);
+    return call.result(returnString(kDriverInfo, value));
 }
 
 HRESULT CTelescope::get_DriverVersion(BSTR* value)
 {
     DriverCall call;
-    return returnString(kDriverVersion, value);
+    return call.result(returnString(kDriverVersion, value));
 }
 
 HRESULT CTelescope::get_EquatorialSystem(int* value)
 {
     DriverCall call;
-    return returnValue(value, kTopocentricEquatorial);
+    return call.result(returnValue(value, kTopocentricEquatorial));
 }
 
 HRESULT CTelescope::get_InterfaceVersion(int* value)
 {
     DriverCall call;
-    return returnValue(value, kInterfaceVersion);
+    return call.result(returnValue(value, kInterfaceVersion));
 }
 
 HRESULT CTelescope::Dispose()
 {
     DriverCall call;
-    return S_OK;
+    return call.result(S_OK);
 }

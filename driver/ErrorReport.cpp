@@ -1,5 +1,7 @@
 #include "ErrorReport.h"
 
+#include "DriverCall.h"
+
 #include "Messages.h"
 #include "TextConversion.h"
 #include "VelmaroInterface.h"
@@ -46,6 +48,7 @@ HRESULT reportError(REFCLSID classId, UINT number, REFIID interfaceId, HRESULT r
     if (result == 0)
         result = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, number);
     postErrorInfo(classId, interfaceId, description);
+    DriverCall::noteError(text);
     return result;
 }
 
@@ -57,6 +60,7 @@ HRESULT reportError(REFCLSID classId, const char* text, HRESULT result)
     if (!widenText(text, description))
         return E_OUTOFMEMORY;
     postErrorInfo(classId, IID_ITelescopeV3, description);
+    DriverCall::noteError(text);
     return result != 0 ? result : DISP_E_EXCEPTION;
 }
 

@@ -52,6 +52,7 @@ MountProbe::MountProbe()
 {
     if (!readStoredPort(portNumber))
         return;
+    traceOn = readTraceSwitch();
     if (testPort()) {
         probe();
         link.closePort();
@@ -66,6 +67,11 @@ bool MountProbe::testPort()
 void MountProbe::savePortNumber()
 {
     storePortNumber(portNumber);
+}
+
+void MountProbe::saveTraceSwitch()
+{
+    storeTraceSwitch(traceOn);
 }
 
 void MountProbe::probe()

@@ -16,7 +16,7 @@ bool openMount(CommandChannel& link, int portNumber);
 
 class MountProbe {
 public:
-    // Reads the stored port and, when a mount answers there, asks it for
+    // Reads the stored port and trace switch and, when a mount answers there, asks it for
     // its model, position, time and site, then closes the port again. When
     // the profile cannot be opened nothing is read and nothing is asked.
     MountProbe();
@@ -29,10 +29,14 @@ public:
     bool testPort();
     // Stores portNumber as the profile's value "COM".
     void savePortNumber();
+    // Stores traceOn as the profile's value "Trace".
+    void saveTraceSwitch();
 
     static constexpr int kDefaultPort = ::kDefaultPort;
 
     int portNumber = kDefaultPort;
+    // The trace switch as stored; it takes effect at the next connect.
+    bool traceOn = false;
     // What the mount reported, as the dialog shows it; empty when it did
     // not answer.
     std::string modelText;

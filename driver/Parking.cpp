@@ -31,7 +31,7 @@ HRESULT CTelescope::get_AtHome(VARIANT_BOOL* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     bool atHome = false;
     // Only a model that can be asked is ever reported at home.
     if (const char* query = detectedModel().homeQuery) {
@@ -39,14 +39,14 @@ HRESULT CTelescope::get_AtHome(VARIANT_BOOL* value)
         exchangeAck();
         atHome = link.acknowledged();
     }
-    return returnValue<VARIANT_BOOL>(value, atHome ? VARIANT_TRUE : VARIANT_FALSE);
+    return call.result(returnValue<VARIANT_BOOL>(value, atHome ? VARIANT_TRUE : VARIANT_FALSE));
 }
 
 HRESULT CTelescope::get_AtPark(VARIANT_BOOL* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     // A mount that can be asked knows better than we do; no answer counts
     // as not parked.
     if (const char* query = detectedModel().parkQuery) {
@@ -56,7 +56,7 @@ HRESULT CTelescope::get_AtPark(VARIANT_BOOL* value)
         if (link.acknowledged())
             parked = true;
     }
-    return returnValue<VARIANT_BOOL>(value, parked ? VARIANT_TRUE : VARIANT_FALSE);
+    return call.result(returnValue<VARIANT_BOOL>(value, parked ? VARIANT_TRUE : VARIANT_FALSE));
 }
 
 HRESULT CTelescope::Park()
@@ -69,10 +69,10 @@ HRESULT CTelescope::Park()
         if (!step.text)
             break;
         if (!sendModelCommand(link, step))
-            return driverFailure(kParkTransmissionError);
+            return call.result(driverFailure(kParkTransmissionError));
     }
     parked = true;
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::Unpark()
@@ -84,30 +84,30 @@ HRESULT CTelescope::Unpark()
     // Without an unpark command, forgetting the park is all there is.
     const ModelCommand& unpark = detectedModel().unpark;
     if (unpark.text && !sendModelCommand(link, unpark))
-        return driverFailure(kUnparkTransmissionError);
-    return S_OK;
+        return call.result(driverFailure(kUnparkTransmissionError));
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::SetPark()
 {
     DriverCall call;
-    return driverFailure(kNoSetPark);
+    return call.result(driverFailure(kNoSetPark));
 }
 
 HRESULT CTelescope::FindHome()
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedFindHome);
+        return call.result(driverFailure(kParkedFindHome));
     const MountModelRow& model = detectedModel();
     if (!model.canFindHome)
-        return driverFailure(kNoFindHome);
+        return call.result(driverFailure(kNoFindHome));
     link.command = model.homeSearch;
     exchangeAck();
     if (!link.acknowledged()) {
         // The client could do nothing about it; the log keeps the trace.
         logMessage(kLogFindHomeFailure);
-        return S_OK;
+        return call.result(S_OK);
     }
     // Wait for the mount to report home, but not forever: a lost link or a
     // failed search would otherwise hang the client.
@@ -118,9 +118,9 @@ HRESULT CTelescope::FindHome()
         exchangeAck();
         Sleep(kHomePollMs);
         if (link.acknowledged())
-            return S_OK;
+            return call.result(S_OK);
         if (clock.elapsedMs() >= limitMs)
-            return failWaitedTooLong(kWaitHome, limitMs);
+            return call.result(failWaitedTooLong(kWaitHome, limitMs));
     }
 }
 
@@ -128,13 +128,13 @@ HRESULT CTelescope::get_SlewSettleTime(int* value)
 {
     DriverCall call;
     // The driver keeps no settle time and adds no pause after a slew.
-    return returnValue(value, 0);
+    return call.result(returnValue(value, 0));
 }
 
 HRESULT CTelescope::put_SlewSettleTime(int value)
 {
     DriverCall call;
     if (value < 0)
-        return driverError(kErrorInvalidValue);
-    return S_OK;
+        return call.result(driverError(kErrorInvalidValue));
+    return call.result(S_OK);
 }

@@ -55,7 +55,7 @@ HRESULT CTelescope::get_AlignmentMode(AlignmentModes* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     AlignmentModes mode = algGermanPolar;
     if (const char* query = detectedModel().alignmentQuery) {
         link.command = query;
@@ -63,62 +63,62 @@ HRESULT CTelescope::get_AlignmentMode(AlignmentModes* value)
         if (link.replyFirst() == '0')
             mode = algAltAz;
     }
-    return returnValue(value, mode);
+    return call.result(returnValue(value, mode));
 }
 
 HRESULT CTelescope::get_Altitude(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     readDegrees(link, Query::Altitude, lastAltitude);
-    return returnValue(value, lastAltitude);
+    return call.result(returnValue(value, lastAltitude));
 }
 
 HRESULT CTelescope::get_Azimuth(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     readDegrees(link, Query::Azimuth, lastAzimuth);
-    return returnValue(value, lastAzimuth);
+    return call.result(returnValue(value, lastAzimuth));
 }
 
 HRESULT CTelescope::get_Declination(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     readDegrees(link, Query::Declination, lastDeclination);
-    return returnValue(value, lastDeclination);
+    return call.result(returnValue(value, lastDeclination));
 }
 
 HRESULT CTelescope::get_RightAscension(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     if (readTime(link, Query::RightAscension, detectedModel(), parsedHours, mount.angleMinutes, parsedSeconds))
         lastRightAscension = hoursOf(parsedHours, mount.angleMinutes, parsedSeconds);
-    return returnValue(value, lastRightAscension);
+    return call.result(returnValue(value, lastRightAscension));
 }
 
 HRESULT CTelescope::get_SiderealTime(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     double hours = 0.0;
     if (readTime(link, Query::SiderealTime, detectedModel(), parsedHours, mount.angleMinutes, parsedSeconds))
         hours = hoursOf(parsedHours, mount.angleMinutes, parsedSeconds);
-    return returnValue(value, hours);
+    return call.result(returnValue(value, hours));
 }
 
 HRESULT CTelescope::get_SideOfPier(int* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     int side = kPierUnknown;
     const MountModelRow& model = detectedModel();
     if (model.pierSideReplyLength != 0) {
@@ -133,68 +133,68 @@ HRESULT CTelescope::get_SideOfPier(int* value)
                 side = kPierWest;
         }
     }
-    return returnValue(value, side);
+    return call.result(returnValue(value, side));
 }
 
 HRESULT CTelescope::put_SideOfPier(int*)
 {
     DriverCall call;
-    return driverFailure(kNoSetPierSide);
+    return call.result(driverFailure(kNoSetPierSide));
 }
 
 HRESULT CTelescope::get_SiteElevation(double* value)
 {
     DriverCall call;
-    return returnValue(value, double(siteElevation));
+    return call.result(returnValue(value, double(siteElevation)));
 }
 
 HRESULT CTelescope::put_SiteElevation(double value)
 {
     DriverCall call;
     if (!isWithin(value, kLowestElevation, kHighestElevation))
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     // Whole metres, cut toward zero.
     siteElevation = static_cast<std::int32_t>(value);
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::get_SiteLatitude(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     // Neither of two readings good: 0.
     double latitude = 0.0;
     readDegrees(link, Query::SiteLatitude, latitude);
-    return returnValue(value, latitude);
+    return call.result(returnValue(value, latitude));
 }
 
 HRESULT CTelescope::put_SiteLatitude(double value)
 {
     DriverCall call;
     if (!isWithin(value, -90.0, 90.0))
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     sendSiteAngle(link, value, ":St %c%02d*%02d:%02d#", true, kLogLatitudeSetFailure);
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::get_SiteLongitude(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     double longitude = 0.0;
     readDegrees(link, Query::SiteLongitude, longitude);
     if (longitude == 0.0)
         logMessage(kLogLongitudeReadFailure);
-    return returnValue(value, longitude);
+    return call.result(returnValue(value, longitude));
 }
 
 HRESULT CTelescope::put_SiteLongitude(double value)
 {
     DriverCall call;
     if (!isWithin(value, -180.0, 180.0))
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     if (detectedModel().longitudeEastward) {
         // Counted eastward from 0 to 360, without a sign.
         if (value < 0.0)
@@ -203,14 +203,14 @@ HRESULT CTelescope::put_SiteLongitude(double value)
     } else {
         sendSiteAngle(link, value, ":Sg %c%03d*%02d:%02d#", true, kLogLongitudeSetFailure);
     }
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::get_UTCDate(DATE* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     // The mount's clock runs on local time = UTC + its time-zone offset.
     const MountModelRow& model = detectedModel();
     link.command = queryRow(Query::TimeZone).command;
@@ -235,18 +235,18 @@ HRESULT CTelescope::get_UTCDate(DATE* value)
     scanTime(link, Query::LocalTime, parsedHours, mount.angleMinutes, parsedSeconds);
     double dayWithFraction = day + parsedHours / 24.0 + mount.angleMinutes / 1440.0 + parsedSeconds / 86400.0;
     double julian = julianDate(dayWithFraction, month, year);
-    return returnValue(value, julian - offsetHours / 24.0 - kJulianDateOfAutomationEpoch);
+    return call.result(returnValue(value, julian - offsetHours / 24.0 - kJulianDateOfAutomationEpoch));
 }
 
 HRESULT CTelescope::put_UTCDate(DATE)
 {
     DriverCall call;
     // The mount's clock is set by hand on the mount itself.
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::DestinationSideOfPier(double, double)
 {
     DriverCall call;
-    return driverFailure(kNoPredictPierSide);
+    return call.result(driverFailure(kNoPredictPierSide));
 }

@@ -9,7 +9,23 @@
 namespace {
 
 const char kPortValue[] = "COM";
+const char kTraceValue[] = "Trace";
 constexpr DWORD kStoredValueBuffer = 256;
+
+// "true" in any letter case, compared byte by byte: no locale's case rules
+// enter.
+bool isTrueText(const char* text)
+{
+    const char kTrue[] = "true";
+    for (std::size_t i = 0; i < sizeof kTrue; ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        if (c != kTrue[i])
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -64,6 +80,30 @@ bool readStoredPort(int& portNumber)
         portNumber = clampedPortNumber(stored);
     RegCloseKey(key);
     return true;
+}
+
+bool readTraceSwitch()
+{
+    HKEY key = nullptr;
+    if (openProfileKey(&key) != ERROR_SUCCESS)
+        return false;
+    char stored[kStoredValueBuffer] = {};
+    DWORD size = kStoredValueBuffer - 1;
+    DWORD type = 0;
+    bool on = RegQueryValueExA(key, kTraceValue, nullptr, &type, reinterpret_cast<BYTE*>(stored), &size)
+                  == ERROR_SUCCESS
+              && type == REG_SZ && isTrueText(stored);
+    RegCloseKey(key);
+    return on;
+}
+
+void storeTraceSwitch(bool on)
+{
+    HKEY key = nullptr;
+    if (openProfileKey(&key) != ERROR_SUCCESS)
+        return;
+    setRegistryString(key, kTraceValue, on ? "true" : "false");
+    RegCloseKey(key);
 }
 
 void storePortNumber(int portNumber)

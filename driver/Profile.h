@@ -1,5 +1,5 @@
-// The driver's ASCOM profile key and the one setting it keeps: the serial
-// port. It lives in the 32-bit registry view on
+// The driver's ASCOM profile key and the settings it keeps: the serial
+// port and the trace switch. It lives in the 32-bit registry view on
 // 64-bit Windows, so both builds share one profile and the ASCOM Chooser,
 // a 32-bit program, finds the driver.
 #pragma once
@@ -36,3 +36,9 @@ int clampedPortNumber(const char* text);
 bool readStoredPort(int& portNumber);
 // Stores the port as its decimal digits, the value "COM".
 void storePortNumber(int portNumber);
+
+// The trace switch, the value "Trace": "true" (in any letter case) is on;
+// anything else, or no value at all, is off.
+bool readTraceSwitch();
+// Stores "true" or "false".
+void storeTraceSwitch(bool on);

@@ -129,49 +129,49 @@ HRESULT CTelescope::get_TargetDeclination(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     if (!targetDeclinationSet)
-        return driverError(kErrorValueNotSet);
-    return returnValue(value, targetDeclination);
+        return call.result(driverError(kErrorValueNotSet));
+    return call.result(returnValue(value, targetDeclination));
 }
 
 HRESULT CTelescope::put_TargetDeclination(double value)
 {
     DriverCall call;
     if (!isDeclination(value))
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     targetDeclination = value;
     targetDeclinationSet = true;
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::get_TargetRightAscension(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     if (!targetRightAscensionSet)
-        return driverError(kErrorValueNotSet);
-    return returnValue(value, targetRightAscension);
+        return call.result(driverError(kErrorValueNotSet));
+    return call.result(returnValue(value, targetRightAscension));
 }
 
 HRESULT CTelescope::put_TargetRightAscension(double value)
 {
     DriverCall call;
     if (!isRightAscension(value))
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     targetRightAscension = value;
     targetRightAscensionSet = true;
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::get_Slewing(VARIANT_BOOL* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     if (!slewInProgress)
-        return returnValue<VARIANT_BOOL>(value, VARIANT_FALSE);
+        return call.result(returnValue<VARIANT_BOOL>(value, VARIANT_FALSE));
     if (detectedModel().slewEnd == SlewEnd::ArrivalTest) {
         // The getters leave their last good reading in the two fields.
         double reading = 0.0;
@@ -190,14 +190,14 @@ HRESULT CTelescope::get_Slewing(VARIANT_BOOL* value)
         if (!link.acknowledged())
             slewInProgress = false;
     }
-    return returnValue<VARIANT_BOOL>(value, slewInProgress ? VARIANT_TRUE : VARIANT_FALSE);
+    return call.result(returnValue<VARIANT_BOOL>(value, slewInProgress ? VARIANT_TRUE : VARIANT_FALSE));
 }
 
 HRESULT CTelescope::AbortSlew()
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedAbortSlew);
+        return call.result(driverFailure(kParkedAbortSlew));
     VARIANT_BOOL wasTracking = VARIANT_FALSE;
     HRESULT known = get_Tracking(&wasTracking);
     link.command = ":Q#";
@@ -209,43 +209,43 @@ HRESULT CTelescope::AbortSlew()
     // Without a known state there is nothing sound to restore.
     if (SUCCEEDED(known))
         put_Tracking(wasTracking);
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::SlewToAltAz(double Azi, double Alt)
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedSlewToAltAz);
+        return call.result(driverFailure(kParkedSlewToAltAz));
     if (!detectedModel().canSlewAltAz)
-        return driverError(kErrorNotSupported);
+        return call.result(driverError(kErrorNotSupported));
     HRESULT started = SlewToAltAzAsync(Azi, Alt);
     if (started != S_OK)
-        return started;
-    return waitForSlewEnd(*this);
+        return call.result(started);
+    return call.result(waitForSlewEnd(*this));
 }
 
 HRESULT CTelescope::SlewToAltAzAsync(double Azi, double Alt)
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedSlewToAltAz);
+        return call.result(driverFailure(kParkedSlewToAltAz));
     if (!detectedModel().canSlewAltAz)
-        return driverError(kErrorNotSupported);
+        return call.result(driverError(kErrorNotSupported));
     if (!angleFitsSplit(Azi) || !angleFitsSplit(Alt))
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     if (!sendAltAzTarget(link, Azi, Alt))
-        return driverFailure(kAltAzSlewTransmissionError, kTransmissionResult);
+        return call.result(driverFailure(kAltAzSlewTransmissionError, kTransmissionResult));
     link.command = ":MS#";
     exchangeAck();
     switch (link.replyFirst()) {
     case '0':
         slewInProgress = true;
-        return S_OK;
+        return call.result(S_OK);
     case '1':
-        return driverFailure(kHorizonBelow);
+        return call.result(driverFailure(kHorizonBelow));
     default:
-        return driverFailure(kAltAzSlewTransmissionError, kTransmissionResult);
+        return call.result(driverFailure(kAltAzSlewTransmissionError, kTransmissionResult));
     }
 }
 
@@ -253,11 +253,11 @@ HRESULT CTelescope::SlewToCoordinates(double RightAscension, double Declination)
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedSlew);
+        return call.result(driverFailure(kParkedSlew));
     HRESULT started = SlewToCoordinatesAsync(RightAscension, Declination);
     if (started != S_OK)
-        return started;
-    return waitForSlewEnd(*this);
+        return call.result(started);
+    return call.result(waitForSlewEnd(*this));
 }
 
 HRESULT CTelescope::SlewToCoordinatesAsync(double RightAscension, double Declination)
@@ -266,81 +266,81 @@ HRESULT CTelescope::SlewToCoordinatesAsync(double RightAscension, double Declina
     // Checked before anything is stored: a refused value never becomes the
     // target of a later SlewToTarget.
     if (!isRightAscension(RightAscension) || !isDeclination(Declination))
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     // Stored even when the mount is parked: the client's target stands.
     targetRightAscension = RightAscension;
     targetDeclination = Declination;
     targetRightAscensionSet = true;
     targetDeclinationSet = true;
     if (parked)
-        return driverFailure(kParkedSlew);
-    return SlewToTargetAsync();
+        return call.result(driverFailure(kParkedSlew));
+    return call.result(SlewToTargetAsync());
 }
 
 HRESULT CTelescope::SlewToTarget()
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedSlew);
+        return call.result(driverFailure(kParkedSlew));
     HRESULT started = SlewToTargetAsync();
     if (started != S_OK)
-        return started;
-    return waitForSlewEnd(*this);
+        return call.result(started);
+    return call.result(waitForSlewEnd(*this));
 }
 
 HRESULT CTelescope::SlewToTargetAsync()
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedSlewAsync);
+        return call.result(driverFailure(kParkedSlewAsync));
     // A target never given has no value worth sending.
     if (!targetRightAscensionSet || !targetDeclinationSet)
-        return driverError(kErrorValueNotSet);
+        return call.result(driverError(kErrorValueNotSet));
     if (!sendEquatorialTarget(link, targetRightAscension, targetDeclination))
-        return driverFailure(kSlewTransmissionError, kTransmissionResult);
+        return call.result(driverFailure(kSlewTransmissionError, kTransmissionResult));
     link.command = ":MS#";
     exchangeAck();
     if (slewRefused(detectedModel(), link.replyFirst()))
-        return driverFailure(kHorizonBelow);
+        return call.result(driverFailure(kHorizonBelow));
     slewInProgress = true;
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::SyncToAltAz(double Azi, double Alt)
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedSync);
+        return call.result(driverFailure(kParkedSync));
     if (!detectedModel().canSyncAltAz)
-        return driverFailure(kNoSyncAltAz);
+        return call.result(driverFailure(kNoSyncAltAz));
     if (!angleFitsSplit(Azi) || !angleFitsSplit(Alt))
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     if (!sendAltAzTarget(link, Azi, Alt) || !matchCoordinates(link, detectedModel()))
-        return driverFailure(kAltAzSyncTransmissionError, kTransmissionResult);
-    return S_OK;
+        return call.result(driverFailure(kAltAzSyncTransmissionError, kTransmissionResult));
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::SyncToCoordinates(double RightAscension, double Declination)
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedSync);
+        return call.result(driverFailure(kParkedSync));
     if (!isRightAscension(RightAscension) || !isDeclination(Declination))
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     // The values become the target, but the flags keep what they were: the
     // client never set a target by syncing. So the sync goes straight to the
     // mount rather than through SyncToTarget's check for a set target.
     targetRightAscension = RightAscension;
     targetDeclination = Declination;
-    return syncEquatorial(link, targetRightAscension, targetDeclination);
+    return call.result(syncEquatorial(link, targetRightAscension, targetDeclination));
 }
 
 HRESULT CTelescope::SyncToTarget()
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedSync);
+        return call.result(driverFailure(kParkedSync));
     if (!targetRightAscensionSet || !targetDeclinationSet)
-        return driverError(kErrorValueNotSet);
-    return syncEquatorial(link, targetRightAscension, targetDeclination);
+        return call.result(driverError(kErrorValueNotSet));
+    return call.result(syncEquatorial(link, targetRightAscension, targetDeclination));
 }

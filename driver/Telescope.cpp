@@ -4,6 +4,7 @@
 
 #include "DriverCall.h"
 #include "MountState.h"
+#include "Trace.h"
 #include "TypeInfoHolder.h"
 
 #include <new>
@@ -45,7 +46,8 @@ HRESULT CTelescope::create(IUnknown* outer, REFIID interfaceId, void** object)
 CTelescope::CTelescope(IUnknown* outer) : controlling(outer ? outer : &inner)
 {
     ++liveTelescopes;
-    DriverCall call;
+    // Not a member of the interface: the trace shows the calls it makes.
+    DriverCall call(nullptr);
     // Learn the mount model once, before a client connects.
     if (!mount.connected) {
         put_Connected(VARIANT_TRUE);
@@ -56,11 +58,13 @@ CTelescope::CTelescope(IUnknown* outer) : controlling(outer ? outer : &inner)
 CTelescope::~CTelescope()
 {
     {
-        DriverCall call;
+        DriverCall call(nullptr);
         // Nothing is sent. When this object held the process's link, no
         // link is left, so the process no longer counts as connected.
-        if (link.hasOpenPort())
+        if (link.hasOpenPort()) {
             mount.connected = false;
+            traceLine("-- the driver object that held the port was released: port closed");
+        }
         link.closePort();
     }
     --liveTelescopes;

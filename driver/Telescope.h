@@ -144,6 +144,8 @@ private:
 
     HRESULT connect();
     HRESULT failToOpen(int portNumber);
+    // The head of the connection's trace: driver, bitness, port and model.
+    void writeTraceHead(int portNumber, bool connected);
 
     InnerUnknown inner{*this};
     IUnknown* controlling;

@@ -77,32 +77,32 @@ ClockSample readClock()
 HRESULT CTelescope::get_DeclinationRate(double* value)
 {
     DriverCall call;
-    return returnValue(value, 0.0);
+    return call.result(returnValue(value, 0.0));
 }
 
 HRESULT CTelescope::put_DeclinationRate(double)
 {
     DriverCall call;
-    return driverFailure(kNoDeclinationRate);
+    return call.result(driverFailure(kNoDeclinationRate));
 }
 
 HRESULT CTelescope::get_RightAscensionRate(double* value)
 {
     DriverCall call;
-    return returnValue(value, 0.0);
+    return call.result(returnValue(value, 0.0));
 }
 
 HRESULT CTelescope::put_RightAscensionRate(double)
 {
     DriverCall call;
-    return driverFailure(kNoRightAscensionRate);
+    return call.result(driverFailure(kNoRightAscensionRate));
 }
 
 HRESULT CTelescope::get_GuideRateDeclination(double* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     // A model that cannot be asked guides at half the sidereal rate.
     double fraction = kUnknownGuideFraction;
     GuideRateReading reading = detectedModel().guideRate;
@@ -136,50 +136,50 @@ HRESULT CTelescope::get_GuideRateDeclination(double* value)
             fraction = kUnknownStepFraction;
         }
     }
-    return returnValue(value, fraction / kSiderealFractionPerDegreePerSecond);
+    return call.result(returnValue(value, fraction / kSiderealFractionPerDegreePerSecond));
 }
 
 HRESULT CTelescope::put_GuideRateDeclination(double* value)
 {
     DriverCall call;
     if (!detectedModel().canSetGuideRates)
-        return driverFailure(kGuideRateSetFailure);
+        return call.result(driverFailure(kGuideRateSetFailure));
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     // Refused before formatting: a rate whose percent needs a sign or a
     // fourth digit would not be the command the mount knows.
     double rate = *value;
     if (!isUsableNumber(rate) || rate < 0.0)
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     double percent = std::trunc(rate * kPercentPerDegreePerSecond + 0.5);
     if (percent > kHighestGuidePercent)
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     link.formatCommand(":RG%03ld#", static_cast<long>(percent));
     exchangeAck();
     // The client cannot do better with a rate the mount would not take.
     if (link.replyFirst() != '1')
         logMessage(kGuideRateSetFailure);
-    return S_OK;
+    return call.result(S_OK);
 }
 
 // The mount has one guide rate for both axes.
 HRESULT CTelescope::get_GuideRateRightAscension(double* value)
 {
     DriverCall call;
-    return get_GuideRateDeclination(value);
+    return call.result(get_GuideRateDeclination(value));
 }
 
 HRESULT CTelescope::put_GuideRateRightAscension(double* value)
 {
     DriverCall call;
-    return put_GuideRateDeclination(value);
+    return call.result(put_GuideRateDeclination(value));
 }
 
 HRESULT CTelescope::get_Tracking(VARIANT_BOOL* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     bool on = tracking;
     // A model that can be asked knows whether it tracks; the others only
     // hear what we said.
@@ -188,7 +188,7 @@ HRESULT CTelescope::get_Tracking(VARIANT_BOOL* value)
         exchangeAck();
         on = link.acknowledged();
     }
-    return returnValue<VARIANT_BOOL>(value, on ? VARIANT_TRUE : VARIANT_FALSE);
+    return call.result(returnValue<VARIANT_BOOL>(value, on ? VARIANT_TRUE : VARIANT_FALSE));
 }
 
 HRESULT CTelescope::put_Tracking(VARIANT_BOOL value)
@@ -206,14 +206,14 @@ HRESULT CTelescope::put_Tracking(VARIANT_BOOL value)
         sendCommand();
         tracking = on;
     }
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::get_TrackingRate(TrackingModes* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     TrackingModes rate = driveSidereal;
     const MountModelRow& model = detectedModel();
     if (model.trackingRateQuery) {
@@ -230,14 +230,14 @@ HRESULT CTelescope::get_TrackingRate(TrackingModes* value)
         if (trackingRateIndex == driveLunar || trackingRateIndex == driveSolar)
             rate = static_cast<TrackingModes>(trackingRateIndex);
     }
-    return returnValue(value, rate);
+    return call.result(returnValue(value, rate));
 }
 
 HRESULT CTelescope::put_TrackingRate(TrackingModes* value)
 {
     DriverCall call;
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     int rate = *value;
     // The command has one digit for the rate: anything but a rate the
     // interface names would reach the mount as garbage.
@@ -250,29 +250,29 @@ HRESULT CTelescope::put_TrackingRate(TrackingModes* value)
         // Sent with the next Tracking put true.
         trackingRateIndex = rate;
     }
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::get_TrackingRates(TrackingModes* value)
 {
     DriverCall call;
-    return returnValue(value, driveSidereal);
+    return call.result(returnValue(value, driveSidereal));
 }
 
 HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedPulseGuide);
+        return call.result(driverFailure(kParkedPulseGuide));
     const MountModelRow& model = detectedModel();
     if (!model.canPulseGuide)
-        return driverFailure(kNoPulseGuideAltAz);
+        return call.result(driverFailure(kNoPulseGuideAltAz));
     // No letter and no backlog slot for any other direction.
     int way = direction;
     if (way < 0 || way >= kGuideDirections)
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     if (duration <= 0)
-        return S_OK;
+        return call.result(S_OK);
 
     // Through our own interface, as a client would; their results do not
     // stop the pulse.
@@ -325,16 +325,16 @@ HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
             sendCommand();
         }
     }
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::get_IsPulseGuiding(VARIANT_BOOL* value)
 {
     DriverCall call;
     if (!detectedModel().canPulseGuide)
-        return driverFailure(kNoPulseGuideAltAz);
+        return call.result(driverFailure(kNoPulseGuideAltAz));
     if (!value)
-        return E_POINTER;
+        return call.result(E_POINTER);
     mount.clockSample = readClock();
     pollTime = mount.clockSample.seconds;
     pollMillis = mount.clockSample.milliseconds;
@@ -344,25 +344,25 @@ HRESULT CTelescope::get_IsPulseGuiding(VARIANT_BOOL* value)
     // A clock set back since the pulse began cannot prove it still runs;
     // answering false keeps a client from waiting on it for the whole step.
     bool guiding = elapsedMs >= 0 && elapsedMs / 1000.0 < pulseDuration;
-    return returnValue<VARIANT_BOOL>(value, guiding ? VARIANT_TRUE : VARIANT_FALSE);
+    return call.result(returnValue<VARIANT_BOOL>(value, guiding ? VARIANT_TRUE : VARIANT_FALSE));
 }
 
 HRESULT CTelescope::AxisRates(int)
 {
     DriverCall call;
-    return S_OK;
+    return call.result(S_OK);
 }
 
 HRESULT CTelescope::CanMoveAxis(int, VARIANT_BOOL* value)
 {
     DriverCall call;
-    return returnValue(value, VARIANT_FALSE);
+    return call.result(returnValue(value, VARIANT_FALSE));
 }
 
 HRESULT CTelescope::MoveAxis(int, int)
 {
     DriverCall call;
     if (parked)
-        return driverFailure(kParkedMoveAxis);
-    return driverError(kErrorNotSupported);
+        return call.result(driverFailure(kParkedMoveAxis));
+    return call.result(driverError(kErrorNotSupported));
 }

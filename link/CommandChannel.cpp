@@ -1,5 +1,7 @@
 #include "CommandChannel.h"
 
+#include "Trace.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -16,7 +18,9 @@ void CommandChannel::sendCommand()
     if (!hasOpenPort())
         return;
     port->purge();
-    port->write(command.data(), static_cast<std::uint32_t>(command.size()));
+    bool written = port->write(command.data(), static_cast<std::uint32_t>(command.size()));
+    if (traceIsOn())
+        traceSent(command.data(), command.size(), written);
 }
 
 void CommandChannel::clearReply()
@@ -31,9 +35,15 @@ void CommandChannel::readReply(std::uint32_t count)
         clearReply();
         return;
     }
+    // The clock is read only for a trace: none is the usual case.
+    const bool tracing = traceIsOn();
+    const double start = tracing ? traceClockMs() : 0.0;
     Sleep(kReplyPauseMs);
     clearReply();
-    port->read(reply, count < kLongestRead ? count : kLongestRead);
+    std::uint32_t requested = count < kLongestRead ? count : kLongestRead;
+    std::uint32_t received = port->read(reply, requested);
+    if (tracing)
+        traceReceived(reply, received, requested, traceClockMs() - start);
 }
 
 void CommandChannel::exchangeAck()
@@ -47,6 +57,9 @@ void CommandChannel::exchangeAck()
         readReply(1);
         if (reply[0] == '1' || reply[0] == '0')
             return;
+        if (traceIsOn())
+            traceLine("-- no acknowledgement, try " + std::to_string(tries + 1) + " of " + std::to_string(kAckTries)
+                      + ", " + std::to_string(kRetryPauseMs) + " ms pause");
         Sleep(kRetryPauseMs);
     }
 }

@@ -19,6 +19,7 @@
 #define IDC_LOCAL_TIME_LABEL 225
 #define IDC_TIME_ZONE_LABEL 229
 #define IDC_APPLY 232
+#define IDC_TRACE 233
 #define IDC_PORT_LIST 1024
 
 // Items that a dialog adds to its controls when it is created: resource type

@@ -2,6 +2,7 @@
 
 #include "ErrorReport.h"
 #include "ServerModule.h"
+#include "Trace.h"
 
 CTemplateApp theApp;
 
@@ -19,6 +20,11 @@ int CTemplateApp::ExitInstance(bool processEnding)
     // unload by FreeLibrary releases the cached COM objects.
     if (!processEnding)
         serverModule.term();
+    // A trace still open ends with the process or the DLL's unload.
+    if (processEnding)
+        closeTraceAtProcessEnd();
+    else
+        closeTrace();
     return 0;
 }
 

@@ -51,6 +51,10 @@ bool CDlgSettings::DoDataExchange(bool saving)
         applyButton.SubclassDlgItem(IDC_APPLY, hwnd);
         portList.Attach(GetDlgItem(hwnd, IDC_PORT_LIST));
     }
+    if (saving)
+        traceOn = IsDlgButtonChecked(hwnd, IDC_TRACE) == BST_CHECKED;
+    else
+        CheckDlgButton(hwnd, IDC_TRACE, traceOn ? BST_CHECKED : BST_UNCHECKED);
     for (const TextControl& control : kTextControls) {
         std::string& text = this->*control.text;
         if (!saving) {
@@ -89,6 +93,7 @@ void CDlgSettings::OnApply()
     if (!UpdateData(true))
         return;
     savePortNumber();
+    saveTraceSwitch();
     if (testPort()) {
         link.closePort();
         return;

@@ -1,5 +1,5 @@
 // The setup dialog: shows what the probe of the mount found and stores the
-// port the user chooses. Building one reads the stored port and probes the
+// port and the trace switch the user chooses. Building one reads the stored port and probes the
 // mount (the MountProbe it is); DoModal shows the window.
 #pragma once
 
@@ -23,7 +23,8 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
     void OnPortSelected();
-    // Stores the chosen port, then tells the user when no mount answers on it.
+    // Stores the chosen port and the trace switch, then tells the user when
+    // no mount answers on the port.
     void OnApply();
     void OnPaint();
     HBRUSH OnCtlColor(HDC dc);

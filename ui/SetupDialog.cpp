@@ -11,5 +11,5 @@ HRESULT CTelescope::SetupDialog()
     // dialog's result is nobody's business but the user's.
     CDlgSettings settings;
     settings.DoModal();
-    return S_OK;
+    return call.result(S_OK);
 }

@@ -4,6 +4,7 @@
 // back from the real window.
 #include "ComTest.h"
 #include "Profile.h"
+#include "TraceCheck.h"
 #include "resource.h"
 
 #include <algorithm>
@@ -246,6 +247,110 @@ TEST_F(Dialog, APortHeldByTheDriverLeavesTheTextsEmpty)
     });
     EXPECT_TRUE(mount.commands().empty());
     EXPECT_EQ(telescope->put_Connected(VARIANT_FALSE), S_OK);
+}
+
+// The trace switch: a check box below the other controls, which keep their
+// places; OK and Apply store it, Cancel does not, and the next connect
+// traces. Model 3, whose tracking query is acknowledged.
+class TraceDialog : public Dialog {
+protected:
+    TraceDialog() { model = 3; }
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.ready());
+        storeTraceValue(nullptr);
+        Dialog::SetUp();
+    }
+    void TearDown() override
+    {
+        Dialog::TearDown();
+        storeTraceValue(nullptr);
+    }
+
+    TraceFolder folder;
+};
+
+bool checked(HWND dialog)
+{
+    return IsDlgButtonChecked(dialog, IDC_TRACE) == BST_CHECKED;
+}
+
+TEST_F(TraceDialog, TheCheckBoxBelowTheControlsSwitchesTheTraceOn)
+{
+    showDialog([&](HWND dialog) {
+        HWND box = GetDlgItem(dialog, IDC_TRACE);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(itemText(dialog, IDC_TRACE), "Trace the mount's traffic");
+        EXPECT_EQ(GetWindowLongA(box, GWL_STYLE) & BS_TYPEMASK, BS_AUTOCHECKBOX);
+        EXPECT_TRUE(IsWindowVisible(box) && IsWindowEnabled(box));
+        EXPECT_FALSE(checked(dialog));
+
+        // The other controls where the template has always put them (dialog
+        // units), the box below the lowest of them and inside the window.
+        auto placed = [&](int id) {
+            RECT area;
+            GetWindowRect(GetDlgItem(dialog, id), &area);
+            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&area), 2);
+            return area;
+        };
+        auto units = [&](int x, int y, int w, int h) {
+            RECT area{x, y, x + w, y + h};
+            MapDialogRect(dialog, &area);
+            return area;
+        };
+        const struct {
+            int id;
+            RECT expected;
+        } kept[] = {{IDOK, units(107, 201, 50, 14)},
+                    {IDCANCEL, units(219, 201, 50, 14)},
+                    {IDC_APPLY, units(163, 201, 50, 14)},
+                    {IDC_LONGITUDE, units(63, 175, 74, 14)},
+                    {IDC_MODEL, units(68, 23, 192, 14)}};
+        for (const auto& control : kept) {
+            RECT area = placed(control.id);
+            EXPECT_TRUE(EqualRect(&area, &control.expected)) << control.id;
+        }
+        RECT boxArea = placed(IDC_TRACE), client;
+        GetClientRect(dialog, &client);
+        EXPECT_GE(boxArea.top, placed(IDOK).bottom);
+        EXPECT_LE(boxArea.bottom, client.bottom);
+
+        // A posted click: a message sent meanwhile may be handled first.
+        click(dialog, IDC_TRACE);
+        EXPECT_TRUE(waitFor([&] { return checked(dialog); }, 3000));
+        click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(storedTraceValue(), "(none)");
+
+    // Apply stores it, OK too.
+    showDialog([&](HWND dialog) {
+        EXPECT_FALSE(checked(dialog));
+        mount.forget();
+        click(dialog, IDC_TRACE);
+        click(dialog, IDC_APPLY);
+        EXPECT_TRUE(mount.waitForCommands(1));
+        settle(dialog);
+        EXPECT_EQ(messageBox(dialog), nullptr);
+        EXPECT_EQ(storedTraceValue(), "true");
+        click(dialog, IDC_TRACE);
+        click(dialog, IDOK);
+    });
+    EXPECT_EQ(storedTraceValue(), "false");
+    EXPECT_TRUE(folder.files().empty()) << "the dialog's probe is no connection";
+
+    showDialog([&](HWND dialog) {
+        EXPECT_FALSE(checked(dialog));
+        click(dialog, IDC_TRACE);
+        click(dialog, IDOK);
+    });
+    EXPECT_EQ(storedTraceValue(), "true");
+    showDialog([&](HWND dialog) {
+        EXPECT_TRUE(checked(dialog));
+        click(dialog, IDCANCEL);
+    });
+
+    // It takes effect at the next connect.
+    expectTracedSession(telescope, mount, folder);
 }
 
 // The dialog's client area (or the whole window with its frame), read back

@@ -274,18 +274,23 @@ check_session win64 64
 check_session win64 32
 stop_simulator
 
-# Reinstall, then upgrade, over a port the user chose. Asked for another
-# folder, a reinstall still goes where the installed copy is.
+# Reinstall, then upgrade, over a port and a trace switch the user chose.
+# Asked for another folder, a reinstall still goes where the installed copy is.
 reg add "$profile" /v COM /d 5 /f /reg:32 >/dev/null
+reg add "$profile" /v Trace /d true /f /reg:32 >/dev/null
 run_setup "$setup" /S '/D=C:\Elsewhere'; status=$?
 [ $status -eq 0 ] && ok "win64: reinstall exits 0" || fail "win64: reinstall exited $status"
 [ -e "$prefix/drive_c/Elsewhere" ] && fail "win64: reinstall went to the /D folder" || ok "win64: reinstall stays in the installed folder"
 seen=$(value "$profile" COM 32)
 [ "$seen" = 5 ] && ok "win64: reinstall keeps the stored port 5" || fail "win64: port after reinstall '$seen'"
+seen=$(value "$profile" Trace 32)
+[ "$seen" = true ] && ok "win64: reinstall keeps the trace switched on" || fail "win64: trace after reinstall '$seen'"
 run_setup "$work/Newer-Setup.exe" /S; status=$?
 [ $status -eq 0 ] && ok "win64: upgrade exits 0" || fail "win64: upgrade exited $status"
 seen=$(value "$profile" COM 32)
 [ "$seen" = 5 ] && ok "win64: upgrade keeps the stored port 5" || fail "win64: port after upgrade '$seen'"
+seen=$(value "$profile" Trace 32)
+[ "$seen" = true ] && ok "win64: upgrade keeps the trace switched on" || fail "win64: trace after upgrade '$seen'"
 [ "$(value "$entry" DisplayVersion 64)" = 9.8 ] && ok "win64: upgrade updated the entry's version" || fail "win64: version after upgrade '$(value "$entry" DisplayVersion 64)'"
 
 # A failed upgrade leaves the installed copy working, port and all.
