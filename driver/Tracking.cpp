@@ -242,7 +242,7 @@ HRESULT CTelescope::put_TrackingRate(TrackingModes* value)
     // The command has one digit for the rate: anything but a rate the
     // interface names would reach the mount as garbage.
     if (rate < driveSidereal || rate > driveCustom)
-        return driverError(kErrorInvalidValue);
+        return call.result(driverError(kErrorInvalidValue));
     if (const char* command = detectedModel().trackingRateCommand) {
         link.formatCommand(command, rate);
         exchangeAck();
