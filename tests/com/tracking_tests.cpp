@@ -47,34 +47,20 @@ struct WatchedCall {
     HRESULT status = E_FAIL;
 };
 
-// Runs call while a second thread notes the arrival of every command at the
-// scripted mount, until `expected` commands came.
+// Runs call and notes when every command reached the scripted mount (as its
+// reading thread saw it), until `expected` commands came.
 template <typename F>
 WatchedCall watchArrivals(ScriptedMount& mount, std::size_t expected, F&& call)
 {
     mount.forget();
     WatchedCall watched;
-    std::atomic<bool> finished{false};
     Clock::time_point start = Clock::now();
     watched.start = start;
-    std::thread watcher([&] {
-        std::size_t seen = 0;
-        for (;;) {
-            bool last = finished.load();
-            Commands now = mount.commands();
-            Clock::time_point at = Clock::now();
-            for (; seen < now.size(); ++seen)
-                watched.arrivals.push_back({now[seen], msBetween(start, at)});
-            if (last)
-                return;
-            Sleep(1);
-        }
-    });
     watched.status = call();
     watched.returnedMs = msBetween(start, Clock::now());
     mount.waitForCommands(expected, 2000);
-    finished = true;
-    watcher.join();
+    for (const ScriptedMount::TimedCommand& arrival : mount.timedCommands())
+        watched.arrivals.push_back({arrival.command, msBetween(start, arrival.at)});
     return watched;
 }
 

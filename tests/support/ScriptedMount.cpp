@@ -67,6 +67,15 @@ std::vector<std::string> ScriptedMount::commands()
     return commandLog;
 }
 
+std::vector<ScriptedMount::TimedCommand> ScriptedMount::timedCommands()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<TimedCommand> timed;
+    for (std::size_t i = 0; i < commandLog.size(); ++i)
+        timed.push_back({commandLog[i], commandTimes[i]});
+    return timed;
+}
+
 std::string ScriptedMount::received()
 {
     std::lock_guard<std::mutex> guard(lock);
@@ -77,6 +86,7 @@ void ScriptedMount::forget()
 {
     std::lock_guard<std::mutex> guard(lock);
     commandLog.clear();
+    commandTimes.clear();
     rawLog.clear();
     pending.clear();
 }
@@ -102,6 +112,7 @@ void ScriptedMount::serve()
         DWORD got = 0;
         if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr) || got == 0)
             continue;
+        readAt = std::chrono::steady_clock::now();
         for (DWORD i = 0; i < got; ++i)
             frame(buffer[i]);
     }
@@ -121,6 +132,7 @@ void ScriptedMount::frame(char byte)
             complete = pending;
             pending.clear();
             commandLog.push_back(complete);
+            commandTimes.push_back(readAt);
         } else if (pending.size() > kLongestCommand) {
             pending.clear();
         }

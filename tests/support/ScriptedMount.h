@@ -37,6 +37,14 @@ public:
 
     // Commands received so far, framed from ":" to "#" (":KA" has no "#").
     std::vector<std::string> commands();
+    // The same, each with the moment its last byte was read, taken on the
+    // reading thread itself: timing tests measure the line, not how soon a
+    // watching thread happened to look.
+    struct TimedCommand {
+        std::string command;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::vector<TimedCommand> timedCommands();
     // All bytes received so far, exactly as they came.
     std::string received();
     void forget();
@@ -60,6 +68,9 @@ private:
     std::map<std::string, Answer> standing;
     std::map<std::string, std::deque<Answer>> once;
     std::vector<std::string> commandLog;
+    std::vector<std::chrono::steady_clock::time_point> commandTimes;
+    // When the bytes being framed were read (the reading thread's own).
+    std::chrono::steady_clock::time_point readAt;
     std::string rawLog;
     std::string pending;
     std::atomic<bool> stopping{false};
