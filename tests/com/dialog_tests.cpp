@@ -22,6 +22,20 @@ namespace {
 const char kTitle[] = "Velmaro Telescope ASCOM Driver 2.1";
 constexpr COLORREF kBackground = RGB(210, 230, 190);
 
+// What a test that sees no dialog needs to know next: whether this process
+// can make a window at all, and on which display.
+std::string windowingState()
+{
+    HWND probe = CreateWindowExA(0, "STATIC", "probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    DWORD error = probe ? 0 : GetLastError();
+    if (probe)
+        DestroyWindow(probe);
+    char display[64] = {};
+    GetEnvironmentVariableA("DISPLAY", display, sizeof display);
+    return std::string(" (a plain window ") + (probe ? "can" : "cannot") + " be made here, error "
+           + std::to_string(error) + ", DISPLAY '" + display + "')";
+}
+
 // Polls until `found` gives something or the time runs out.
 template <typename F>
 auto waitFor(F found, int timeoutMs = 5000) -> decltype(found())
@@ -143,7 +157,7 @@ protected:
             waitFor([&] { return returned || shown(); });
             HWND dialog = shown();
             if (!dialog) {
-                ADD_FAILURE() << "the dialog did not appear";
+                ADD_FAILURE() << "the dialog did not appear" << windowingState();
                 return;
             }
             settle(dialog);
