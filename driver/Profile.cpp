@@ -67,34 +67,38 @@ int clampedPortNumber(const char* text)
     return static_cast<int>(value);
 }
 
-bool readStoredPort(int& portNumber)
+// One value of the profile into `stored`, cleared first: values are stored
+// without their terminating NUL. False when the profile cannot be opened;
+// `found` says whether the value was there, `type` its registry type.
+static bool readProfileValue(const char* name, char (&stored)[kStoredValueBuffer], bool& found, DWORD& type)
 {
     HKEY key = nullptr;
     if (openProfileKey(&key) != ERROR_SUCCESS)
         return false;
-    // Cleared first: the value is stored without its terminating NUL.
-    char stored[kStoredValueBuffer] = {};
     DWORD size = kStoredValueBuffer - 1;
-    DWORD type = 0;
-    if (RegQueryValueExA(key, kPortValue, nullptr, &type, reinterpret_cast<BYTE*>(stored), &size) == ERROR_SUCCESS)
-        portNumber = clampedPortNumber(stored);
+    found = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(stored), &size) == ERROR_SUCCESS;
     RegCloseKey(key);
+    return true;
+}
+
+bool readStoredPort(int& portNumber)
+{
+    char stored[kStoredValueBuffer] = {};
+    bool found = false;
+    DWORD type = 0;
+    if (!readProfileValue(kPortValue, stored, found, type))
+        return false;
+    if (found)
+        portNumber = clampedPortNumber(stored);
     return true;
 }
 
 bool readTraceSwitch()
 {
-    HKEY key = nullptr;
-    if (openProfileKey(&key) != ERROR_SUCCESS)
-        return false;
     char stored[kStoredValueBuffer] = {};
-    DWORD size = kStoredValueBuffer - 1;
+    bool found = false;
     DWORD type = 0;
-    bool on = RegQueryValueExA(key, kTraceValue, nullptr, &type, reinterpret_cast<BYTE*>(stored), &size)
-                  == ERROR_SUCCESS
-              && type == REG_SZ && isTrueText(stored);
-    RegCloseKey(key);
-    return on;
+    return readProfileValue(kTraceValue, stored, found, type) && found && type == REG_SZ && isTrueText(stored);
 }
 
 void storeTraceSwitch(bool on)
