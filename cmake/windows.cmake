@@ -65,6 +65,10 @@ add_library(velmaro_link STATIC
   link/ReplyScan.cpp
   link/TextConversion.cpp)
 target_include_directories(velmaro_link PUBLIC ${CMAKE_SOURCE_DIR}/link)
+# The system headers every source of the driver reads, windows.h above all,
+# compiled once per tree rather than once per source.
+target_precompile_headers(velmaro_link PRIVATE
+  <windows.h> <oleauto.h> <cmath> <cstdio> <cstring> <mutex> <string>)
 
 # The model rows alone, for programs on the link code (the link tests, the
 # link demo) that tell the models apart.
@@ -93,6 +97,7 @@ add_library(velmaro_driver_objects OBJECT
 add_dependencies(velmaro_driver_objects velmaro_interface)
 target_include_directories(velmaro_driver_objects PRIVATE
   ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/link)
+target_precompile_headers(velmaro_driver_objects REUSE_FROM velmaro_link)
 
 # Everything of the driver but the entry points, so tests can link it too.
 add_library(velmaro_driver STATIC
@@ -107,6 +112,8 @@ add_library(velmaro_driver STATIC
   ui/Dialog.cpp
   ui/XPButton.cpp)
 add_dependencies(velmaro_driver velmaro_interface)
+target_precompile_headers(velmaro_driver REUSE_FROM velmaro_link)
+set_source_files_properties(${VELMARO_GENERATED}/VelmaroInterface_i.c PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
 target_include_directories(velmaro_driver PUBLIC
   ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/server ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/ui
   ${CMAKE_SOURCE_DIR}/resources)
@@ -136,15 +143,20 @@ target_link_libraries(velmaro-linkdemo PRIVATE velmaro_models velmaro_link ${VEL
 
 include(GoogleTest)
 
-# A Windows test program, run under Wine by this tree's own loader. The
-# programs of both trees share one null modem: never run two at once.
+# A Windows test program, run under Wine by this tree's own loader. Each
+# test needs a harness lane of its own (prefix, null modem, simulator link,
+# display): scripts/check gives ctest one resource "lanes" slot per lane,
+# and ctest runs as many tests at once as there are lanes. A plain `ctest`
+# without that resource file runs them one by one in lane 1; do not give it
+# -j then, as the tests would share one null modem.
 function(velmaro_wine_test target)
   # Sources, then optionally PROPERTIES for every test the program holds.
   cmake_parse_arguments(PARSE_ARGV 1 WINE_TEST "" "" "PROPERTIES")
   add_executable(${target} ${WINE_TEST_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE velmaro_link velmaro_test_support gtest_main ${VELMARO_STATIC_LINK})
+  target_precompile_headers(${target} REUSE_FROM velmaro_test_support)
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES RESOURCE_LOCK null_modem ${WINE_TEST_PROPERTIES})
+                       PROPERTIES RESOURCE_GROUPS lanes:1 ${WINE_TEST_PROPERTIES})
 endfunction()
 
 add_subdirectory(tests/unit)
@@ -169,7 +181,7 @@ foreach(model 1 2 3)
   add_test(NAME e2e_vbscript_session_model_${model}
            COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/session_test.sh ${model})
   set_tests_properties(e2e_vbscript_session_model_${model} PROPERTIES
-    RESOURCE_LOCK null_modem
+    RESOURCE_GROUPS lanes:1
     ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT}")
 endforeach()
 
@@ -178,7 +190,7 @@ endforeach()
 if(VELMARO_ARCH STREQUAL x86)
   add_test(NAME side_by_side_registration COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/side_by_side_test.sh)
   set_tests_properties(side_by_side_registration PROPERTIES
-    RESOURCE_LOCK null_modem
+    RESOURCE_GROUPS lanes:1
     ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT}")
 endif()
 

@@ -5,10 +5,11 @@
 # Usage: session_test.sh MODEL   (paths come from the environment: see CMake)
 set -uo pipefail
 model=$1
-: "${VELMARO_WINE_DIR:?}" "${VELMARO_RUN_IN_WINE:?}" "${VELMARO_SIMULATOR:?}" "${VELMARO_DLL:?}" "${VELMARO_SYSTEM_DIR:?}"
+: "${VELMARO_RUN_IN_WINE:?}" "${VELMARO_SIMULATOR:?}" "${VELMARO_DLL:?}" "${VELMARO_SYSTEM_DIR:?}"
 tool() { printf '%s\\%s.exe' "$VELMARO_SYSTEM_DIR" "$1"; }
 here=$(cd "$(dirname "$0")" && pwd)
-link=${VELMARO_LANE_DIR:-$VELMARO_WINE_DIR}/mountsim
+# The simulator's end of COM3 in this test's lane.
+link=$("$VELMARO_RUN_IN_WINE" --lane-dir)/mountsim
 transcript=$(mktemp)
 
 # A fast mount, so that parking arrives within the test's patience.

@@ -18,14 +18,16 @@ ScriptedMount::ScriptedMount(const char* devicePath)
     line.Parity = NOPARITY;
     line.StopBits = ONESTOPBIT;
     SetCommState(handle, &line);
-    // Short polling reads, so the thread notices when the test ends. Under
-    // Wine an arrival was seen noted up to one read's length late: with
-    // 20 ms reads a 302 ms pause between two commands measured 282 ms, twice.
-    // 2 ms keeps the timing tests' measurements inside their tolerances.
+    // Blocking reads of one byte: Wine hands such a read its byte the moment
+    // the byte arrives, so each arrival is timed as it comes, and an idle
+    // mount costs a wake-up per 50 ms, which is only there so the thread
+    // notices the end of the test. (Reads that return whatever has come
+    // within a short limit had to poll every 2 ms to time arrivals well,
+    // and a dozen mounts polling at once kept Wine's server busy.)
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = 2;
+    timeouts.ReadIntervalTimeout = 0;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 50;
     SetCommTimeouts(handle, &timeouts);
     PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     server = std::thread([this] { serve(); });
@@ -110,14 +112,13 @@ void ScriptedMount::writeAll(const std::string& bytes)
 
 void ScriptedMount::serve()
 {
-    char buffer[128];
     while (!stopping) {
+        char byte = 0;
         DWORD got = 0;
-        if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr) || got == 0)
+        if (!ReadFile(handle, &byte, 1, &got, nullptr) || got == 0)
             continue;
         readAt = std::chrono::steady_clock::now();
-        for (DWORD i = 0; i < got; ++i)
-            frame(buffer[i]);
+        frame(byte);
     }
 }
 
