@@ -155,7 +155,7 @@ function(velmaro_wine_test target)
   add_executable(${target} ${WINE_TEST_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE velmaro_link velmaro_test_support gtest_main ${VELMARO_STATIC_LINK})
   target_precompile_headers(${target} REUSE_FROM velmaro_test_support)
-  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  gtest_discover_tests(${target} TEST_PREFIX ${VELMARO_ARCH}/ DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES RESOURCE_GROUPS lanes:1 ${WINE_TEST_PROPERTIES})
 endfunction()
 
@@ -163,7 +163,7 @@ add_subdirectory(tests/unit)
 add_subdirectory(tests/com)
 
 # The DLL's exports and version record, read from the file itself.
-add_test(NAME dll_exports_and_version
+add_test(NAME ${VELMARO_ARCH}/dll_exports_and_version
          COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/check-dll-file $<TARGET_FILE:Velmaro> ${VELMARO_ARCH})
 
 # What every script test needs: where the tools, the simulator and the DLLs are.
@@ -178,9 +178,9 @@ set(VELMARO_SCRIPT_ENVIRONMENT
 # Scripts against the simulated mount, through this bitness's cscript and
 # DLL: the built simulator is the native tree's, next to the DLLs in dist/.
 foreach(model 1 2 3)
-  add_test(NAME e2e_vbscript_session_model_${model}
+  add_test(NAME ${VELMARO_ARCH}/e2e_vbscript_session_model_${model}
            COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/session_test.sh ${model})
-  set_tests_properties(e2e_vbscript_session_model_${model} PROPERTIES
+  set_tests_properties(${VELMARO_ARCH}/e2e_vbscript_session_model_${model} PROPERTIES
     RESOURCE_GROUPS lanes:1
     ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT}")
 endforeach()
@@ -188,8 +188,8 @@ endforeach()
 # Both DLLs registered side by side in one prefix, as on 64-bit Windows:
 # run from the x86 tree, which is built with the x64 one beside it.
 if(VELMARO_ARCH STREQUAL x86)
-  add_test(NAME side_by_side_registration COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/side_by_side_test.sh)
-  set_tests_properties(side_by_side_registration PROPERTIES
+  add_test(NAME ${VELMARO_ARCH}/side_by_side_registration COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/side_by_side_test.sh)
+  set_tests_properties(${VELMARO_ARCH}/side_by_side_registration PROPERTIES
     RESOURCE_GROUPS lanes:1
     ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT}")
 endif()
@@ -199,8 +199,10 @@ endif()
 # bitnesses, reinstall and upgrade, uninstall, failed installs. Run from the
 # x64 tree; it needs dist/Velmaro-<version>-Setup.exe from make build.
 if(VELMARO_ARCH STREQUAL x64)
-  add_test(NAME installer COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/installer_test.sh)
-  set_tests_properties(installer PROPERTIES
+  add_test(NAME ${VELMARO_ARCH}/installer COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/installer_test.sh)
+  # The longest test, and it needs no lane: started first.
+  set_tests_properties(${VELMARO_ARCH}/installer PROPERTIES
+    COST 1000
     TIMEOUT 600
     ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT};VELMARO_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endif()
@@ -213,15 +215,15 @@ add_subdirectory(bench)
 # makes one and names no class of the windows. The second test holds the
 # check against the whole library, windows included, where it must name
 # the dialog's brush and the dialog itself.
-add_test(NAME driver_makes_no_windows
+add_test(NAME ${VELMARO_ARCH}/driver_makes_no_windows
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM}
                  $<TARGET_OBJECTS:velmaro_driver_objects> $<TARGET_FILE:velmaro_link>)
 # Every member returns through its DriverCall, so the trace sees its status.
 file(GLOB VELMARO_MEMBER_SOURCES ${CMAKE_SOURCE_DIR}/driver/*.cpp)
-add_test(NAME members_return_through_their_call
+add_test(NAME ${VELMARO_ARCH}/members_return_through_their_call
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-member-results ${VELMARO_MEMBER_SOURCES}
                  ${CMAKE_SOURCE_DIR}/ui/SetupDialog.cpp)
-add_test(NAME driver_makes_no_windows_check_sees_the_dialog
+add_test(NAME ${VELMARO_ARCH}/driver_makes_no_windows_check_sees_the_dialog
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM} $<TARGET_FILE:velmaro_driver>)
-set_tests_properties(driver_makes_no_windows_check_sees_the_dialog PROPERTIES
+set_tests_properties(${VELMARO_ARCH}/driver_makes_no_windows_check_sees_the_dialog PROPERTIES
   PASS_REGULAR_EXPRESSION "calls: [^\n]*__imp__?CreateSolidBrush[^\n]*\n[^\n]*uses: [^\n]*CDlgSettings::CDlgSettings")
