@@ -175,6 +175,11 @@ protected:
 
     // Answers as `model` and creates a driver object (early bound).
     ITelescopeV3* createTelescope();
+    // Creates a driver object without creation's own look at the mount
+    // (a connect and a disconnect): the stored port has no device
+    // meanwhile, so that look fails at once and leaves no error behind.
+    // For tests of what a connected driver does, which connect next.
+    ITelescopeV3* createTelescopeWithoutProbe();
     IDispatch* createLateBound();
 
     int model = 2;

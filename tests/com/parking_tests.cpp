@@ -96,7 +96,7 @@ protected:
 
     ITelescopeV3* connectedTelescope()
     {
-        ITelescopeV3* telescope = createTelescope();
+        ITelescopeV3* telescope = createTelescopeWithoutProbe();
         if (telescope) {
             EXPECT_EQ(telescope->put_Connected(VARIANT_TRUE), S_OK);
         }
