@@ -85,13 +85,23 @@ LRESULT CALLBACK CXPButton::windowProc(HWND window, UINT message, WPARAM wParam,
     return button->handle(message, wParam, lParam);
 }
 
+// Asked of the system rather than remembered: a request made while the
+// pointer is no longer over the button is granted in name only (no hover
+// and no leave ever follow), and a flag of our own would then refuse every
+// later request while the pointer rests on the button.
+bool CXPButton::tracksTheMouse() const
+{
+    TRACKMOUSEEVENT current{sizeof current, TME_QUERY, nullptr, 0};
+    return _TrackMouseEvent(&current) && current.hwndTrack == hwnd && (current.dwFlags & TME_LEAVE);
+}
+
 LRESULT CXPButton::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_MOUSEMOVE:
-        if (!mouseTracked) {
+        if (!tracksTheMouse()) {
             TRACKMOUSEEVENT request{sizeof request, TME_HOVER | TME_LEAVE, hwnd, 1};
-            mouseTracked = _TrackMouseEvent(&request);
+            _TrackMouseEvent(&request);
         }
         break;
     case WM_MOUSEHOVER:
@@ -100,7 +110,6 @@ LRESULT CXPButton::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_MOUSELEAVE:
         hover = 0;
-        mouseTracked = 0;
         InvalidateRect(hwnd, nullptr, FALSE);
         return 0;
     case kReflectedDrawItem:

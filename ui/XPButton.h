@@ -28,6 +28,7 @@ private:
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void unsubclass();
     bool isDefault(const DRAWITEMSTRUCT& item) const;
+    bool tracksTheMouse() const;
 
     HPEN outlinePen;
     HPEN hotLeftPen;
@@ -39,7 +40,6 @@ private:
     HPEN focusTopPen;
     HPEN focusBottomPen;
     BOOL hover = 0;
-    BOOL mouseTracked = 0;
     BOOL focused = 0;
     BOOL highlighted = 0;
 

@@ -640,4 +640,29 @@ TEST_F(Dialog, ButtonsPaintEachStateWithTheirShadesAndEdges)
     });
 }
 
+// A mouse move can reach a button while the pointer is already elsewhere
+// (Wine delivers the move before the pointer it reports has followed). The
+// system then tracks nothing for the button; once the pointer does come,
+// the button must ask for tracking again and light up.
+TEST_F(Dialog, AButtonLightsUpAfterAMoveThatCameWhileThePointerWasElsewhere)
+{
+    showDialog([&](HWND dialog) {
+        HWND apply = GetDlgItem(dialog, IDC_APPLY), model = GetDlgItem(dialog, IDC_MODEL);
+        const int ex = GetSystemMetrics(SM_CXEDGE);
+        auto applyLit = [&](const Screenshot& shot) {
+            RECT client;
+            GetClientRect(apply, &client);
+            return shot.at(apply, ex, client.bottom / 2) == RGB(250, 196, 88);
+        };
+        pointAt(model);
+        SendMessageA(apply, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+        redraw(dialog);
+        expectLook(Screenshot(dialog), apply, {false, false, Edges::none});
+
+        pointAt(apply);
+        expectLook(shotWhen(dialog, applyLit), apply, {true, false, Edges::orange});
+        click(dialog, IDCANCEL);
+    });
+}
+
 }  // namespace
