@@ -218,11 +218,19 @@ add_subdirectory(bench)
 add_test(NAME ${VELMARO_ARCH}/driver_makes_no_windows
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM}
                  $<TARGET_OBJECTS:velmaro_driver_objects> $<TARGET_FILE:velmaro_link>)
-# Every member returns through its DriverCall, so the trace sees its status.
+# Every member opens its DriverCall and returns through it, so the trace
+# sees its status. The control case holds a member without its call, one
+# with a plain return and one defined nowhere: the check must name all three.
 file(GLOB VELMARO_MEMBER_SOURCES ${CMAKE_SOURCE_DIR}/driver/*.cpp)
 add_test(NAME ${VELMARO_ARCH}/members_return_through_their_call
-         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-member-results ${VELMARO_MEMBER_SOURCES}
-                 ${CMAKE_SOURCE_DIR}/ui/SetupDialog.cpp)
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-member-results ${CMAKE_SOURCE_DIR}/driver/Telescope.h
+                 ${VELMARO_MEMBER_SOURCES} ${CMAKE_SOURCE_DIR}/ui/SetupDialog.cpp)
+add_test(NAME ${VELMARO_ARCH}/members_return_through_their_call_check_sees_the_control
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-member-results
+                 ${CMAKE_SOURCE_DIR}/tests/structure/control/Members.h
+                 ${CMAKE_SOURCE_DIR}/tests/structure/control/Members.cpp)
+set_tests_properties(${VELMARO_ARCH}/members_return_through_their_call_check_sees_the_control PROPERTIES
+  PASS_REGULAR_EXPRESSION "Members.cpp:10:    return returnValue[^\n]*\n[^\n]*get_Untraced has no DriverCall call;\n[^\n]*Members.cpp:17:        return E_POINTER;\nget_Missing is defined in none of the files")
 add_test(NAME ${VELMARO_ARCH}/driver_makes_no_windows_check_sees_the_dialog
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM} $<TARGET_FILE:velmaro_driver>)
 set_tests_properties(${VELMARO_ARCH}/driver_makes_no_windows_check_sees_the_dialog PROPERTIES
