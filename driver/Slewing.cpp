@@ -18,6 +18,10 @@ namespace {
 constexpr double kHoursPerDay = 24.0;
 constexpr double kLowestDeclination = -90.0;
 constexpr double kHighestDeclination = 90.0;
+constexpr double kFullCircle = 360.0;
+constexpr int kFullCircleDegrees = 360;
+constexpr double kLowestAltitude = -90.0;
+constexpr double kHighestAltitude = 90.0;
 
 // Model 2 cannot say whether it is slewing: it has arrived once its position
 // is within 4 s of time and 1' of arc of the target. A difference of exactly
@@ -43,6 +47,17 @@ bool isDeclination(double degrees)
     return isWithin(degrees, kLowestDeclination, kHighestDeclination);
 }
 
+// Azimuth runs from north through east, 360 itself being north again.
+bool isAzimuth(double degrees)
+{
+    return isUsableNumber(degrees) && degrees >= 0.0 && degrees < kFullCircle;
+}
+
+bool isAltitude(double degrees)
+{
+    return isWithin(degrees, kLowestAltitude, kHighestAltitude);
+}
+
 // Right ascension is a circle: 23:59:58 and 00:00:01 are 3 s apart.
 double rightAscensionApart(double a, double b)
 {
@@ -66,11 +81,14 @@ bool sendEquatorialTarget(CommandChannel& link, double rightAscension, double de
     return link.acknowledged();
 }
 
-// Azimuth, then altitude. The azimuth carries no sign: a negative one goes
-// out as its magnitude.
+// Azimuth, then altitude, both checked by the caller. An azimuth within
+// half a second of 360 rounds to 360:00:00, which the mount's range does
+// not hold: it is north, sent as 00:00:00.
 bool sendAltAzTarget(CommandChannel& link, double azimuth, double altitude)
 {
     splitAngle(azimuth);
+    if (mount.angleDegrees >= kFullCircleDegrees)
+        mount.angleDegrees -= kFullCircleDegrees;
     link.formatCommand(":Sz %02d:%02d:%02d#", mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
     link.exchangeAck();
     if (!link.acknowledged())
@@ -232,7 +250,7 @@ HRESULT CTelescope::SlewToAltAzAsync(double Azi, double Alt)
         return call.result(driverFailure(kParkedSlewToAltAz));
     if (!detectedModel().canSlewAltAz)
         return call.result(driverError(kErrorNotSupported));
-    if (!angleFitsSplit(Azi) || !angleFitsSplit(Alt))
+    if (!isAzimuth(Azi) || !isAltitude(Alt))
         return call.result(driverError(kErrorInvalidValue));
     if (!sendAltAzTarget(link, Azi, Alt))
         return call.result(driverFailure(kAltAzSlewTransmissionError, kTransmissionResult));
@@ -313,7 +331,7 @@ HRESULT CTelescope::SyncToAltAz(double Azi, double Alt)
         return call.result(driverFailure(kParkedSync));
     if (!detectedModel().canSyncAltAz)
         return call.result(driverFailure(kNoSyncAltAz));
-    if (!angleFitsSplit(Azi) || !angleFitsSplit(Alt))
+    if (!isAzimuth(Azi) || !isAltitude(Alt))
         return call.result(driverError(kErrorInvalidValue));
     if (!sendAltAzTarget(link, Azi, Alt) || !matchCoordinates(link, detectedModel()))
         return call.result(driverFailure(kAltAzSyncTransmissionError, kTransmissionResult));

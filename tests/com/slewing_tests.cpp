@@ -447,6 +447,12 @@ TEST_P(SlewingByModel, AParkedMountRefusesEveryMoveWithItsOwnMessage)
         {"SlewToTarget", [&] { return telescope->SlewToTarget(); }, L"Cannot slew when parking"},
         {"SlewToCoordinates", [&] { return telescope->SlewToCoordinates(3, 4); }, L"Cannot slew when parking"},
         {"SyncToAltAz", [&] { return telescope->SyncToAltAz(10, 20); }, L"Cannot Sync when parking"},
+        // Parked comes before the range, as for the equatorial members.
+        {"SlewToAltAz, out of range", [&] { return telescope->SlewToAltAz(-10, 100); },
+         L"Cannot SlewToAltAz when parking"},
+        {"SlewToAltAzAsync, out of range", [&] { return telescope->SlewToAltAzAsync(370, 45); },
+         L"Cannot SlewToAltAz when parking"},
+        {"SyncToAltAz, out of range", [&] { return telescope->SyncToAltAz(kNaN, -100); }, L"Cannot Sync when parking"},
         {"SyncToTarget", [&] { return telescope->SyncToTarget(); }, L"Cannot Sync when parking"},
         {"SyncToCoordinates", [&] { return telescope->SyncToCoordinates(5, 6); }, L"Cannot Sync when parking"},
     };
@@ -543,7 +549,7 @@ TEST_P(SlewingModel1, CoordinatesGoOutRoundedToTheSecondWithTheirSigns)
         {":Sr 00:00:00#", ":Sd +90*00:00#"},
         {":Sz 180:00:00#", ":Sa +45*30:00#"},
         {":Sz 05:15:00#", ":Sa +00*00:00#"},
-        {":Sz 10:00:00#", ":Sa -05*30:00#"},
+        {":Sz 350:00:00#", ":Sa -05*30:00#"},
     };
     for (const auto& pair : accepted) {
         mount.answer(pair.first, "1");
@@ -558,12 +564,60 @@ TEST_P(SlewingModel1, CoordinatesGoOutRoundedToTheSecondWithTheirSigns)
     ASSERT_EQ(telescope->SyncToCoordinates(0.0, 90.0), S_OK);
     ASSERT_EQ(telescope->SlewToAltAzAsync(180.0, 45.5), S_OK);
     ASSERT_EQ(telescope->SlewToAltAzAsync(5.25, 0.0), S_OK);
-    // A negative azimuth goes out as its magnitude.
-    ASSERT_EQ(telescope->SyncToAltAz(-10.0, -5.5), S_OK);
+    ASSERT_EQ(telescope->SyncToAltAz(350.0, -5.5), S_OK);
     EXPECT_EQ(mount.commands(),
               (Commands{":Sr 05:30:00#", ":Sd -10*15:00#", ":MS#", ":Sr 24:00:00#", ":Sd -00*00:00#", ":MS#",
                         ":Sr 00:00:00#", ":Sd +90*00:00#", ":CMR#", ":Sz 180:00:00#", ":Sa +45*30:00#", ":MS#",
-                        ":Sz 05:15:00#", ":Sa +00*00:00#", ":MS#", ":Sz 10:00:00#", ":Sa -05*30:00#", ":CMR#"}));
+                        ":Sz 05:15:00#", ":Sa +00*00:00#", ":MS#", ":Sz 350:00:00#", ":Sa -05*30:00#", ":CMR#"}));
+}
+
+// An azimuth is taken from 0 up to but not including 360, an altitude from
+// -90 to 90: anything else would reach the mount as the wrong place (a
+// negative azimuth has no sign on the line) or as a field too wide.
+TEST_P(SlewingModel1, AltAzimuthCoordinatesOutsideTheirRangesNeverReachTheMount)
+{
+    const std::vector<std::pair<double, double>> refused = {
+        {-10, 45},   {370, 45},      {360, 45},       {-0.0001, 45},   {10, 100},       {10, -100},
+        {10, 90.001}, {10, -90.001}, {kNaN, 45},      {10, kNaN},      {kInfinity, 45}, {-kInfinity, 45},
+        {10, kInfinity}, {10, -kInfinity},
+    };
+    mount.answer(":MS#", "0");
+    mount.answer(":CMR#", "Coordinates matched. #");
+    for (const auto& coordinates : refused) {
+        double azi = coordinates.first, alt = coordinates.second;
+        mount.forget();
+        EXPECT_TRUE(reports([&] { return telescope->SlewToAltAzAsync(azi, alt); }, kInvalidValue, L"Unknown Error"))
+            << azi << " " << alt;
+        EXPECT_TRUE(reports([&] { return telescope->SlewToAltAz(azi, alt); }, kInvalidValue, L"Unknown Error"))
+            << azi << " " << alt;
+        EXPECT_TRUE(reports([&] { return telescope->SyncToAltAz(azi, alt); }, kInvalidValue, L"Unknown Error"))
+            << azi << " " << alt;
+        EXPECT_TRUE(settledCommands(mount).empty()) << azi << " " << alt;
+    }
+    EXPECT_FALSE(slewing());
+
+    // The edges go out exactly; half a second short of 360 is north again.
+    struct Edge {
+        double azi, alt;
+        const char* azimuthCommand;
+        const char* altitudeCommand;
+    };
+    const std::vector<Edge> edges = {
+        {0, -90, ":Sz 00:00:00#", ":Sa -90*00:00#"},
+        {359.99, 90, ":Sz 359:59:24#", ":Sa +90*00:00#"},
+        {359.99999, 0, ":Sz 00:00:00#", ":Sa +00*00:00#"},
+        {-0.0, -0.0, ":Sz 00:00:00#", ":Sa +00*00:00#"},
+    };
+    for (const Edge& edge : edges) {
+        mount.answer(edge.azimuthCommand, "1");
+        mount.answer(edge.altitudeCommand, "1");
+        mount.forget();
+        EXPECT_EQ(telescope->SlewToAltAzAsync(edge.azi, edge.alt), S_OK) << edge.azi << " " << edge.alt;
+        EXPECT_EQ(telescope->SyncToAltAz(edge.azi, edge.alt), S_OK) << edge.azi << " " << edge.alt;
+        EXPECT_EQ(mount.commands(), (Commands{edge.azimuthCommand, edge.altitudeCommand, ":MS#",
+                                              edge.azimuthCommand, edge.altitudeCommand, ":CMR#"}))
+            << edge.azi << " " << edge.alt;
+    }
 }
 
 TEST_P(SlewingModel1, AltAzimuthSlewAndSyncTakeOnlyTheirExactAnswers)
