@@ -113,8 +113,8 @@ void CTelescope::detectModel()
 {
     mount.model = kModelBrevan;
     link.command = kMountInfoCommand;
-    sendCommand();
-    readReply(kMountInfoReplyLength);
+    link.sendCommand();
+    link.readReply(kMountInfoReplyLength);
     mount.model = modelFromMountInfo(link.reply);
 }
 

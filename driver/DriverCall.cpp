@@ -13,6 +13,12 @@ namespace {
 thread_local DriverCall* current = nullptr;
 }
 
+std::recursive_mutex& driverCallLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
 DriverCall::DriverCall(const char* member) : guard(driverCallLock()), member(member), outer(current)
 {
     current = this;

@@ -69,11 +69,6 @@ void setResourceModule(HINSTANCE module)
     stringModule = module;
 }
 
-HINSTANCE resourceModule()
-{
-    return stringModule;
-}
-
 HRESULT driverError(DriverError number)
 {
     return reportError(CLSID_Telescope, number, GUID_NULL, 0, stringModule);

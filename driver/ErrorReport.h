@@ -23,7 +23,6 @@ HRESULT reportError(REFCLSID classId, const char* text, HRESULT result);
 // The module whose string table holds the numbered errors' texts: the
 // DLL's own, set when it attaches to a process.
 void setResourceModule(HINSTANCE module);
-HINSTANCE resourceModule();
 
 // The driver's two usual forms.
 HRESULT driverError(DriverError number);

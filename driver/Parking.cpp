@@ -36,7 +36,7 @@ HRESULT CTelescope::get_AtHome(VARIANT_BOOL* value)
     // Only a model that can be asked is ever reported at home.
     if (const char* query = detectedModel().homeQuery) {
         link.command = query;
-        exchangeAck();
+        link.exchangeAck();
         atHome = link.acknowledged();
     }
     return call.result(returnValue<VARIANT_BOOL>(value, atHome ? VARIANT_TRUE : VARIANT_FALSE));
@@ -52,7 +52,7 @@ HRESULT CTelescope::get_AtPark(VARIANT_BOOL* value)
     if (const char* query = detectedModel().parkQuery) {
         parked = false;
         link.command = query;
-        exchangeAck();
+        link.exchangeAck();
         if (link.acknowledged())
             parked = true;
     }
@@ -103,7 +103,7 @@ HRESULT CTelescope::FindHome()
     if (!model.canFindHome)
         return call.result(driverFailure(kNoFindHome));
     link.command = model.homeSearch;
-    exchangeAck();
+    link.exchangeAck();
     if (!link.acknowledged()) {
         // The client could do nothing about it; the log keeps the trace.
         logMessage(kLogFindHomeFailure);
@@ -115,7 +115,7 @@ HRESULT CTelescope::FindHome()
     WaitClock clock;
     link.command = model.homeQuery;
     for (;;) {
-        exchangeAck();
+        link.exchangeAck();
         Sleep(kHomePollMs);
         if (link.acknowledged())
             return call.result(S_OK);

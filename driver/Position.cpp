@@ -59,7 +59,7 @@ HRESULT CTelescope::get_AlignmentMode(AlignmentModes* value)
     AlignmentModes mode = algGermanPolar;
     if (const char* query = detectedModel().alignmentQuery) {
         link.command = query;
-        exchangeAck();
+        link.exchangeAck();
         if (link.replyFirst() == '0')
             mode = algAltAz;
     }
@@ -125,8 +125,8 @@ HRESULT CTelescope::get_SideOfPier(int* value)
         link.command = ":pS#";
         // Both passes always run: the second answer wins when it is clear.
         for (int pass = 0; pass < kPierSidePasses; ++pass) {
-            sendCommand();
-            readReply(model.pierSideReplyLength);
+            link.sendCommand();
+            link.readReply(model.pierSideReplyLength);
             if (link.replyEquals(model.pierEastReply))
                 side = kPierEast;
             else if (link.replyEquals(model.pierWestReply))
@@ -214,11 +214,11 @@ HRESULT CTelescope::get_UTCDate(DATE* value)
     // The mount's clock runs on local time = UTC + its time-zone offset.
     const MountModelRow& model = detectedModel();
     link.command = queryRow(Query::TimeZone).command;
-    sendCommand();
+    link.sendCommand();
     // Before detection the zone's form is unknown: the reply is not read,
     // and the fields keep what they held.
     if (model.timeZoneReplyLength != 0) {
-        readReply(model.timeZoneReplyLength);
+        link.readReply(model.timeZoneReplyLength);
         int zoneSeconds = 0;
         scanTimeZone(link, model, mount.angleSign, parsedHours, mount.angleMinutes, zoneSeconds);
     }

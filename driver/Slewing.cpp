@@ -203,7 +203,7 @@ HRESULT CTelescope::get_Slewing(VARIANT_BOOL* value)
             slewInProgress = false;
     } else {
         link.command = ":SE?#";
-        exchangeAck();
+        link.exchangeAck();
         // Anything but "1", silence included, ends the slew.
         if (!link.acknowledged())
             slewInProgress = false;
@@ -220,9 +220,9 @@ HRESULT CTelescope::AbortSlew()
     HRESULT known = get_Tracking(&wasTracking);
     link.command = ":Q#";
     if (detectedModel().abortAcknowledged)
-        exchangeAck();
+        link.exchangeAck();
     else
-        sendCommand();
+        link.sendCommand();
     // ":Q#" stops tracking as well on these mounts: restore what it was.
     // Without a known state there is nothing sound to restore.
     if (SUCCEEDED(known))
@@ -255,7 +255,7 @@ HRESULT CTelescope::SlewToAltAzAsync(double Azi, double Alt)
     if (!sendAltAzTarget(link, Azi, Alt))
         return call.result(driverFailure(kAltAzSlewTransmissionError, kTransmissionResult));
     link.command = ":MS#";
-    exchangeAck();
+    link.exchangeAck();
     switch (link.replyFirst()) {
     case '0':
         slewInProgress = true;
@@ -317,7 +317,7 @@ HRESULT CTelescope::SlewToTargetAsync()
     if (!sendEquatorialTarget(link, targetRightAscension, targetDeclination))
         return call.result(driverFailure(kSlewTransmissionError, kTransmissionResult));
     link.command = ":MS#";
-    exchangeAck();
+    link.exchangeAck();
     if (slewRefused(detectedModel(), link.replyFirst()))
         return call.result(driverFailure(kHorizonBelow));
     slewInProgress = true;

@@ -21,12 +21,6 @@ long CTelescope::liveObjects()
     return liveTelescopes;
 }
 
-std::recursive_mutex& driverCallLock()
-{
-    static std::recursive_mutex lock;
-    return lock;
-}
-
 HRESULT CTelescope::create(IUnknown* outer, REFIID interfaceId, void** object)
 {
     if (!object)
@@ -147,17 +141,3 @@ HRESULT CTelescope::Invoke(DISPID member, REFIID, LCID locale, WORD flags, DISPP
                                     exception, argumentError);
 }
 
-void CTelescope::sendCommand()
-{
-    link.sendCommand();
-}
-
-void CTelescope::readReply(std::uint32_t count)
-{
-    link.readReply(count);
-}
-
-void CTelescope::exchangeAck()
-{
-    link.exchangeAck();
-}

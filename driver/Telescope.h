@@ -120,11 +120,6 @@ public:
     HRESULT STDMETHODCALLTYPE SyncToTarget() override;
     HRESULT STDMETHODCALLTYPE Unpark() override;
 
-    // The exchanges with the mount, and telling the models apart.
-    virtual void sendCommand();
-    virtual void readReply(std::uint32_t count);
-    virtual void exchangeAck();
-    virtual void detectModel();
 
 private:
     // The object's own IUnknown: the one an aggregate's outer object holds.
@@ -143,6 +138,8 @@ private:
     ~CTelescope();
 
     HRESULT connect();
+    // Asks ":MountInfo#" and takes the model its answer names.
+    void detectModel();
     HRESULT failToOpen(int portNumber);
     // The head of the connection's trace: driver, bitness, port and model.
     void writeTraceHead(int portNumber, bool connected);

@@ -109,8 +109,8 @@ HRESULT CTelescope::get_GuideRateDeclination(double* value)
     if (reading == GuideRateReading::Fraction) {
         link.command = ":AG#";
         for (int tries = 0; tries < kGuideRateTries; ++tries) {
-            sendCommand();
-            readReply(kFractionReplyLength);
+            link.sendCommand();
+            link.readReply(kFractionReplyLength);
             scanReply(link.reply, "%lf#", &fraction);
             if (fraction > kGuideRateRetryLow && fraction < kGuideRateHigh)
                 break;
@@ -123,8 +123,8 @@ HRESULT CTelescope::get_GuideRateDeclination(double* value)
         link.command = ":GGS#";
         bool understood = false;
         for (int tries = 0; tries < kGuideRateTries && !understood; ++tries) {
-            sendCommand();
-            readReply(1);
+            link.sendCommand();
+            link.readReply(1);
             char digit = link.replyFirst();
             if (digit >= '0' && digit <= '3') {
                 fraction = 1.0 - (digit - '0') * kFractionStep;
@@ -155,7 +155,7 @@ HRESULT CTelescope::put_GuideRateDeclination(double* value)
     if (percent > kHighestGuidePercent)
         return call.result(driverError(kErrorInvalidValue));
     link.formatCommand(":RG%03ld#", static_cast<long>(percent));
-    exchangeAck();
+    link.exchangeAck();
     // The client cannot do better with a rate the mount would not take.
     if (link.replyFirst() != '1')
         logMessage(kGuideRateSetFailure);
@@ -185,7 +185,7 @@ HRESULT CTelescope::get_Tracking(VARIANT_BOOL* value)
     // hear what we said.
     if (const char* query = detectedModel().trackingQuery) {
         link.command = query;
-        exchangeAck();
+        link.exchangeAck();
         on = link.acknowledged();
     }
     return call.result(returnValue<VARIANT_BOOL>(value, on ? VARIANT_TRUE : VARIANT_FALSE));
@@ -199,11 +199,11 @@ HRESULT CTelescope::put_Tracking(VARIANT_BOOL value)
     // A model that remembers no rate starts at the one TrackingRate put chose.
     link.command = on ? model.trackingStart[trackingRateSlot(trackingRateIndex)] : model.trackingStop;
     if (model.trackingAcknowledged) {
-        exchangeAck();
+        link.exchangeAck();
         if (link.acknowledged())
             tracking = on;
     } else {
-        sendCommand();
+        link.sendCommand();
         tracking = on;
     }
     return call.result(S_OK);
@@ -218,8 +218,8 @@ HRESULT CTelescope::get_TrackingRate(TrackingModes* value)
     const MountModelRow& model = detectedModel();
     if (model.trackingRateQuery) {
         link.command = model.trackingRateQuery;
-        sendCommand();
-        readReply(1);
+        link.sendCommand();
+        link.readReply(1);
         // The rate whose code the mount answered; sidereal for any other.
         char code = link.replyFirst();
         for (int known = 0; code != 0 && known < int(sizeof model.trackingRateCodes); ++known)
@@ -245,7 +245,7 @@ HRESULT CTelescope::put_TrackingRate(TrackingModes* value)
         return call.result(driverError(kErrorInvalidValue));
     if (const char* command = detectedModel().trackingRateCommand) {
         link.formatCommand(command, rate);
-        exchangeAck();
+        link.exchangeAck();
     } else {
         // Sent with the next Tracking put true.
         trackingRateIndex = rate;
@@ -295,13 +295,13 @@ HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
         while (remaining > kLongestPieceMs) {
             link.formatCommand(":M%c%03ld#", letter, static_cast<long>(kLongestPieceMs));
             Sleep(kPieceLeadMs);
-            sendCommand();
+            link.sendCommand();
             remaining -= kLongestPieceMs;
         }
         link.formatCommand(":M%c%03ld#", letter, static_cast<long>(remaining));
         if (remaining > kLastPieceLeadMs)
             Sleep(static_cast<DWORD>(remaining - kLastPieceLeadMs));
-        sendCommand();
+        link.sendCommand();
     } else if (model.pulseGuiding == PulseGuiding::Backlog) {
         std::int32_t& ahead = guideBacklog[way];
         std::int32_t& behind = guideBacklog[opposite(way)];
@@ -322,7 +322,7 @@ HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
         }
         if (sent > 0) {
             link.formatCommand(":M%c%05ld#", letter, sent);
-            sendCommand();
+            link.sendCommand();
         }
     }
     return call.result(S_OK);

@@ -1,6 +1,7 @@
 #include "Waits.h"
 
 #include "ErrorReport.h"
+#include "Messages.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,6 @@ HRESULT failWaitedTooLong(const char* what, DWORD limitMs)
         std::snprintf(seconds, sizeof seconds, "%lu.%0*lu", whole, digits, thousandths);
     }
     char message[128];
-    std::snprintf(message, sizeof message, "The mount did not %s within %s s!", what, seconds);
+    std::snprintf(message, sizeof message, kWaitedTooLong, what, seconds);
     return driverFailure(message);
 }

@@ -71,7 +71,7 @@ bool CommandChannel::openPort(int portNumber)
     port.reset(new (std::nothrow) SerialPort);
     if (!port)
         return false;
-    if (port->open(path, kLinkBaudRate, false))
+    if (port->open(path, kLinkBaudRate))
         return true;
     closePort();
     return false;

@@ -18,7 +18,7 @@ bool SerialPort::failOpen()
     return false;
 }
 
-bool SerialPort::open(const char* devicePath, std::uint32_t baudRate, bool evenParity)
+bool SerialPort::open(const char* devicePath, std::uint32_t baudRate)
 {
     close();
     handle = CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -40,7 +40,7 @@ bool SerialPort::open(const char* devicePath, std::uint32_t baudRate, bool evenP
 
     settings.BaudRate = baudRate;
     settings.ByteSize = 8;
-    settings.Parity = evenParity ? EVENPARITY : NOPARITY;
+    settings.Parity = NOPARITY;
     settings.StopBits = ONESTOPBIT;
     // On failure the handle stays open; the owner closes and deletes us.
     return SetCommState(handle, &settings) != FALSE;

@@ -13,8 +13,8 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens the device exclusively and configures baudRate, 8 data bits,
-    // even or no parity, 1 stop bit. Flow control stays as the device had it.
-    bool open(const char* devicePath, std::uint32_t baudRate, bool evenParity);
+    // no parity, 1 stop bit. Flow control stays as the device had it.
+    bool open(const char* devicePath, std::uint32_t baudRate);
     void close();
     // Drops unread input; a pending read is aborted.
     bool purge();

@@ -255,13 +255,6 @@ void closeTraceAtProcessEnd()
     file.handle = INVALID_HANDLE_VALUE;
 }
 
-std::wstring traceFilePath()
-{
-    TraceFile& file = traceFile();
-    std::lock_guard<std::mutex> guard(file.lock);
-    return file.path;
-}
-
 void traceSent(const char* bytes, std::size_t count, bool written)
 {
     if (!traceIsOn())

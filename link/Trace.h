@@ -38,8 +38,6 @@ void closeTrace();
 // lock: the file is closed without it.
 void closeTraceAtProcessEnd();
 
-// The path of the open trace file; empty when none is open.
-std::wstring traceFilePath();
 
 // A command as it was written ("not written" when the port took less).
 void traceSent(const char* bytes, std::size_t count, bool written);

@@ -18,10 +18,6 @@ ClassEntry classTable[] = {
 
 } // namespace
 
-void ServerModule::init(HINSTANCE)
-{
-}
-
 void ServerModule::term()
 {
     for (ClassEntry& entry : classTable) {

@@ -16,7 +16,6 @@ struct ClassEntry {
 
 class ServerModule {
 public:
-    void init(HINSTANCE instance);
     void term();
 
     // Raised for every live object, every client reference to a class

@@ -10,7 +10,6 @@ BOOL CTemplateApp::InitInstance(HINSTANCE moduleHandle)
 {
     instance = moduleHandle;
     setResourceModule(moduleHandle);
-    serverModule.init(moduleHandle);
     return TRUE;
 }
 

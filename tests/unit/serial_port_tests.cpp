@@ -22,14 +22,14 @@ TEST(SerialPort, PortWithoutDeviceFailsCleanlyAndCloseIsIdempotent)
     EXPECT_FALSE(neverOpened.isOpen());
 
     SerialPort port;
-    EXPECT_FALSE(port.open(kNoDevice, 9600, false));
+    EXPECT_FALSE(port.open(kNoDevice, 9600));
     EXPECT_FALSE(port.isOpen());
     port.close();
     port.close();
     EXPECT_FALSE(port.isOpen());
 
     // The same object still opens a real port afterwards, and closes twice.
-    ASSERT_TRUE(port.open(kOurEnd, 9600, false));
+    ASSERT_TRUE(port.open(kOurEnd, 9600));
     EXPECT_TRUE(port.isOpen());
     port.close();
     port.close();
@@ -39,11 +39,11 @@ TEST(SerialPort, PortWithoutDeviceFailsCleanlyAndCloseIsIdempotent)
 TEST(SerialPort, SecondOpenOfAHeldPortFails)
 {
     SerialPort first;
-    ASSERT_TRUE(first.open(kOurEnd, 9600, false));
+    ASSERT_TRUE(first.open(kOurEnd, 9600));
     if (runningUnderWine())
         GTEST_SKIP() << "Wine lets a second handle open a COM port that is already open; Windows refuses it (exclusive share mode)";
     SerialPort second;
-    EXPECT_FALSE(second.open(kOurEnd, 9600, false));
+    EXPECT_FALSE(second.open(kOurEnd, 9600));
     EXPECT_FALSE(second.isOpen());
 }
 
@@ -52,7 +52,7 @@ TEST(SerialPort, WriteDeliversEveryByteAndReadReturnsWhatCame)
     ScriptedMount mount;
     ASSERT_TRUE(mount.isOpen());
     SerialPort port;
-    ASSERT_TRUE(port.open(kOurEnd, 9600, false));
+    ASSERT_TRUE(port.open(kOurEnd, 9600));
 
     EXPECT_TRUE(port.write(":GR#", 4));
     ASSERT_TRUE(mount.waitForCommands(1));
@@ -75,7 +75,7 @@ TEST(SerialPort, SilentReadEndsAfterFiveHundredPlusOneMsPerByte)
 {
     ScriptedMount mount;
     SerialPort port;
-    ASSERT_TRUE(port.open(kOurEnd, 9600, false));
+    ASSERT_TRUE(port.open(kOurEnd, 9600));
     // Whatever an earlier test left on the line is not ours to read.
     port.purge();
     char buffer[64];
@@ -93,7 +93,7 @@ TEST(SerialPort, PurgeDropsAReplyThatArrivedBefore)
 {
     ScriptedMount mount;
     SerialPort port;
-    ASSERT_TRUE(port.open(kOurEnd, 9600, false));
+    ASSERT_TRUE(port.open(kOurEnd, 9600));
     mount.sendUnasked("stale#");
     Sleep(150);
     EXPECT_TRUE(port.purge());
