@@ -18,7 +18,6 @@ namespace {
 constexpr double kHoursPerDay = 24.0;
 constexpr double kLowestDeclination = -90.0;
 constexpr double kHighestDeclination = 90.0;
-constexpr double kFullCircle = 360.0;
 constexpr int kFullCircleDegrees = 360;
 constexpr double kLowestAltitude = -90.0;
 constexpr double kHighestAltitude = 90.0;
@@ -50,7 +49,7 @@ bool isDeclination(double degrees)
 // Azimuth runs from north through east, 360 itself being north again.
 bool isAzimuth(double degrees)
 {
-    return isUsableNumber(degrees) && degrees >= 0.0 && degrees < kFullCircle;
+    return isUsableNumber(degrees) && degrees >= 0.0 && degrees < kFullCircleDegrees;
 }
 
 bool isAltitude(double degrees)

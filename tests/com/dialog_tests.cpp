@@ -540,6 +540,16 @@ Text textOf(const Screenshot& shot, HWND button)
     return text;
 }
 
+// Whether a shot shows `button`'s left edge, mid-height, in `colour`.
+auto edgeIs(HWND button, COLORREF colour)
+{
+    return [=](const Screenshot& shot) {
+        RECT client;
+        GetClientRect(button, &client);
+        return shot.at(button, GetSystemMetrics(SM_CXEDGE), client.bottom / 2) == colour;
+    };
+}
+
 POINT centreOf(HWND window)
 {
     RECT area;
@@ -582,14 +592,6 @@ TEST_F(Dialog, ButtonsPaintEachStateWithTheirShadesAndEdges)
     showDialog([&](HWND dialog) {
         HWND ok = GetDlgItem(dialog, IDOK), cancel = GetDlgItem(dialog, IDCANCEL);
         HWND apply = GetDlgItem(dialog, IDC_APPLY), list = GetDlgItem(dialog, IDC_PORT_LIST);
-        const int ex = GetSystemMetrics(SM_CXEDGE);
-        auto edgeIs = [&](HWND button, COLORREF colour) {
-            return [=](const Screenshot& shot) {
-                RECT client;
-                GetClientRect(button, &client);
-                return shot.at(button, ex, client.bottom / 2) == colour;
-            };
-        };
         const Look idle{false, false, Edges::none}, byDefault{false, true, Edges::none};
 
         // Opened: OK, first in the tab order, has the focus.
@@ -663,18 +665,12 @@ TEST_F(Dialog, AButtonLightsUpAfterAMoveThatCameWhileThePointerWasElsewhere)
 {
     showDialog([&](HWND dialog) {
         HWND apply = GetDlgItem(dialog, IDC_APPLY), model = GetDlgItem(dialog, IDC_MODEL);
-        const int ex = GetSystemMetrics(SM_CXEDGE);
-        auto applyLit = [&](const Screenshot& shot) {
-            RECT client;
-            GetClientRect(apply, &client);
-            return shot.at(apply, ex, client.bottom / 2) == RGB(250, 196, 88);
-        };
         pointAt(model);
         SendMessageA(apply, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
         redraw(dialog);
         expectLook(Screenshot(dialog), apply, {false, false, Edges::none});
 
-        expectLook(shotWithThePointerOn(dialog, apply, applyLit), apply, {true, false, Edges::orange});
+        expectLook(shotWithThePointerOn(dialog, apply, edgeIs(apply, RGB(250, 196, 88))), apply, {true, false, Edges::orange});
         click(dialog, IDCANCEL);
     });
 }
