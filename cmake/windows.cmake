@@ -56,74 +56,58 @@ add_custom_command(
   COMMENT "Compiling the automation interface")
 add_custom_target(velmaro_interface DEPENDS ${VELMARO_GENERATED}/VelmaroInterface.h ${VELMARO_GENERATED}/Velmaro.tlb)
 
-add_library(velmaro_link STATIC
-  link/SerialPort.cpp
-  link/CommandChannel.cpp
-  link/Trace.cpp
-  link/MountState.cpp
-  link/Utilities.cpp
-  link/ReplyScan.cpp
-  link/TextConversion.cpp)
-target_include_directories(velmaro_link PUBLIC ${CMAKE_SOURCE_DIR}/link)
-# The system headers every source of the driver reads, windows.h above all,
+# One library per folder, each building only on those below it:
+# link <- driver (the mount core) <- server (the COM side) <- ui (the dialog).
+add_subdirectory(link)
+add_subdirectory(driver)
+# The system headers every Windows source reads, windows.h above all,
 # compiled once per tree rather than once per source.
 target_precompile_headers(velmaro_link PRIVATE
   <windows.h> <oleauto.h> <cmath> <cstdio> <cstring> <mutex> <string>)
+target_link_libraries(velmaro_link PUBLIC advapi32)
 
-# The model rows alone, for programs on the link code (the link tests, the
-# link demo) that tell the models apart.
-add_library(velmaro_models STATIC driver/MountModels.cpp)
-add_dependencies(velmaro_models velmaro_interface)
-target_include_directories(velmaro_models PUBLIC ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/driver)
-target_link_libraries(velmaro_models PUBLIC velmaro_link)
-
-# The driver sees only itself, the link and the interface: an include of
-# the server's or the windows' headers does not compile.
-add_library(velmaro_driver_objects OBJECT
-  driver/Telescope.cpp
-  driver/Connection.cpp
-  driver/Position.cpp
-  driver/Slewing.cpp
-  driver/Tracking.cpp
-  driver/Capabilities.cpp
-  driver/Parking.cpp
-  driver/Waits.cpp
-  driver/ErrorReport.cpp
-  driver/TypeInfoHolder.cpp
-  driver/Profile.cpp
-  driver/Replies.cpp
-  driver/MountProbe.cpp
-  driver/DriverCall.cpp)
-add_dependencies(velmaro_driver_objects velmaro_interface)
-target_include_directories(velmaro_driver_objects PRIVATE
-  ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/link)
-target_precompile_headers(velmaro_driver_objects REUSE_FROM velmaro_link)
-
-# Everything of the driver but the entry points, so tests can link it too.
-add_library(velmaro_driver STATIC
-  $<TARGET_OBJECTS:velmaro_driver_objects>
-  ${VELMARO_GENERATED}/VelmaroInterface_i.c
+# The COM side: CTelescope over the core, IDispatch and type information,
+# error objects, the registry profile, registration, the class factory.
+add_library(velmaro_com STATIC
+  server/Telescope.cpp
+  server/TelescopeConnection.cpp
+  server/TelescopePosition.cpp
+  server/TelescopeSlewing.cpp
+  server/TelescopeTracking.cpp
+  server/TelescopeCapabilities.cpp
+  server/TelescopeParking.cpp
+  server/TelescopeSetup.cpp
+  server/DriverCall.cpp
+  server/ErrorReport.cpp
+  server/TypeInfoHolder.cpp
+  server/Profile.cpp
+  server/ProfileSettings.cpp
   server/TemplateApp.cpp
   server/ClassFactory.cpp
   server/ServerModule.cpp
   server/Registration.cpp
+  ${VELMARO_GENERATED}/VelmaroInterface_i.c)
+add_dependencies(velmaro_com velmaro_interface)
+target_precompile_headers(velmaro_com REUSE_FROM velmaro_link)
+set_source_files_properties(${VELMARO_GENERATED}/VelmaroInterface_i.c PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+target_include_directories(velmaro_com PUBLIC ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/server ${CMAKE_SOURCE_DIR}/resources)
+target_link_libraries(velmaro_com PUBLIC velmaro_core ole32 oleaut32 uuid advapi32 user32)
+
+# The setup dialog and its controls.
+add_library(velmaro_ui STATIC
   ui/SetupDialog.cpp
   ui/DlgSettings.cpp
   ui/Dialog.cpp
   ui/XPButton.cpp)
-add_dependencies(velmaro_driver velmaro_interface)
-target_precompile_headers(velmaro_driver REUSE_FROM velmaro_link)
-set_source_files_properties(${VELMARO_GENERATED}/VelmaroInterface_i.c PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
-target_include_directories(velmaro_driver PUBLIC
-  ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/server ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/ui
-  ${CMAKE_SOURCE_DIR}/resources)
-target_link_libraries(velmaro_driver PUBLIC velmaro_models velmaro_link ole32 oleaut32 uuid advapi32 user32 gdi32 comctl32)
+target_precompile_headers(velmaro_ui REUSE_FROM velmaro_link)
+target_include_directories(velmaro_ui PUBLIC ${CMAKE_SOURCE_DIR}/ui)
+target_link_libraries(velmaro_ui PUBLIC velmaro_com user32 gdi32 comctl32)
 
 add_library(Velmaro SHARED
   server/Exports.cpp
   server/Velmaro.def
   resources/Velmaro.rc)
-target_link_libraries(Velmaro PRIVATE velmaro_driver ${VELMARO_STATIC_LINK})
+target_link_libraries(Velmaro PRIVATE velmaro_ui velmaro_com ${VELMARO_STATIC_LINK})
 set_source_files_properties(resources/Velmaro.rc PROPERTIES
   OBJECT_DEPENDS "${VELMARO_GENERATED}/Velmaro.tlb;${CMAKE_SOURCE_DIR}/resources/logo.bmp;${CMAKE_SOURCE_DIR}/resources/resource.h")
 target_include_directories(Velmaro PRIVATE ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/resources)
@@ -139,7 +123,7 @@ set_target_properties(Velmaro PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${VELMARO_DIST_DIR}/${VELMARO_ARCH})
 
 add_executable(velmaro-linkdemo demo/link_demo.cpp)
-target_link_libraries(velmaro-linkdemo PRIVATE velmaro_models velmaro_link ${VELMARO_STATIC_LINK})
+target_link_libraries(velmaro-linkdemo PRIVATE velmaro_core ${VELMARO_STATIC_LINK})
 
 include(GoogleTest)
 
@@ -217,14 +201,14 @@ add_subdirectory(bench)
 # the dialog's brush and the dialog itself.
 add_test(NAME ${VELMARO_ARCH}/driver_makes_no_windows
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM}
-                 $<TARGET_OBJECTS:velmaro_driver_objects> $<TARGET_FILE:velmaro_link>)
+                 $<TARGET_FILE:velmaro_core> $<TARGET_FILE:velmaro_com> $<TARGET_FILE:velmaro_link>)
 # Every member opens its DriverCall and returns through it, so the trace
 # sees its status. The control case holds a member without its call, one
 # with a plain return and one defined nowhere: the check must name all three.
-file(GLOB VELMARO_MEMBER_SOURCES ${CMAKE_SOURCE_DIR}/driver/*.cpp)
+file(GLOB VELMARO_MEMBER_SOURCES ${CMAKE_SOURCE_DIR}/server/Telescope*.cpp)
 add_test(NAME ${VELMARO_ARCH}/members_return_through_their_call
-         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-member-results ${CMAKE_SOURCE_DIR}/driver/Telescope.h
-                 ${VELMARO_MEMBER_SOURCES} ${CMAKE_SOURCE_DIR}/ui/SetupDialog.cpp)
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-member-results ${CMAKE_SOURCE_DIR}/server/Telescope.h
+                 ${VELMARO_MEMBER_SOURCES})
 add_test(NAME ${VELMARO_ARCH}/members_return_through_their_call_check_sees_the_control
          COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-member-results
                  ${CMAKE_SOURCE_DIR}/tests/structure/control/Members.h
@@ -232,6 +216,6 @@ add_test(NAME ${VELMARO_ARCH}/members_return_through_their_call_check_sees_the_c
 set_tests_properties(${VELMARO_ARCH}/members_return_through_their_call_check_sees_the_control PROPERTIES
   PASS_REGULAR_EXPRESSION "Members.cpp:10:    return returnValue[^\n]*\n[^\n]*get_Untraced has no DriverCall call;\n[^\n]*Members.cpp:17:        return E_POINTER;\nget_Missing is defined in none of the files")
 add_test(NAME ${VELMARO_ARCH}/driver_makes_no_windows_check_sees_the_dialog
-         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM} $<TARGET_FILE:velmaro_driver>)
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/structure/check-no-windows ${CMAKE_NM} $<TARGET_FILE:velmaro_ui>)
 set_tests_properties(${VELMARO_ARCH}/driver_makes_no_windows_check_sees_the_dialog PROPERTIES
   PASS_REGULAR_EXPRESSION "calls: [^\n]*__imp__?CreateSolidBrush[^\n]*\n[^\n]*uses: [^\n]*CDlgSettings::CDlgSettings")

@@ -1,9 +1,7 @@
 // What the driver can do, by mount model, and the properties whose answer
 // never changes. Nothing here talks to the mount or changes any state.
-#include "Telescope.h"
+#include "Mount.h"
 
-#include "DriverCall.h"
-#include "ErrorReport.h"
 #include "Messages.h"
 #include "MountModels.h"
 
@@ -12,180 +10,138 @@ namespace {
 // The mount is reported as a unit telescope: it knows no optics.
 constexpr double kUnitOptics = 1.0;
 
-VARIANT_BOOL automationBool(bool value)
+Outcome answer(bool& value, bool capability)
 {
-    return value ? VARIANT_TRUE : VARIANT_FALSE;
-}
-
-// The capability answers: some never change.
-HRESULT always(VARIANT_BOOL* result)
-{
-    return returnValue(result, VARIANT_TRUE);
-}
-
-HRESULT never(VARIANT_BOOL* result)
-{
-    return returnValue(result, VARIANT_FALSE);
-}
-
-// The rest is the detected model's flag (before detection, the flags of
-// the not-detected row).
-HRESULT byModel(bool MountModelRow::*flag, VARIANT_BOOL* result)
-{
-    return returnValue(result, automationBool(detectedModel().*flag));
+    value = capability;
+    return Outcome::success();
 }
 
 } // namespace
 
-HRESULT CTelescope::get_CanFindHome(VARIANT_BOOL* value)
+Outcome Mount::canFindHome(bool& value) const
 {
-    DriverCall call;
-    return call.result(byModel(&MountModelRow::canFindHome, value));
+    return answer(value, model().canFindHome);
 }
 
-HRESULT CTelescope::get_CanPark(VARIANT_BOOL* value)
+Outcome Mount::canPark(bool& value) const
 {
-    DriverCall call;
-    return call.result(always(value));
+    return answer(value, true);
 }
 
-HRESULT CTelescope::get_CanPulseGuide(VARIANT_BOOL* value)
+Outcome Mount::canPulseGuide(bool& value) const
 {
-    DriverCall call;
-    return call.result(byModel(&MountModelRow::canPulseGuide, value));
+    return answer(value, model().canPulseGuide);
 }
 
-HRESULT CTelescope::get_CanSetDeclinationRate(VARIANT_BOOL* value)
+Outcome Mount::canSetDeclinationRate(bool& value) const
 {
-    DriverCall call;
-    return call.result(never(value));
+    return answer(value, false);
 }
 
-HRESULT CTelescope::get_CanSetGuideRates(VARIANT_BOOL* value)
+Outcome Mount::canSetGuideRates(bool& value) const
 {
-    DriverCall call;
-    return call.result(byModel(&MountModelRow::canSetGuideRates, value));
+    return answer(value, model().canSetGuideRates);
 }
 
-HRESULT CTelescope::get_CanSetPark(VARIANT_BOOL* value)
+Outcome Mount::canSetPark(bool& value) const
 {
-    DriverCall call;
-    return call.result(never(value));
+    return answer(value, false);
 }
 
-HRESULT CTelescope::get_CanSetPierSide(VARIANT_BOOL* value)
+Outcome Mount::canSetPierSide(bool& value) const
 {
-    DriverCall call;
-    return call.result(never(value));
+    return answer(value, false);
 }
 
-HRESULT CTelescope::get_CanSetRightAscensionRate(VARIANT_BOOL* value)
+Outcome Mount::canSetRightAscensionRate(bool& value) const
 {
-    DriverCall call;
-    return call.result(never(value));
+    return answer(value, false);
 }
 
-HRESULT CTelescope::get_CanSetTracking(VARIANT_BOOL* value)
+Outcome Mount::canSetTracking(bool& value) const
 {
-    DriverCall call;
-    return call.result(always(value));
+    return answer(value, true);
 }
 
-HRESULT CTelescope::get_CanSlew(VARIANT_BOOL* value)
+Outcome Mount::canSlew(bool& value) const
 {
-    DriverCall call;
-    return call.result(always(value));
+    return answer(value, true);
 }
 
-HRESULT CTelescope::get_CanSlewAltAz(VARIANT_BOOL* value)
+Outcome Mount::canSlewAltAz(bool& value) const
 {
-    DriverCall call;
-    return call.result(byModel(&MountModelRow::canSlewAltAz, value));
+    return answer(value, model().canSlewAltAz);
 }
 
-HRESULT CTelescope::get_CanSlewAltAzAsync(VARIANT_BOOL* value)
+// An alt-azimuth slew is started the same way, waited for or not.
+Outcome Mount::canSlewAltAzAsync(bool& value) const
 {
-    DriverCall call;
-    // The asynchronous alt-azimuth slew exists exactly where the synchronous
-    // one does.
-    return call.result(get_CanSlewAltAz(value));
+    return answer(value, model().canSlewAltAz);
 }
 
-HRESULT CTelescope::get_CanSlewAsync(VARIANT_BOOL* value)
+Outcome Mount::canSlewAsync(bool& value) const
 {
-    DriverCall call;
-    return call.result(always(value));
+    return answer(value, true);
 }
 
-HRESULT CTelescope::get_CanSync(VARIANT_BOOL* value)
+Outcome Mount::canSync(bool& value) const
 {
-    DriverCall call;
-    return call.result(always(value));
+    return answer(value, true);
 }
 
-HRESULT CTelescope::get_CanSyncAltAz(VARIANT_BOOL* value)
+Outcome Mount::canSyncAltAz(bool& value) const
 {
-    DriverCall call;
-    return call.result(byModel(&MountModelRow::canSyncAltAz, value));
+    return answer(value, model().canSyncAltAz);
 }
 
-HRESULT CTelescope::get_CanUnpark(VARIANT_BOOL* value)
+Outcome Mount::canUnpark(bool& value) const
 {
-    DriverCall call;
-    return call.result(always(value));
+    return answer(value, true);
 }
 
-HRESULT CTelescope::get_DoesRefraction(VARIANT_BOOL* value)
+// The mounts correct for refraction themselves, and cannot be told not to.
+Outcome Mount::doesRefraction(bool& value) const
 {
-    DriverCall call;
-    // The mounts correct for refraction themselves, and cannot be told not to.
-    return call.result(always(value));
+    return answer(value, true);
 }
 
-HRESULT CTelescope::put_DoesRefraction(VARIANT_BOOL* value)
+Outcome Mount::setDoesRefraction(bool value)
 {
-    DriverCall call;
     if (!value)
-        return call.result(E_POINTER);
-    // Any non-zero value asks for what the mount already does.
-    if (*value == VARIANT_FALSE)
-        return call.result(driverFailure(kNoRefractionOff));
-    return call.result(S_OK);
+        return Outcome::failure(OutcomeKind::NotImplemented, kNoRefractionOff);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_ApertureArea(double* value)
+Outcome Mount::apertureArea(double& value) const
 {
-    DriverCall call;
-    return call.result(returnValue(value, kUnitOptics));
+    value = kUnitOptics;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_ApertureDiameter(double* value)
+Outcome Mount::apertureDiameter(double& value) const
 {
-    DriverCall call;
-    return call.result(returnValue(value, kUnitOptics));
+    value = kUnitOptics;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_FocalLength(double* value)
+Outcome Mount::focalLength(double& value) const
 {
-    DriverCall call;
-    return call.result(returnValue(value, kUnitOptics));
+    value = kUnitOptics;
+    return Outcome::success();
 }
 
 // Raw commands would bypass the driver's state, so none are passed through.
-HRESULT CTelescope::CommandBlind(BSTR)
+Outcome Mount::commandBlind(const std::string&, bool)
 {
-    DriverCall call;
-    return call.result(driverFailure(kNoCommandBlind));
+    return Outcome::failure(OutcomeKind::NotImplemented, kNoCommandBlind);
 }
 
-HRESULT CTelescope::CommandBool(BSTR)
+Outcome Mount::commandBool(const std::string&, bool, bool&)
 {
-    DriverCall call;
-    return call.result(driverFailure(kNoCommandBool));
+    return Outcome::failure(OutcomeKind::NotImplemented, kNoCommandBool);
 }
 
-HRESULT CTelescope::CommandString(BSTR)
+Outcome Mount::commandString(const std::string&, bool, std::string&)
 {
-    DriverCall call;
-    return call.result(driverFailure(kNoCommandString));
+    return Outcome::failure(OutcomeKind::NotImplemented, kNoCommandString);
 }

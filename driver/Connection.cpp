@@ -1,18 +1,12 @@
 // Connecting to the mount, telling the models apart, and the members that
 // name the driver.
-#include "Telescope.h"
+#include "Mount.h"
 
-#include "DriverCall.h"
-#include "ErrorReport.h"
 #include "Messages.h"
 #include "MountModels.h"
 #include "MountProbe.h"
 #include "Protocol.h"
-#include "MountState.h"
-#include "TextConversion.h"
 #include "Trace.h"
-
-#include <oleauto.h>
 
 #include <cstdio>
 
@@ -21,141 +15,121 @@ namespace {
 constexpr int kTopocentricEquatorial = 1;
 constexpr int kInterfaceVersion = 3;
 
-// A new automation string for the caller, from ANSI text in the calling
-// thread's code page.
-HRESULT returnString(const char* text, BSTR* result)
+Outcome failToOpen(int portNumber)
 {
-    if (!result)
-        return E_POINTER;
-    *result = nullptr;
-    std::wstring wide;
-    if (!widenText(text, wide))
-        return E_OUTOFMEMORY;
-    BSTR string = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    if (!string)
-        return E_OUTOFMEMORY;
-    *result = string;
-    return S_OK;
+    char message[64];
+    std::snprintf(message, sizeof message, kCannotOpenPort, portNumber);
+    return Outcome::failure(OutcomeKind::Failure, message);
 }
 
 } // namespace
 
-HRESULT CTelescope::get_Connected(VARIANT_BOOL* value)
+Outcome Mount::connected(bool& value) const
 {
-    DriverCall call;
-    return call.result(returnValue<VARIANT_BOOL>(value, mount.connected ? VARIANT_TRUE : VARIANT_FALSE));
+    value = state->connected;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_Connected(VARIANT_BOOL value)
+Outcome Mount::setConnected(bool requested)
 {
-    DriverCall call;
-    bool requested = value == VARIANT_TRUE;
-    if (requested == mount.connected)
-        return call.result(S_OK);
-    mount.connected = false;
+    if (requested == state->connected)
+        return Outcome::success();
+    state->connected = false;
     if (!requested) {
         link.closePort();
-        return call.result(S_OK);
+        return Outcome::success();
     }
-    return call.result(connect());
+    return connect();
 }
 
-HRESULT CTelescope::connect()
+Outcome Mount::connect()
 {
     // Read at every connect: a switch the dialog stored takes effect now.
     // The trace begins before the probe, so that its exchanges show too.
-    if (readTraceSwitch())
+    if (settings.readTraceSwitch())
         openTrace();
     int portNumber;
     {
         // The probe reads the stored port and asks the mount on its own
-        // handle, which it closes again before we open the port.
-        MountProbe settings;
-        portNumber = settings.portNumber;
+        // port, which it closes again before we open ours.
+        MountProbe probe(settings, clock, link.makePort);
+        portNumber = probe.portNumber;
     }
-    if (!openMount(link, portNumber)) {
+    if (!openMount(link, settings.devicePath(portNumber))) {
         writeTraceHead(portNumber, false);
         return failToOpen(portNumber);
     }
-    mount.connected = true;
+    state->connected = true;
     detectModel();
     writeTraceHead(portNumber, true);
-    return S_OK;
+    return Outcome::success();
 }
 
-void CTelescope::writeTraceHead(int portNumber, bool connected)
+void Mount::writeTraceHead(int portNumber, bool connected)
 {
     if (!traceIsOn())
         return;
-    char model[128];
+    char modelLine[128];
     if (connected)
-        std::snprintf(model, sizeof model, "Model: %s (%d)", modelRow(mount.model).name, int(mount.model));
+        std::snprintf(modelLine, sizeof modelLine, "Model: %s (%d)", modelRow(state->model).name, int(state->model));
     else
-        std::snprintf(model, sizeof model, "Model: not detected, no mount answered the handshake on COM%d",
-                      portNumber);
+        std::snprintf(modelLine, sizeof modelLine,
+                      "Model: not detected, no mount answered the handshake on COM%d", portNumber);
     const std::string head[] = {
         std::string(kDriverName) + " driver " + kDriverVersion + ", " + std::to_string(sizeof(void*) * 8)
             + "-bit",
         "Port: COM" + std::to_string(portNumber),
-        model,
+        modelLine,
     };
     ::writeTraceHead(head, sizeof head / sizeof head[0]);
 }
 
-HRESULT CTelescope::failToOpen(int portNumber)
+void Mount::detectModel()
 {
-    char message[64];
-    std::snprintf(message, sizeof message, kCannotOpenPort, portNumber);
-    return driverFailure(message);
-}
-
-void CTelescope::detectModel()
-{
-    mount.model = kModelBrevan;
+    state->model = kFallbackModel;
     link.command = kMountInfoCommand;
     link.sendCommand();
     link.readReply(kMountInfoReplyLength);
-    mount.model = modelFromMountInfo(link.reply);
+    state->model = modelFromMountInfo(link.reply);
 }
 
-HRESULT CTelescope::get_Name(BSTR* value)
+Outcome Mount::name(std::string& value) const
 {
-    DriverCall call;
-    return call.result(returnString(kDriverName, value));
+    value = kDriverName;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_Description(BSTR* value)
+Outcome Mount::description(std::string& value) const
 {
-    DriverCall call;
-    return call.result(returnString(kDriverName, value));
+    value = kDriverName;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_DriverInfo(BSTR* value)
+Outcome Mount::driverInfo(std::string& value) const
 {
-    DriverCall call;
-    return call.result(returnString(kDriverInfo, value));
+    value = kDriverInfo;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_DriverVersion(BSTR* value)
+Outcome Mount::driverVersion(std::string& value) const
 {
-    DriverCall call;
-    return call.result(returnString(kDriverVersion, value));
+    value = kDriverVersion;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_EquatorialSystem(int* value)
+Outcome Mount::equatorialSystem(int& value) const
 {
-    DriverCall call;
-    return call.result(returnValue(value, kTopocentricEquatorial));
+    value = kTopocentricEquatorial;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_InterfaceVersion(int* value)
+Outcome Mount::interfaceVersion(int& value) const
 {
-    DriverCall call;
-    return call.result(returnValue(value, kInterfaceVersion));
+    value = kInterfaceVersion;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::Dispose()
+Outcome Mount::dispose()
 {
-    DriverCall call;
-    return call.result(S_OK);
+    return Outcome::success();
 }

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-// The values of mount.model. Not detected is the "other models" column:
+// The values of the detected model (MountState::model). Not detected is the "other models" column:
 // the driver's behaviour before the first connection.
 enum MountModelNumber : std::uint8_t {
     kModelNotDetected = 0,
@@ -15,6 +15,11 @@ enum MountModelNumber : std::uint8_t {
     kModelCorvane = 2,          // Corvane A, Corvane B
     kModelCorvaneRevisionB = 3, // Corvane A Revision B
 };
+constexpr int kModelCount = 4;
+
+// The model every ":MountInfo#" answer without a row of its own means, and
+// the one taken while the answer is awaited.
+constexpr MountModelNumber kFallbackModel = kModelBrevan;
 
 // How a model tells whether a slew has ended.
 enum class SlewEnd : std::uint8_t {
@@ -64,9 +69,11 @@ struct MountModelRow {
     const char* pierWestReply;
     const char* alignmentQuery;   // answers "0" on an alt-azimuth mount; nullptr: not asked
     bool longitudeEastward;       // ":Sg" takes 0..360 east, without sign
+    const char* siteLongitudeFormat;  // ":Sg": degrees, minutes, seconds, after the sign if signed
 
     // Slewing and syncing.
     char slewRefusedAnswer;       // the ":MS#" answer for "below the horizon"; 0: none
+    char altAzSlewStartedAnswer;  // the ":MS#" answer that starts an alt-azimuth slew; 0: none
     SlewEnd slewEnd;
     bool abortAcknowledged;       // ":Q#" is answered
     const char* syncCommand;
@@ -89,7 +96,20 @@ struct MountModelRow {
     char trackingRateCodes[5];        // the reply character of each rate (by value)
     const char* trackingRateCommand;  // printf format of the rate; nullptr: remembered
     GuideRateReading guideRate;
+    const char* guideRateQuery;          // nullptr: cannot be asked
+    std::uint32_t guideRateReplyLength;
     PulseGuiding pulseGuiding;
+    // printf format of a pulse command: direction letter, milliseconds.
+    const char* pulseCommandFormat;
+    // Pieces: the longest piece, how long before a piece's end the next is
+    // sent, and how long before the pulse's end the last one goes.
+    std::int32_t pulseLongestPieceMs;
+    std::uint32_t pulsePieceLeadMs;
+    std::int32_t pulseLastPieceLeadMs;
+    // Backlog: the mount's step, and what rounds a remainder to the nearest
+    // step (an exact half going to the lower one).
+    std::int32_t pulseStepMs;
+    double pulseStepRoundingMs;
 
     // Capabilities.
     bool canFindHome;
@@ -101,8 +121,6 @@ struct MountModelRow {
 
 // The row of a model number; numbers without a row get the not-detected one.
 const MountModelRow& modelRow(int model);
-// The row of the model detected in this process (mount.model).
-const MountModelRow& detectedModel();
 
 // The model told by the answer to ":MountInfo#": the row whose answer it is
 // exactly, else the model that every other answer means.

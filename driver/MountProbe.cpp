@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 int setupModel = 0;
 
@@ -35,9 +36,9 @@ int roundedSeconds(double value)
 
 } // namespace
 
-bool openMount(CommandChannel& link, int portNumber)
+bool openMount(CommandChannel& link, const std::string& devicePath)
 {
-    if (!link.openPort(portNumber))
+    if (!link.openDevice(devicePath))
         return false;
     link.command = kHandshakeCommand;
     link.sendCommand();
@@ -48,11 +49,13 @@ bool openMount(CommandChannel& link, int portNumber)
     return false;
 }
 
-MountProbe::MountProbe()
+MountProbe::MountProbe(MountSettings& settings, Clock& clock, SerialPortMaker makePort) : settings(settings)
 {
-    if (!readStoredPort(portNumber))
+    link.clock = &clock;
+    link.makePort = std::move(makePort);
+    if (!settings.readPort(portNumber))
         return;
-    traceOn = readTraceSwitch();
+    traceOn = settings.readTraceSwitch();
     if (testPort()) {
         probe();
         link.closePort();
@@ -61,17 +64,17 @@ MountProbe::MountProbe()
 
 bool MountProbe::testPort()
 {
-    return openMount(link, portNumber);
+    return openMount(link, settings.devicePath(portNumber));
 }
 
 void MountProbe::savePortNumber()
 {
-    storePortNumber(portNumber);
+    settings.storePort(portNumber);
 }
 
 void MountProbe::saveTraceSwitch()
 {
-    storeTraceSwitch(traceOn);
+    settings.storeTraceSwitch(traceOn);
 }
 
 void MountProbe::probe()

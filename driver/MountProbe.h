@@ -4,22 +4,24 @@
 // shows one.
 #pragma once
 
+#include "Clock.h"
 #include "CommandChannel.h"
-#include "Profile.h"
+#include "MountSettings.h"
 
 #include <string>
 
 // Opens the port and checks the mount's handshake, ":V#" answered by
 // "V1.00#". On failure the port is closed again. The driver's connection
 // and the probe both use it.
-bool openMount(CommandChannel& link, int portNumber);
+bool openMount(CommandChannel& link, const std::string& devicePath);
 
 class MountProbe {
 public:
     // Reads the stored port and trace switch and, when a mount answers there, asks it for
     // its model, position, time and site, then closes the port again. When
     // the profile cannot be opened nothing is read and nothing is asked.
-    MountProbe();
+    explicit MountProbe(MountSettings& settings, Clock& clock = systemClock(),
+                        SerialPortMaker makePort = makeSystemSerialPort);
     virtual ~MountProbe() = default;
     MountProbe(const MountProbe&) = delete;
     MountProbe& operator=(const MountProbe&) = delete;
@@ -32,7 +34,8 @@ public:
     // Stores traceOn as the profile's value "Trace".
     void saveTraceSwitch();
 
-    static constexpr int kDefaultPort = ::kDefaultPort;
+    // Until a port is stored, the first one.
+    static constexpr int kDefaultPort = 1;
 
     int portNumber = kDefaultPort;
     // The trace switch as stored; it takes effect at the next connect.
@@ -50,6 +53,7 @@ public:
     std::string altitudeText;
 
 protected:
+    MountSettings& settings;
     CommandChannel link;
 
 private:

@@ -1,9 +1,7 @@
 // Parking, unparking and the home search, and the settle time that the
 // driver does not keep.
-#include "Telescope.h"
+#include "Mount.h"
 
-#include "DriverCall.h"
-#include "ErrorReport.h"
 #include "Messages.h"
 #include "MountModels.h"
 #include "Utilities.h"
@@ -11,7 +9,7 @@
 
 namespace {
 
-constexpr DWORD kHomePollMs = 200;
+constexpr std::uint32_t kHomePollMs = 200;
 
 // An acknowledged command needs the mount's "1"; another is done once sent.
 bool sendModelCommand(CommandChannel& link, const ModelCommand& command)
@@ -27,114 +25,105 @@ bool sendModelCommand(CommandChannel& link, const ModelCommand& command)
 
 } // namespace
 
-HRESULT CTelescope::get_AtHome(VARIANT_BOOL* value)
+Outcome Mount::atHome(bool& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    bool atHome = false;
+    bool home = false;
     // Only a model that can be asked is ever reported at home.
-    if (const char* query = detectedModel().homeQuery) {
+    if (const char* query = model().homeQuery) {
         link.command = query;
         link.exchangeAck();
-        atHome = link.acknowledged();
+        home = link.acknowledged();
     }
-    return call.result(returnValue<VARIANT_BOOL>(value, atHome ? VARIANT_TRUE : VARIANT_FALSE));
+    value = home;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_AtPark(VARIANT_BOOL* value)
+Outcome Mount::atPark(bool& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
     // A mount that can be asked knows better than we do; no answer counts
     // as not parked.
-    if (const char* query = detectedModel().parkQuery) {
+    if (const char* query = model().parkQuery) {
         parked = false;
         link.command = query;
         link.exchangeAck();
         if (link.acknowledged())
             parked = true;
     }
-    return call.result(returnValue<VARIANT_BOOL>(value, parked ? VARIANT_TRUE : VARIANT_FALSE));
+    value = parked;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::Park()
+Outcome Mount::park()
 {
-    DriverCall call;
     // The model's steps in order (home, then park, on a model with two),
     // each sent at once after the one before was accepted. An unanswered
     // park command is done once sent.
-    for (const ModelCommand& step : detectedModel().park) {
+    for (const ModelCommand& step : model().park) {
         if (!step.text)
             break;
         if (!sendModelCommand(link, step))
-            return call.result(driverFailure(kParkTransmissionError));
+            return Outcome::failure(OutcomeKind::Failure, kParkTransmissionError);
     }
     parked = true;
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::Unpark()
+Outcome Mount::unpark()
 {
-    DriverCall call;
     // The client asked to move on: whatever the mount says, we no longer
     // hold it back.
     parked = false;
     // Without an unpark command, forgetting the park is all there is.
-    const ModelCommand& unpark = detectedModel().unpark;
-    if (unpark.text && !sendModelCommand(link, unpark))
-        return call.result(driverFailure(kUnparkTransmissionError));
-    return call.result(S_OK);
+    const ModelCommand& command = model().unpark;
+    if (command.text && !sendModelCommand(link, command))
+        return Outcome::failure(OutcomeKind::Failure, kUnparkTransmissionError);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::SetPark()
+Outcome Mount::setPark()
 {
-    DriverCall call;
-    return call.result(driverFailure(kNoSetPark));
+    return Outcome::failure(OutcomeKind::NotImplemented, kNoSetPark);
 }
 
-HRESULT CTelescope::FindHome()
+Outcome Mount::findHome()
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedFindHome));
-    const MountModelRow& model = detectedModel();
-    if (!model.canFindHome)
-        return call.result(driverFailure(kNoFindHome));
-    link.command = model.homeSearch;
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedFindHome);
+    const MountModelRow& row = model();
+    if (!row.canFindHome)
+        return Outcome::failure(OutcomeKind::NotImplemented, kNoFindHome);
+    link.command = row.homeSearch;
     link.exchangeAck();
     if (!link.acknowledged()) {
         // The client could do nothing about it; the log keeps the trace.
         logMessage(kLogFindHomeFailure);
-        return call.result(S_OK);
+        return Outcome::success();
     }
     // Wait for the mount to report home, but not forever: a lost link or a
     // failed search would otherwise hang the client.
-    const DWORD limitMs = waitLimitMs(kHomeWaitLimitMs);
-    WaitClock clock;
-    link.command = model.homeQuery;
+    const std::uint32_t limitMs = waitLimitMs(kHomeWaitLimitMs);
+    WaitClock wait(clock);
+    link.command = row.homeQuery;
     for (;;) {
         link.exchangeAck();
-        Sleep(kHomePollMs);
+        clock.sleepMs(kHomePollMs);
         if (link.acknowledged())
-            return call.result(S_OK);
-        if (clock.elapsedMs() >= limitMs)
-            return call.result(failWaitedTooLong(kWaitHome, limitMs));
+            return Outcome::success();
+        if (wait.elapsedMs() >= limitMs)
+            return failWaitedTooLong(kWaitHome, limitMs);
     }
 }
 
-HRESULT CTelescope::get_SlewSettleTime(int* value)
+Outcome Mount::slewSettleTime(int& value) const
 {
-    DriverCall call;
     // The driver keeps no settle time and adds no pause after a slew.
-    return call.result(returnValue(value, 0));
+    value = 0;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_SlewSettleTime(int value)
+Outcome Mount::setSlewSettleTime(int value)
 {
-    DriverCall call;
     if (value < 0)
-        return call.result(driverError(kErrorInvalidValue));
-    return call.result(S_OK);
+        return Outcome::numbered(kErrorInvalidValue);
+    return Outcome::success();
 }

@@ -1,252 +1,222 @@
 // Where the mount points, where and when it stands.
-#include "Telescope.h"
+#include "Mount.h"
 
 #include "Checks.h"
-#include "DriverCall.h"
-#include "ErrorReport.h"
-#include "MountState.h"
 #include "Messages.h"
 #include "MountModels.h"
 #include "Replies.h"
 #include "Utilities.h"
 
-#include <cstring>
-
 namespace {
 
 constexpr int kPierSidePasses = 2;
-constexpr double kJulianDateOfAutomationEpoch = 2415018.5;
+// Julian date of 1970-01-01 00:00 UTC, the day count's zero.
+constexpr double kJulianDateOf1970 = 2440587.5;
 
 constexpr double kLowestElevation = -300.0;
 constexpr double kHighestElevation = 10000.0;
 
-enum PierSide { kPierUnknown = -1, kPierEast = 0, kPierWest = 1 };
+} // namespace
 
-// One good reading of an angle query into the process-wide fields, as a
-// value in degrees; false leaves `value` as it was.
-bool readDegrees(CommandChannel& link, Query query, double& value)
+// One good reading of an angle query into the shared fields, as a value in
+// degrees; false leaves `value` as it was.
+bool Mount::readDegrees(Query query, double& value)
 {
-    if (!readAngle(link, query, detectedModel(), mount.angleSign, mount.angleDegrees, mount.angleMinutes,
-                   mount.angleSeconds))
+    AngleFields& angle = state->angle;
+    if (!readAngle(link, query, model(), angle.sign, angle.degrees, angle.minutes, angle.seconds))
         return false;
     // An unsigned reply leaves the sign field alone: it is not its sign.
-    char sign = queryRow(query).form == ReplyForm::UnsignedAngle ? '+' : mount.angleSign;
-    value = degreesOf(sign, mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
+    char sign = queryRow(query).form == ReplyForm::UnsignedAngle ? '+' : angle.sign;
+    value = degreesOf(sign, angle.degrees, angle.minutes, angle.seconds);
     return true;
 }
 
 // Sends a site coordinate; a mount that does not take it only reaches the
 // log, as the client cannot do anything about it.
-void sendSiteAngle(CommandChannel& link, double value, const char* format, bool withSign, const char* failure)
+void Mount::sendSiteAngle(double value, const char* format, bool withSign, const char* failure)
 {
-    splitAngle(value);
+    AngleFields& angle = state->angle;
+    splitAngle(value, angle);
     if (withSign)
-        link.formatCommand(format, mount.angleSign, mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
+        link.formatCommand(format, angle.sign, angle.degrees, angle.minutes, angle.seconds);
     else
-        link.formatCommand(format, mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
+        link.formatCommand(format, angle.degrees, angle.minutes, angle.seconds);
     link.exchangeAck();
     if (!link.acknowledged())
         logMessage(failure);
 }
 
-} // namespace
-
-HRESULT CTelescope::get_AlignmentMode(AlignmentModes* value)
+Outcome Mount::alignmentMode(Alignment& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    AlignmentModes mode = algGermanPolar;
-    if (const char* query = detectedModel().alignmentQuery) {
+    Alignment mode = Alignment::GermanPolar;
+    if (const char* query = model().alignmentQuery) {
         link.command = query;
         link.exchangeAck();
         if (link.replyFirst() == '0')
-            mode = algAltAz;
+            mode = Alignment::AltAz;
     }
-    return call.result(returnValue(value, mode));
+    value = mode;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_Altitude(double* value)
+Outcome Mount::altitude(double& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    readDegrees(link, Query::Altitude, lastAltitude);
-    return call.result(returnValue(value, lastAltitude));
+    readDegrees(Query::Altitude, lastAltitude);
+    value = lastAltitude;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_Azimuth(double* value)
+Outcome Mount::azimuth(double& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    readDegrees(link, Query::Azimuth, lastAzimuth);
-    return call.result(returnValue(value, lastAzimuth));
+    readDegrees(Query::Azimuth, lastAzimuth);
+    value = lastAzimuth;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_Declination(double* value)
+Outcome Mount::declination(double& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    readDegrees(link, Query::Declination, lastDeclination);
-    return call.result(returnValue(value, lastDeclination));
+    readDegrees(Query::Declination, lastDeclination);
+    value = lastDeclination;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_RightAscension(double* value)
+Outcome Mount::rightAscension(double& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    if (readTime(link, Query::RightAscension, detectedModel(), parsedHours, mount.angleMinutes, parsedSeconds))
-        lastRightAscension = hoursOf(parsedHours, mount.angleMinutes, parsedSeconds);
-    return call.result(returnValue(value, lastRightAscension));
+    if (readTime(link, Query::RightAscension, model(), parsedHours, state->angle.minutes, parsedSeconds))
+        lastRightAscension = hoursOf(parsedHours, state->angle.minutes, parsedSeconds);
+    value = lastRightAscension;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_SiderealTime(double* value)
+Outcome Mount::siderealTime(double& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
     double hours = 0.0;
-    if (readTime(link, Query::SiderealTime, detectedModel(), parsedHours, mount.angleMinutes, parsedSeconds))
-        hours = hoursOf(parsedHours, mount.angleMinutes, parsedSeconds);
-    return call.result(returnValue(value, hours));
+    if (readTime(link, Query::SiderealTime, model(), parsedHours, state->angle.minutes, parsedSeconds))
+        hours = hoursOf(parsedHours, state->angle.minutes, parsedSeconds);
+    value = hours;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_SideOfPier(int* value)
+Outcome Mount::sideOfPier(PierSide& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    int side = kPierUnknown;
-    const MountModelRow& model = detectedModel();
-    if (model.pierSideReplyLength != 0) {
+    PierSide side = PierSide::Unknown;
+    const MountModelRow& row = model();
+    if (row.pierSideReplyLength != 0) {
         link.command = ":pS#";
         // Both passes always run: the second answer wins when it is clear.
         for (int pass = 0; pass < kPierSidePasses; ++pass) {
             link.sendCommand();
-            link.readReply(model.pierSideReplyLength);
-            if (link.replyEquals(model.pierEastReply))
-                side = kPierEast;
-            else if (link.replyEquals(model.pierWestReply))
-                side = kPierWest;
+            link.readReply(row.pierSideReplyLength);
+            if (link.replyEquals(row.pierEastReply))
+                side = PierSide::East;
+            else if (link.replyEquals(row.pierWestReply))
+                side = PierSide::West;
         }
     }
-    return call.result(returnValue(value, side));
+    value = side;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_SideOfPier(int*)
+Outcome Mount::setSideOfPier(PierSide)
 {
-    DriverCall call;
-    return call.result(driverFailure(kNoSetPierSide));
+    return Outcome::failure(OutcomeKind::NotImplemented, kNoSetPierSide);
 }
 
-HRESULT CTelescope::get_SiteElevation(double* value)
+Outcome Mount::destinationSideOfPier(double, double, PierSide&)
 {
-    DriverCall call;
-    return call.result(returnValue(value, double(siteElevation)));
+    return Outcome::failure(OutcomeKind::NotImplemented, kNoPredictPierSide);
 }
 
-HRESULT CTelescope::put_SiteElevation(double value)
+Outcome Mount::siteElevation(double& value) const
 {
-    DriverCall call;
+    value = double(siteElevationMetres);
+    return Outcome::success();
+}
+
+Outcome Mount::setSiteElevation(double value)
+{
     if (!isWithin(value, kLowestElevation, kHighestElevation))
-        return call.result(driverError(kErrorInvalidValue));
+        return Outcome::numbered(kErrorInvalidValue);
     // Whole metres, cut toward zero.
-    siteElevation = static_cast<std::int32_t>(value);
-    return call.result(S_OK);
+    siteElevationMetres = static_cast<std::int32_t>(value);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_SiteLatitude(double* value)
+Outcome Mount::siteLatitude(double& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
     // Neither of two readings good: 0.
     double latitude = 0.0;
-    readDegrees(link, Query::SiteLatitude, latitude);
-    return call.result(returnValue(value, latitude));
+    readDegrees(Query::SiteLatitude, latitude);
+    value = latitude;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_SiteLatitude(double value)
+Outcome Mount::setSiteLatitude(double value)
 {
-    DriverCall call;
     if (!isWithin(value, -90.0, 90.0))
-        return call.result(driverError(kErrorInvalidValue));
-    sendSiteAngle(link, value, ":St %c%02d*%02d:%02d#", true, kLogLatitudeSetFailure);
-    return call.result(S_OK);
+        return Outcome::numbered(kErrorInvalidValue);
+    sendSiteAngle(value, ":St %c%02d*%02d:%02d#", true, kLogLatitudeSetFailure);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_SiteLongitude(double* value)
+Outcome Mount::siteLongitude(double& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
     double longitude = 0.0;
-    readDegrees(link, Query::SiteLongitude, longitude);
+    readDegrees(Query::SiteLongitude, longitude);
     if (longitude == 0.0)
         logMessage(kLogLongitudeReadFailure);
-    return call.result(returnValue(value, longitude));
+    value = longitude;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_SiteLongitude(double value)
+Outcome Mount::setSiteLongitude(double value)
 {
-    DriverCall call;
     if (!isWithin(value, -180.0, 180.0))
-        return call.result(driverError(kErrorInvalidValue));
-    if (detectedModel().longitudeEastward) {
+        return Outcome::numbered(kErrorInvalidValue);
+    if (model().longitudeEastward) {
         // Counted eastward from 0 to 360, without a sign.
         if (value < 0.0)
             value += 360.0;
-        sendSiteAngle(link, value, ":Sg %03d*%02d:%02d#", false, kLogLongitudeSetFailure);
+        sendSiteAngle(value, model().siteLongitudeFormat, false, kLogLongitudeSetFailure);
     } else {
-        sendSiteAngle(link, value, ":Sg %c%03d*%02d:%02d#", true, kLogLongitudeSetFailure);
+        sendSiteAngle(value, model().siteLongitudeFormat, true, kLogLongitudeSetFailure);
     }
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_UTCDate(DATE* value)
+Outcome Mount::utcDate(UtcTime& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
     // The mount's clock runs on local time = UTC + its time-zone offset.
-    const MountModelRow& model = detectedModel();
+    const MountModelRow& row = model();
+    AngleFields& angle = state->angle;
     link.command = queryRow(Query::TimeZone).command;
     link.sendCommand();
     // Before detection the zone's form is unknown: the reply is not read,
     // and the fields keep what they held.
-    if (model.timeZoneReplyLength != 0) {
-        link.readReply(model.timeZoneReplyLength);
+    if (row.timeZoneReplyLength != 0) {
+        link.readReply(row.timeZoneReplyLength);
         int zoneSeconds = 0;
-        scanTimeZone(link, model, mount.angleSign, parsedHours, mount.angleMinutes, zoneSeconds);
+        scanTimeZone(link, row, angle.sign, parsedHours, angle.minutes, zoneSeconds);
     }
-    double offsetHours = parsedHours + mount.angleMinutes / 60.0;
-    if (mount.angleSign == '-' || mount.angleSign == 'W')
+    double offsetHours = parsedHours + angle.minutes / 60.0;
+    if (angle.sign == '-' || angle.sign == 'W')
         offsetHours = -offsetHours;
 
     int month = 0, day = 0, year = 0;
-    ask(link, Query::Date, model);
+    ask(link, Query::Date, row);
     scanWholeTime(link, Query::Date, month, day, year);
     year += 2000;
 
-    ask(link, Query::LocalTime, model);
-    scanTime(link, Query::LocalTime, parsedHours, mount.angleMinutes, parsedSeconds);
-    double dayWithFraction = day + parsedHours / 24.0 + mount.angleMinutes / 1440.0 + parsedSeconds / 86400.0;
+    ask(link, Query::LocalTime, row);
+    scanTime(link, Query::LocalTime, parsedHours, angle.minutes, parsedSeconds);
+    double dayWithFraction = day + parsedHours / 24.0 + angle.minutes / 1440.0 + parsedSeconds / 86400.0;
     double julian = julianDate(dayWithFraction, month, year);
-    return call.result(returnValue(value, julian - offsetHours / 24.0 - kJulianDateOfAutomationEpoch));
+    value = UtcTime(MountDays(julian - offsetHours / 24.0 - kJulianDateOf1970));
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_UTCDate(DATE)
+Outcome Mount::setUtcDate(UtcTime)
 {
-    DriverCall call;
     // The mount's clock is set by hand on the mount itself.
-    return call.result(S_OK);
-}
-
-HRESULT CTelescope::DestinationSideOfPier(double, double)
-{
-    DriverCall call;
-    return call.result(driverFailure(kNoPredictPierSide));
+    return Outcome::success();
 }

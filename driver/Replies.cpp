@@ -16,19 +16,30 @@ constexpr double kLastRightAscensionSeconds = 59.95;
 constexpr double kMinute = 60.0;
 
 // In the order of Query.
-const QueryRow kQueries[] = {
-    {":GR#", ReplyForm::Time, 0, kTimeFormat, 1, 23, kLastRightAscensionSeconds, true},
-    {":GS#", ReplyForm::Time, 0, kTimeFormat, 2, 23, kMinute, false},
-    {":GL#", ReplyForm::Time, 0, kTimeFormat, 1, 23, kMinute, false},
-    {":GL#", ReplyForm::WholeTime, 9, kWholeTimeFormat, 1, 23, kMinute, false},
-    {":GD#", ReplyForm::SignedAngle, 10, kSignedAngleFormat, 1, 90, kMinute, false},
-    {":GA#", ReplyForm::SignedAngle, 10, kSignedAngleFormat, 1, 90, kMinute, false},
-    {":GZ#", ReplyForm::UnsignedAngle, 10, kUnsignedAngleFormat, 1, 359, kMinute, false},
-    {":Gt#", ReplyForm::SignedAngle, 10, kSignedAngleFormat, 2, 90, kMinute, false},
-    {":Gg#", ReplyForm::SignedAngle, 11, kLongitudeFormat, 2, 180, kMinute, false},
-    {":GG#", ReplyForm::TimeZone, 0, nullptr, 1, 0, kMinute, false},
-    {":GC#", ReplyForm::WholeTime, 9, kWholeTimeFormat, 1, 0, kMinute, false},
+constexpr QueryRow kQueries[] = {
+    {Query::RightAscension, ":GR#", ReplyForm::Time, 0, kTimeFormat, 1, 23, kLastRightAscensionSeconds, true},
+    {Query::SiderealTime, ":GS#", ReplyForm::Time, 0, kTimeFormat, 2, 23, kMinute, false},
+    {Query::LocalTime, ":GL#", ReplyForm::Time, 0, kTimeFormat, 1, 23, kMinute, false},
+    {Query::LocalTimeWhole, ":GL#", ReplyForm::WholeTime, 9, kWholeTimeFormat, 1, 23, kMinute, false},
+    {Query::Declination, ":GD#", ReplyForm::SignedAngle, 10, kSignedAngleFormat, 1, 90, kMinute, false},
+    {Query::Altitude, ":GA#", ReplyForm::SignedAngle, 10, kSignedAngleFormat, 1, 90, kMinute, false},
+    {Query::Azimuth, ":GZ#", ReplyForm::UnsignedAngle, 10, kUnsignedAngleFormat, 1, 359, kMinute, false},
+    {Query::SiteLatitude, ":Gt#", ReplyForm::SignedAngle, 10, kSignedAngleFormat, 2, 90, kMinute, false},
+    {Query::SiteLongitude, ":Gg#", ReplyForm::SignedAngle, 11, kLongitudeFormat, 2, 180, kMinute, false},
+    {Query::TimeZone, ":GG#", ReplyForm::TimeZone, 0, nullptr, 1, 0, kMinute, false},
+    {Query::Date, ":GC#", ReplyForm::WholeTime, 9, kWholeTimeFormat, 1, 0, kMinute, false},
 };
+
+constexpr bool everyQueryInItsPlace()
+{
+    if (sizeof kQueries / sizeof kQueries[0] != kQueryCount)
+        return false;
+    for (int index = 0; index < kQueryCount; ++index)
+        if (static_cast<int>(kQueries[index].query) != index || !kQueries[index].command)
+            return false;
+    return true;
+}
+static_assert(everyQueryInItsPlace(), "every query has its row, in the order of Query");
 
 bool isMinuteOrSecond(int value)
 {

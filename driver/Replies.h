@@ -22,6 +22,7 @@ enum class Query {
     TimeZone,         // ":GG#" the model's form
     Date,             // ":GC#" MM:DD:YY
 };
+constexpr int kQueryCount = static_cast<int>(Query::Date) + 1;
 
 enum class ReplyForm {
     Time,           // hours, minutes, seconds with a fraction
@@ -32,6 +33,7 @@ enum class ReplyForm {
 };
 
 struct QueryRow {
+    Query query;  // the row's own query: the table is in the order of Query
     const char* command;
     ReplyForm form;
     std::uint32_t replyLength;  // 0: the model's (time, or time zone)

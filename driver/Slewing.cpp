@@ -1,17 +1,15 @@
 // Pointing the mount: the target, the slews and their end, the abort, and
 // the syncs that tell the mount where it points.
-#include "Telescope.h"
+#include "Mount.h"
 
 #include "Checks.h"
-#include "DriverCall.h"
-#include "ErrorReport.h"
 #include "Messages.h"
 #include "MountModels.h"
-#include "MountState.h"
 #include "Utilities.h"
 #include "Waits.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -30,11 +28,7 @@ constexpr double kArrivalRightAscension = 1.0 / 900.0;
 constexpr double kArrivalDeclination = 1.0 / 60.0;
 constexpr double kArrivalMargin = 1e-9;
 
-constexpr DWORD kSlewPollMs = 200;
-
-// A transmission error returns 2: the call looks successful to an
-// automation client, while the thread's error information holds the text.
-constexpr HRESULT kTransmissionResult = 2;
+constexpr std::uint32_t kSlewPollMs = 200;
 
 bool isRightAscension(double hours)
 {
@@ -64,41 +58,6 @@ double rightAscensionApart(double a, double b)
     return apart > kHoursPerDay / 2 ? kHoursPerDay - apart : apart;
 }
 
-// Right ascension, then declination; the declination is not sent when the
-// mount did not take the right ascension.
-bool sendEquatorialTarget(CommandChannel& link, double rightAscension, double declination)
-{
-    splitAngle(rightAscension);
-    link.formatCommand(":Sr %02d:%02d:%02d#", mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
-    link.exchangeAck();
-    if (!link.acknowledged())
-        return false;
-    splitAngle(declination);
-    link.formatCommand(":Sd %c%02d*%02d:%02d#", mount.angleSign, mount.angleDegrees, mount.angleMinutes,
-                       mount.angleSeconds);
-    link.exchangeAck();
-    return link.acknowledged();
-}
-
-// Azimuth, then altitude, both checked by the caller. An azimuth within
-// half a second of 360 rounds to 360:00:00, which the mount's range does
-// not hold: it is north, sent as 00:00:00.
-bool sendAltAzTarget(CommandChannel& link, double azimuth, double altitude)
-{
-    splitAngle(azimuth);
-    if (mount.angleDegrees >= kFullCircleDegrees)
-        mount.angleDegrees -= kFullCircleDegrees;
-    link.formatCommand(":Sz %02d:%02d:%02d#", mount.angleDegrees, mount.angleMinutes, mount.angleSeconds);
-    link.exchangeAck();
-    if (!link.acknowledged())
-        return false;
-    splitAngle(altitude);
-    link.formatCommand(":Sa %c%02d*%02d:%02d#", mount.angleSign, mount.angleDegrees, mount.angleMinutes,
-                       mount.angleSeconds);
-    link.exchangeAck();
-    return link.acknowledged();
-}
-
 // Whether the mount's answer to ":MS#" refuses an equatorial slew. Models
 // differ in which answer that is; before detection none counts.
 bool slewRefused(const MountModelRow& model, char answer)
@@ -106,98 +65,127 @@ bool slewRefused(const MountModelRow& model, char answer)
     return model.slewRefusedAnswer != 0 && answer == model.slewRefusedAnswer;
 }
 
-// The match step of a sync: the mount's whole answer must be the model's text.
-bool matchCoordinates(CommandChannel& link, const MountModelRow& model)
-{
-    link.command = model.syncCommand;
-    link.sendCommand();
-    link.readReply(model.syncReplyLength);
-    return link.replyEquals(model.syncReply);
-}
-
-HRESULT syncEquatorial(CommandChannel& link, double rightAscension, double declination)
-{
-    if (!sendEquatorialTarget(link, rightAscension, declination) || !matchCoordinates(link, detectedModel()))
-        return driverFailure(kSyncTransmissionError, kTransmissionResult);
-    return S_OK;
-}
-
-// Polls Slewing as a client would, 200 ms apart, until the slew is over or
-// the bound has passed. A slew still running at the bound stays in progress:
-// Slewing goes on telling the truth about it.
-HRESULT waitForSlewEnd(ITelescopeV3& telescope)
-{
-    DWORD limitMs = waitLimitMs(kSlewWaitLimitMs);
-    WaitClock clock;
-    VARIANT_BOOL slewing = VARIANT_FALSE;
-    telescope.get_Slewing(&slewing);
-    while (slewing != VARIANT_FALSE) {
-        if (clock.elapsedMs() >= limitMs)
-            return failWaitedTooLong(kWaitSlew, limitMs);
-        telescope.get_Slewing(&slewing);
-        Sleep(kSlewPollMs);
-    }
-    return S_OK;
-}
-
 } // namespace
 
-HRESULT CTelescope::get_TargetDeclination(double* value)
+// Right ascension, then declination; the declination is not sent when the
+// mount did not take the right ascension.
+bool Mount::sendEquatorialTarget(double rightAscension, double declination)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
+    AngleFields& angle = state->angle;
+    splitAngle(rightAscension, angle);
+    link.formatCommand(":Sr %02d:%02d:%02d#", angle.degrees, angle.minutes, angle.seconds);
+    link.exchangeAck();
+    if (!link.acknowledged())
+        return false;
+    splitAngle(declination, angle);
+    link.formatCommand(":Sd %c%02d*%02d:%02d#", angle.sign, angle.degrees, angle.minutes, angle.seconds);
+    link.exchangeAck();
+    return link.acknowledged();
+}
+
+// Azimuth, then altitude, both checked by the caller. An azimuth within
+// half a second of 360 rounds to 360:00:00, which the mount's range does
+// not hold: it is north, sent as 00:00:00.
+bool Mount::sendAltAzTarget(double azimuth, double altitude)
+{
+    AngleFields& angle = state->angle;
+    splitAngle(azimuth, angle);
+    if (angle.degrees >= kFullCircleDegrees)
+        angle.degrees -= kFullCircleDegrees;
+    link.formatCommand(":Sz %02d:%02d:%02d#", angle.degrees, angle.minutes, angle.seconds);
+    link.exchangeAck();
+    if (!link.acknowledged())
+        return false;
+    splitAngle(altitude, angle);
+    link.formatCommand(":Sa %c%02d*%02d:%02d#", angle.sign, angle.degrees, angle.minutes, angle.seconds);
+    link.exchangeAck();
+    return link.acknowledged();
+}
+
+// The match step of a sync: the mount's whole answer must be the model's text.
+bool Mount::matchCoordinates()
+{
+    const MountModelRow& row = model();
+    link.command = row.syncCommand;
+    link.sendCommand();
+    link.readReply(row.syncReplyLength);
+    return link.replyEquals(row.syncReply);
+}
+
+Outcome Mount::syncEquatorial(double rightAscension, double declination)
+{
+    if (!sendEquatorialTarget(rightAscension, declination) || !matchCoordinates())
+        return Outcome::transmissionWarning(kSyncTransmissionError);
+    return Outcome::success();
+}
+
+// Polls slewing() as a client would, 200 ms apart, until the slew is over
+// or the bound has passed. A slew still running at the bound stays in
+// progress: slewing() goes on telling the truth about it.
+Outcome Mount::waitForSlewEnd()
+{
+    std::uint32_t limitMs = waitLimitMs(kSlewWaitLimitMs);
+    WaitClock wait(clock);
+    bool moving = false;
+    slewing(moving);
+    while (moving) {
+        if (wait.elapsedMs() >= limitMs)
+            return failWaitedTooLong(kWaitSlew, limitMs);
+        slewing(moving);
+        clock.sleepMs(kSlewPollMs);
+    }
+    return Outcome::success();
+}
+
+Outcome Mount::targetDeclination(double& value) const
+{
     if (!targetDeclinationSet)
-        return call.result(driverError(kErrorValueNotSet));
-    return call.result(returnValue(value, targetDeclination));
+        return Outcome::numbered(kErrorValueNotSet);
+    value = targetDeclinationValue;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_TargetDeclination(double value)
+Outcome Mount::setTargetDeclination(double value)
 {
-    DriverCall call;
     if (!isDeclination(value))
-        return call.result(driverError(kErrorInvalidValue));
-    targetDeclination = value;
+        return Outcome::numbered(kErrorInvalidValue);
+    targetDeclinationValue = value;
     targetDeclinationSet = true;
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_TargetRightAscension(double* value)
+Outcome Mount::targetRightAscension(double& value) const
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
     if (!targetRightAscensionSet)
-        return call.result(driverError(kErrorValueNotSet));
-    return call.result(returnValue(value, targetRightAscension));
+        return Outcome::numbered(kErrorValueNotSet);
+    value = targetRightAscensionValue;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_TargetRightAscension(double value)
+Outcome Mount::setTargetRightAscension(double value)
 {
-    DriverCall call;
     if (!isRightAscension(value))
-        return call.result(driverError(kErrorInvalidValue));
-    targetRightAscension = value;
+        return Outcome::numbered(kErrorInvalidValue);
+    targetRightAscensionValue = value;
     targetRightAscensionSet = true;
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_Slewing(VARIANT_BOOL* value)
+Outcome Mount::slewing(bool& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    if (!slewInProgress)
-        return call.result(returnValue<VARIANT_BOOL>(value, VARIANT_FALSE));
-    if (detectedModel().slewEnd == SlewEnd::ArrivalTest) {
-        // The getters leave their last good reading in the two fields.
+    if (!slewInProgress) {
+        value = false;
+        return Outcome::success();
+    }
+    if (model().slewEnd == SlewEnd::ArrivalTest) {
+        // The readers leave their last good reading in the two fields.
         double reading = 0.0;
-        get_RightAscension(&reading);
-        get_Declination(&reading);
+        rightAscension(reading);
+        declination(reading);
         // Written so that a difference that is not a number means slewing.
-        bool arrived = rightAscensionApart(lastRightAscension, targetRightAscension)
+        bool arrived = rightAscensionApart(lastRightAscension, targetRightAscensionValue)
                            < kArrivalRightAscension - kArrivalMargin
-            && std::fabs(lastDeclination - targetDeclination) < kArrivalDeclination - kArrivalMargin;
+            && std::fabs(lastDeclination - targetDeclinationValue) < kArrivalDeclination - kArrivalMargin;
         if (arrived)
             slewInProgress = false;
     } else {
@@ -207,157 +195,148 @@ HRESULT CTelescope::get_Slewing(VARIANT_BOOL* value)
         if (!link.acknowledged())
             slewInProgress = false;
     }
-    return call.result(returnValue<VARIANT_BOOL>(value, slewInProgress ? VARIANT_TRUE : VARIANT_FALSE));
+    value = slewInProgress;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::AbortSlew()
+Outcome Mount::abortSlew()
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedAbortSlew));
-    VARIANT_BOOL wasTracking = VARIANT_FALSE;
-    HRESULT known = get_Tracking(&wasTracking);
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedAbortSlew);
+    bool wasTracking = false;
+    Outcome known = tracking(wasTracking);
     link.command = ":Q#";
-    if (detectedModel().abortAcknowledged)
+    if (model().abortAcknowledged)
         link.exchangeAck();
     else
         link.sendCommand();
     // ":Q#" stops tracking as well on these mounts: restore what it was.
     // Without a known state there is nothing sound to restore.
-    if (SUCCEEDED(known))
-        put_Tracking(wasTracking);
-    return call.result(S_OK);
+    if (known.succeeded())
+        setTracking(wasTracking);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::SlewToAltAz(double Azi, double Alt)
+Outcome Mount::slewToAltAz(double azimuth, double altitude)
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedSlewToAltAz));
-    if (!detectedModel().canSlewAltAz)
-        return call.result(driverError(kErrorNotSupported));
-    HRESULT started = SlewToAltAzAsync(Azi, Alt);
-    if (started != S_OK)
-        return call.result(started);
-    return call.result(waitForSlewEnd(*this));
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedSlewToAltAz);
+    if (!model().canSlewAltAz)
+        return Outcome::numbered(kErrorNotSupported);
+    Outcome started = slewToAltAzAsync(azimuth, altitude);
+    // A warning too ends it here: the slew may not have begun.
+    if (!started.isSuccess())
+        return started;
+    return waitForSlewEnd();
 }
 
-HRESULT CTelescope::SlewToAltAzAsync(double Azi, double Alt)
+Outcome Mount::slewToAltAzAsync(double azimuth, double altitude)
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedSlewToAltAz));
-    if (!detectedModel().canSlewAltAz)
-        return call.result(driverError(kErrorNotSupported));
-    if (!isAzimuth(Azi) || !isAltitude(Alt))
-        return call.result(driverError(kErrorInvalidValue));
-    if (!sendAltAzTarget(link, Azi, Alt))
-        return call.result(driverFailure(kAltAzSlewTransmissionError, kTransmissionResult));
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedSlewToAltAz);
+    if (!model().canSlewAltAz)
+        return Outcome::numbered(kErrorNotSupported);
+    if (!isAzimuth(azimuth) || !isAltitude(altitude))
+        return Outcome::numbered(kErrorInvalidValue);
+    if (!sendAltAzTarget(azimuth, altitude))
+        return Outcome::transmissionWarning(kAltAzSlewTransmissionError);
     link.command = ":MS#";
     link.exchangeAck();
-    switch (link.replyFirst()) {
-    case '0':
+    char answer = link.replyFirst();
+    if (answer != 0 && answer == model().altAzSlewStartedAnswer) {
         slewInProgress = true;
-        return call.result(S_OK);
-    case '1':
-        return call.result(driverFailure(kHorizonBelow));
-    default:
-        return call.result(driverFailure(kAltAzSlewTransmissionError, kTransmissionResult));
+        return Outcome::success();
     }
+    if (slewRefused(model(), answer))
+        return Outcome::failure(OutcomeKind::InvalidOperation, kHorizonBelow);
+    return Outcome::transmissionWarning(kAltAzSlewTransmissionError);
 }
 
-HRESULT CTelescope::SlewToCoordinates(double RightAscension, double Declination)
+Outcome Mount::slewToCoordinates(double rightAscension, double declination)
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedSlew));
-    HRESULT started = SlewToCoordinatesAsync(RightAscension, Declination);
-    if (started != S_OK)
-        return call.result(started);
-    return call.result(waitForSlewEnd(*this));
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedSlew);
+    Outcome started = slewToCoordinatesAsync(rightAscension, declination);
+    if (!started.isSuccess())
+        return started;
+    return waitForSlewEnd();
 }
 
-HRESULT CTelescope::SlewToCoordinatesAsync(double RightAscension, double Declination)
+Outcome Mount::slewToCoordinatesAsync(double rightAscension, double declination)
 {
-    DriverCall call;
     // Checked before anything is stored: a refused value never becomes the
-    // target of a later SlewToTarget.
-    if (!isRightAscension(RightAscension) || !isDeclination(Declination))
-        return call.result(driverError(kErrorInvalidValue));
+    // target of a later slewToTarget.
+    if (!isRightAscension(rightAscension) || !isDeclination(declination))
+        return Outcome::numbered(kErrorInvalidValue);
     // Stored even when the mount is parked: the client's target stands.
-    targetRightAscension = RightAscension;
-    targetDeclination = Declination;
+    targetRightAscensionValue = rightAscension;
+    targetDeclinationValue = declination;
     targetRightAscensionSet = true;
     targetDeclinationSet = true;
     if (parked)
-        return call.result(driverFailure(kParkedSlew));
-    return call.result(SlewToTargetAsync());
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedSlew);
+    return slewToTargetAsync();
 }
 
-HRESULT CTelescope::SlewToTarget()
+Outcome Mount::slewToTarget()
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedSlew));
-    HRESULT started = SlewToTargetAsync();
-    if (started != S_OK)
-        return call.result(started);
-    return call.result(waitForSlewEnd(*this));
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedSlew);
+    Outcome started = slewToTargetAsync();
+    if (!started.isSuccess())
+        return started;
+    return waitForSlewEnd();
 }
 
-HRESULT CTelescope::SlewToTargetAsync()
+Outcome Mount::slewToTargetAsync()
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedSlewAsync));
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedSlewAsync);
     // A target never given has no value worth sending.
     if (!targetRightAscensionSet || !targetDeclinationSet)
-        return call.result(driverError(kErrorValueNotSet));
-    if (!sendEquatorialTarget(link, targetRightAscension, targetDeclination))
-        return call.result(driverFailure(kSlewTransmissionError, kTransmissionResult));
+        return Outcome::numbered(kErrorValueNotSet);
+    if (!sendEquatorialTarget(targetRightAscensionValue, targetDeclinationValue))
+        return Outcome::transmissionWarning(kSlewTransmissionError);
     link.command = ":MS#";
     link.exchangeAck();
-    if (slewRefused(detectedModel(), link.replyFirst()))
-        return call.result(driverFailure(kHorizonBelow));
+    if (slewRefused(model(), link.replyFirst()))
+        return Outcome::failure(OutcomeKind::InvalidOperation, kHorizonBelow);
     slewInProgress = true;
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::SyncToAltAz(double Azi, double Alt)
+Outcome Mount::syncToAltAz(double azimuth, double altitude)
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedSync));
-    if (!detectedModel().canSyncAltAz)
-        return call.result(driverFailure(kNoSyncAltAz));
-    if (!isAzimuth(Azi) || !isAltitude(Alt))
-        return call.result(driverError(kErrorInvalidValue));
-    if (!sendAltAzTarget(link, Azi, Alt) || !matchCoordinates(link, detectedModel()))
-        return call.result(driverFailure(kAltAzSyncTransmissionError, kTransmissionResult));
-    return call.result(S_OK);
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedSync);
+    if (!model().canSyncAltAz)
+        return Outcome::failure(OutcomeKind::NotImplemented, kNoSyncAltAz);
+    if (!isAzimuth(azimuth) || !isAltitude(altitude))
+        return Outcome::numbered(kErrorInvalidValue);
+    if (!sendAltAzTarget(azimuth, altitude) || !matchCoordinates())
+        return Outcome::transmissionWarning(kAltAzSyncTransmissionError);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::SyncToCoordinates(double RightAscension, double Declination)
+Outcome Mount::syncToCoordinates(double rightAscension, double declination)
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedSync));
-    if (!isRightAscension(RightAscension) || !isDeclination(Declination))
-        return call.result(driverError(kErrorInvalidValue));
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedSync);
+    if (!isRightAscension(rightAscension) || !isDeclination(declination))
+        return Outcome::numbered(kErrorInvalidValue);
     // The values become the target, but the flags keep what they were: the
     // client never set a target by syncing. So the sync goes straight to the
-    // mount rather than through SyncToTarget's check for a set target.
-    targetRightAscension = RightAscension;
-    targetDeclination = Declination;
-    return call.result(syncEquatorial(link, targetRightAscension, targetDeclination));
+    // mount rather than through syncToTarget's check for a set target.
+    targetRightAscensionValue = rightAscension;
+    targetDeclinationValue = declination;
+    return syncEquatorial(targetRightAscensionValue, targetDeclinationValue);
 }
 
-HRESULT CTelescope::SyncToTarget()
+Outcome Mount::syncToTarget()
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedSync));
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedSync);
     if (!targetRightAscensionSet || !targetDeclinationSet)
-        return call.result(driverError(kErrorValueNotSet));
-    return call.result(syncEquatorial(link, targetRightAscension, targetDeclination));
+        return Outcome::numbered(kErrorValueNotSet);
+    return syncEquatorial(targetRightAscensionValue, targetDeclinationValue);
 }

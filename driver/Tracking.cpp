@@ -1,14 +1,11 @@
 // How the mount follows the sky and how a guiding program nudges it:
 // tracking and its rate, the guide rates, pulse guiding, and the offset
 // rates and manual motion that the mounts do not offer.
-#include "Telescope.h"
+#include "Mount.h"
 
 #include "Checks.h"
-#include "DriverCall.h"
-#include "ErrorReport.h"
 #include "Messages.h"
 #include "MountModels.h"
-#include "MountState.h"
 #include "ReplyScan.h"
 #include "Utilities.h"
 
@@ -25,7 +22,6 @@ constexpr double kPercentPerDegreePerSecond = 24000.0;
 constexpr double kHighestGuidePercent = 999.0;
 
 constexpr int kGuideRateTries = 2;
-constexpr std::uint32_t kFractionReplyLength = 5;
 // A fraction answer inside this window ends the tries; only the narrower
 // window below is then taken as the mount's rate.
 constexpr double kGuideRateRetryLow = 0.095;
@@ -38,15 +34,7 @@ constexpr double kUnknownStepFraction = 1.0;
 // A step answer is a digit n for a rate of 1 - 0.2 n.
 constexpr double kFractionStep = 0.2;
 
-constexpr LONG kLongestPulseMs = 32767;
-// Pulses in pieces: at most 999 ms per command; each piece is sent once the
-// mount has nearly finished the one before.
-constexpr LONG kLongestPieceMs = 999;
-constexpr DWORD kPieceLeadMs = 800;
-constexpr LONG kLastPieceLeadMs = 200;
-// Pulses from a backlog: the mount moves in steps of 100 ms.
-constexpr LONG kBacklogStepMs = 100;
-constexpr double kBacklogRoundingMs = 49.9;
+constexpr std::int32_t kLongestPulseMs = 32767;
 
 constexpr char kDirectionLetters[] = {'n', 's', 'e', 'w'};
 constexpr int kGuideDirections = 4;
@@ -57,60 +45,40 @@ int opposite(int direction)
     return direction ^ 1;
 }
 
-// The system clock as seconds since 1970 and their milliseconds.
-ClockSample readClock()
-{
-    constexpr std::int64_t kTicksPerMillisecond = 10000;
-    constexpr std::int64_t kMillisecondsFrom1601To1970 = 11644473600000LL;
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    std::int64_t ticks = (std::int64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    std::int64_t milliseconds = ticks / kTicksPerMillisecond - kMillisecondsFrom1601To1970;
-    ClockSample sample;
-    sample.seconds = milliseconds / 1000;
-    sample.milliseconds = static_cast<std::uint16_t>(milliseconds % 1000);
-    return sample;
-}
-
 } // namespace
 
-HRESULT CTelescope::get_DeclinationRate(double* value)
+Outcome Mount::declinationRate(double& value) const
 {
-    DriverCall call;
-    return call.result(returnValue(value, 0.0));
+    value = 0.0;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_DeclinationRate(double)
+Outcome Mount::setDeclinationRate(double)
 {
-    DriverCall call;
-    return call.result(driverFailure(kNoDeclinationRate));
+    return Outcome::failure(OutcomeKind::NotImplemented, kNoDeclinationRate);
 }
 
-HRESULT CTelescope::get_RightAscensionRate(double* value)
+Outcome Mount::rightAscensionRate(double& value) const
 {
-    DriverCall call;
-    return call.result(returnValue(value, 0.0));
+    value = 0.0;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_RightAscensionRate(double)
+Outcome Mount::setRightAscensionRate(double)
 {
-    DriverCall call;
-    return call.result(driverFailure(kNoRightAscensionRate));
+    return Outcome::failure(OutcomeKind::NotImplemented, kNoRightAscensionRate);
 }
 
-HRESULT CTelescope::get_GuideRateDeclination(double* value)
+Outcome Mount::guideRateDeclination(double& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
     // A model that cannot be asked guides at half the sidereal rate.
     double fraction = kUnknownGuideFraction;
-    GuideRateReading reading = detectedModel().guideRate;
-    if (reading == GuideRateReading::Fraction) {
-        link.command = ":AG#";
+    const MountModelRow& row = model();
+    if (row.guideRate == GuideRateReading::Fraction) {
+        link.command = row.guideRateQuery;
         for (int tries = 0; tries < kGuideRateTries; ++tries) {
             link.sendCommand();
-            link.readReply(kFractionReplyLength);
+            link.readReply(row.guideRateReplyLength);
             scanReply(link.reply, "%lf#", &fraction);
             if (fraction > kGuideRateRetryLow && fraction < kGuideRateHigh)
                 break;
@@ -119,12 +87,12 @@ HRESULT CTelescope::get_GuideRateDeclination(double* value)
             logMessage(kLogGuideRateReadFailure);
             fraction = kUnknownGuideFraction;
         }
-    } else if (reading == GuideRateReading::Step) {
-        link.command = ":GGS#";
+    } else if (row.guideRate == GuideRateReading::Step) {
+        link.command = row.guideRateQuery;
         bool understood = false;
         for (int tries = 0; tries < kGuideRateTries && !understood; ++tries) {
             link.sendCommand();
-            link.readReply(1);
+            link.readReply(row.guideRateReplyLength);
             char digit = link.replyFirst();
             if (digit >= '0' && digit <= '3') {
                 fraction = 1.0 - (digit - '0') * kFractionStep;
@@ -136,173 +104,155 @@ HRESULT CTelescope::get_GuideRateDeclination(double* value)
             fraction = kUnknownStepFraction;
         }
     }
-    return call.result(returnValue(value, fraction / kSiderealFractionPerDegreePerSecond));
+    value = fraction / kSiderealFractionPerDegreePerSecond;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_GuideRateDeclination(double* value)
+Outcome Mount::setGuideRateDeclination(double value)
 {
-    DriverCall call;
-    if (!detectedModel().canSetGuideRates)
-        return call.result(driverFailure(kGuideRateSetFailure));
-    if (!value)
-        return call.result(E_POINTER);
+    if (!model().canSetGuideRates)
+        return Outcome::failure(OutcomeKind::NotImplemented, kGuideRateSetFailure);
     // Refused before formatting: a rate whose percent needs a sign or a
     // fourth digit would not be the command the mount knows.
-    double rate = *value;
-    if (!isUsableNumber(rate) || rate < 0.0)
-        return call.result(driverError(kErrorInvalidValue));
-    double percent = std::trunc(rate * kPercentPerDegreePerSecond + 0.5);
+    if (!isUsableNumber(value) || value < 0.0)
+        return Outcome::numbered(kErrorInvalidValue);
+    double percent = std::trunc(value * kPercentPerDegreePerSecond + 0.5);
     if (percent > kHighestGuidePercent)
-        return call.result(driverError(kErrorInvalidValue));
+        return Outcome::numbered(kErrorInvalidValue);
     link.formatCommand(":RG%03ld#", static_cast<long>(percent));
     link.exchangeAck();
     // The client cannot do better with a rate the mount would not take.
     if (link.replyFirst() != '1')
         logMessage(kGuideRateSetFailure);
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
 // The mount has one guide rate for both axes.
-HRESULT CTelescope::get_GuideRateRightAscension(double* value)
+Outcome Mount::guideRateRightAscension(double& value)
 {
-    DriverCall call;
-    return call.result(get_GuideRateDeclination(value));
+    return guideRateDeclination(value);
 }
 
-HRESULT CTelescope::put_GuideRateRightAscension(double* value)
+Outcome Mount::setGuideRateRightAscension(double value)
 {
-    DriverCall call;
-    return call.result(put_GuideRateDeclination(value));
+    return setGuideRateDeclination(value);
 }
 
-HRESULT CTelescope::get_Tracking(VARIANT_BOOL* value)
+Outcome Mount::tracking(bool& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    bool on = tracking;
+    bool on = trackingOn;
     // A model that can be asked knows whether it tracks; the others only
     // hear what we said.
-    if (const char* query = detectedModel().trackingQuery) {
+    if (const char* query = model().trackingQuery) {
         link.command = query;
         link.exchangeAck();
         on = link.acknowledged();
     }
-    return call.result(returnValue<VARIANT_BOOL>(value, on ? VARIANT_TRUE : VARIANT_FALSE));
+    value = on;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_Tracking(VARIANT_BOOL value)
+Outcome Mount::setTracking(bool value)
 {
-    DriverCall call;
-    bool on = value == VARIANT_TRUE;
-    const MountModelRow& model = detectedModel();
-    // A model that remembers no rate starts at the one TrackingRate put chose.
-    link.command = on ? model.trackingStart[trackingRateSlot(trackingRateIndex)] : model.trackingStop;
-    if (model.trackingAcknowledged) {
+    const MountModelRow& row = model();
+    // A model that remembers no rate starts at the one setTrackingRate chose.
+    link.command = value ? row.trackingStart[trackingRateSlot(trackingRateIndex)] : row.trackingStop;
+    if (row.trackingAcknowledged) {
         link.exchangeAck();
         if (link.acknowledged())
-            tracking = on;
+            trackingOn = value;
     } else {
         link.sendCommand();
-        tracking = on;
+        trackingOn = value;
     }
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_TrackingRate(TrackingModes* value)
+Outcome Mount::trackingRate(DriveRate& value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    TrackingModes rate = driveSidereal;
-    const MountModelRow& model = detectedModel();
-    if (model.trackingRateQuery) {
-        link.command = model.trackingRateQuery;
+    DriveRate rate = DriveRate::Sidereal;
+    const MountModelRow& row = model();
+    if (row.trackingRateQuery) {
+        link.command = row.trackingRateQuery;
         link.sendCommand();
         link.readReply(1);
         // The rate whose code the mount answered; sidereal for any other.
         char code = link.replyFirst();
-        for (int known = 0; code != 0 && known < int(sizeof model.trackingRateCodes); ++known)
-            if (model.trackingRateCodes[known] == code)
-                rate = static_cast<TrackingModes>(known);
+        for (int known = 0; code != 0 && known < int(sizeof row.trackingRateCodes); ++known)
+            if (row.trackingRateCodes[known] == code)
+                rate = static_cast<DriveRate>(known);
     } else {
         // A model that cannot be asked: the rate last chosen is the answer.
-        if (trackingRateIndex == driveLunar || trackingRateIndex == driveSolar)
-            rate = static_cast<TrackingModes>(trackingRateIndex);
+        if (trackingRateIndex == int(DriveRate::Lunar) || trackingRateIndex == int(DriveRate::Solar))
+            rate = static_cast<DriveRate>(trackingRateIndex);
     }
-    return call.result(returnValue(value, rate));
+    value = rate;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::put_TrackingRate(TrackingModes* value)
+Outcome Mount::setTrackingRate(DriveRate value)
 {
-    DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    int rate = *value;
+    int rate = int(value);
     // The command has one digit for the rate: anything but a rate the
-    // interface names would reach the mount as garbage.
-    if (rate < driveSidereal || rate > driveCustom)
-        return call.result(driverError(kErrorInvalidValue));
-    if (const char* command = detectedModel().trackingRateCommand) {
+    // clients name would reach the mount as garbage.
+    if (rate < kLowestDriveRate || rate > kHighestDriveRate)
+        return Outcome::numbered(kErrorInvalidValue);
+    if (const char* command = model().trackingRateCommand) {
         link.formatCommand(command, rate);
         link.exchangeAck();
     } else {
-        // Sent with the next Tracking put true.
+        // Sent with the next setTracking(true).
         trackingRateIndex = rate;
     }
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_TrackingRates(TrackingModes* value)
+Outcome Mount::trackingRates(DriveRate& value) const
 {
-    DriverCall call;
-    return call.result(returnValue(value, driveSidereal));
+    value = DriveRate::Sidereal;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
+Outcome Mount::pulseGuide(GuideDirection direction, std::int32_t durationMs)
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedPulseGuide));
-    const MountModelRow& model = detectedModel();
-    if (!model.canPulseGuide)
-        return call.result(driverFailure(kNoPulseGuideAltAz));
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedPulseGuide);
+    const MountModelRow& row = model();
+    if (!row.canPulseGuide)
+        return Outcome::failure(OutcomeKind::NotImplemented, kNoPulseGuideAltAz);
     // No letter and no backlog slot for any other direction.
-    int way = direction;
+    int way = int(direction);
     if (way < 0 || way >= kGuideDirections)
-        return call.result(driverError(kErrorInvalidValue));
-    if (duration <= 0)
-        return call.result(S_OK);
+        return Outcome::numbered(kErrorInvalidValue);
+    if (durationMs <= 0)
+        return Outcome::success();
 
-    // Through our own interface, as a client would; their results do not
+    // As a client would connect and start tracking; their outcomes do not
     // stop the pulse.
-    ITelescopeV3* self = this;
-    if (!mount.connected)
-        self->put_Connected(VARIANT_TRUE);
-    if (!tracking)
-        self->put_Tracking(VARIANT_TRUE);
+    if (!state->connected)
+        setConnected(true);
+    if (!trackingOn)
+        setTracking(true);
 
-    if (duration > kLongestPulseMs)
-        duration = kLongestPulseMs;
+    std::int32_t duration = durationMs > kLongestPulseMs ? kLongestPulseMs : durationMs;
     char letter = kDirectionLetters[way];
     pulseDuration = duration / 1000.0;
-    mount.clockSample = readClock();
-    pulseStartTime = mount.clockSample.seconds;
-    pulseStartMillis = mount.clockSample.milliseconds;
+    pulseStartMs = clock.wallMs();
 
-    if (model.pulseGuiding == PulseGuiding::Pieces) {
-        LONG remaining = duration;
-        while (remaining > kLongestPieceMs) {
-            link.formatCommand(":M%c%03ld#", letter, static_cast<long>(kLongestPieceMs));
-            Sleep(kPieceLeadMs);
+    if (row.pulseGuiding == PulseGuiding::Pieces) {
+        // Each piece is sent once the mount has nearly finished the one before.
+        std::int32_t remaining = duration;
+        while (remaining > row.pulseLongestPieceMs) {
+            link.formatCommand(row.pulseCommandFormat, letter, static_cast<long>(row.pulseLongestPieceMs));
+            clock.sleepMs(row.pulsePieceLeadMs);
             link.sendCommand();
-            remaining -= kLongestPieceMs;
+            remaining -= row.pulseLongestPieceMs;
         }
-        link.formatCommand(":M%c%03ld#", letter, static_cast<long>(remaining));
-        if (remaining > kLastPieceLeadMs)
-            Sleep(static_cast<DWORD>(remaining - kLastPieceLeadMs));
+        link.formatCommand(row.pulseCommandFormat, letter, static_cast<long>(remaining));
+        if (remaining > row.pulseLastPieceLeadMs)
+            clock.sleepMs(static_cast<std::uint32_t>(remaining - row.pulseLastPieceLeadMs));
         link.sendCommand();
-    } else if (model.pulseGuiding == PulseGuiding::Backlog) {
+    } else if (row.pulseGuiding == PulseGuiding::Backlog) {
         std::int32_t& ahead = guideBacklog[way];
         std::int32_t& behind = guideBacklog[opposite(way)];
         ahead += duration;
@@ -314,55 +264,46 @@ HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
             ahead = 0;
         }
         // The nearest whole step; an exact half goes to the lower one.
-        long sent = static_cast<long>(std::trunc((ahead + kBacklogRoundingMs) / kBacklogStepMs)) * kBacklogStepMs;
+        std::int32_t sent =
+            static_cast<std::int32_t>(std::trunc((ahead + row.pulseStepRoundingMs) / row.pulseStepMs)) * row.pulseStepMs;
         ahead -= sent;
         if (ahead < 0) {
             behind = -ahead;
             ahead = 0;
         }
         if (sent > 0) {
-            link.formatCommand(":M%c%05ld#", letter, sent);
+            link.formatCommand(row.pulseCommandFormat, letter, static_cast<long>(sent));
             link.sendCommand();
         }
     }
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::get_IsPulseGuiding(VARIANT_BOOL* value)
+Outcome Mount::isPulseGuiding(bool& value)
 {
-    DriverCall call;
-    if (!detectedModel().canPulseGuide)
-        return call.result(driverFailure(kNoPulseGuideAltAz));
-    if (!value)
-        return call.result(E_POINTER);
-    mount.clockSample = readClock();
-    pollTime = mount.clockSample.seconds;
-    pollMillis = mount.clockSample.milliseconds;
-    // Seconds and milliseconds apart, so a wrap of the millisecond part
-    // borrows from the seconds.
-    std::int64_t elapsedMs = (pollTime - pulseStartTime) * 1000 + (pollMillis - pulseStartMillis);
+    if (!model().canPulseGuide)
+        return Outcome::failure(OutcomeKind::NotImplemented, kNoPulseGuideAltAz);
+    std::int64_t elapsedMs = clock.wallMs() - pulseStartMs;
     // A clock set back since the pulse began cannot prove it still runs;
     // answering false keeps a client from waiting on it for the whole step.
-    bool guiding = elapsedMs >= 0 && elapsedMs / 1000.0 < pulseDuration;
-    return call.result(returnValue<VARIANT_BOOL>(value, guiding ? VARIANT_TRUE : VARIANT_FALSE));
+    value = elapsedMs >= 0 && elapsedMs / 1000.0 < pulseDuration;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::AxisRates(int)
+Outcome Mount::axisRates(int) const
 {
-    DriverCall call;
-    return call.result(S_OK);
+    return Outcome::success();
 }
 
-HRESULT CTelescope::CanMoveAxis(int, VARIANT_BOOL* value)
+Outcome Mount::canMoveAxis(int, bool& value) const
 {
-    DriverCall call;
-    return call.result(returnValue(value, VARIANT_FALSE));
+    value = false;
+    return Outcome::success();
 }
 
-HRESULT CTelescope::MoveAxis(int, int)
+Outcome Mount::moveAxis(int, double)
 {
-    DriverCall call;
     if (parked)
-        return call.result(driverFailure(kParkedMoveAxis));
-    return call.result(driverError(kErrorNotSupported));
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedMoveAxis);
+    return Outcome::numbered(kErrorNotSupported);
 }

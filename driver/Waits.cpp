@@ -1,25 +1,26 @@
 #include "Waits.h"
 
-#include "ErrorReport.h"
+#include "Environment.h"
 #include "Messages.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
-DWORD waitLimitMs(DWORD standard)
+std::uint32_t waitLimitMs(std::uint32_t standard)
 {
-    char text[32] = {};
-    DWORD length = GetEnvironmentVariableA("VELMARO_WAIT_LIMIT_MS", text, sizeof text);
-    if (length == 0 || length >= sizeof text)
+    std::string setting;
+    if (!readEnvironment("VELMARO_WAIT_LIMIT_MS", setting) || setting.empty() || setting.size() >= 32)
         return standard;
+    const char* text = setting.c_str();
     char* end = nullptr;
     unsigned long value = std::strtoul(text, &end, 10);
     if (end == text || *end != '\0' || value == 0 || value > 24ul * 3600 * 1000)
         return standard;
-    return static_cast<DWORD>(value);
+    return static_cast<std::uint32_t>(value);
 }
 
-HRESULT failWaitedTooLong(const char* what, DWORD limitMs)
+Outcome failWaitedTooLong(const char* what, std::uint32_t limitMs)
 {
     // Whole numbers only, so that no client's locale changes the text.
     char seconds[32];
@@ -35,5 +36,5 @@ HRESULT failWaitedTooLong(const char* what, DWORD limitMs)
     }
     char message[128];
     std::snprintf(message, sizeof message, kWaitedTooLong, what, seconds);
-    return driverFailure(message);
+    return Outcome::failure(OutcomeKind::Failure, message);
 }

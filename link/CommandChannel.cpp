@@ -38,7 +38,7 @@ void CommandChannel::readReply(std::uint32_t count)
     // The clock is read only for a trace: none is the usual case.
     const bool tracing = traceIsOn();
     const double start = tracing ? traceClockMs() : 0.0;
-    Sleep(kReplyPauseMs);
+    clock->sleepMs(kReplyPauseMs);
     clearReply();
     std::uint32_t requested = count < kLongestRead ? count : kLongestRead;
     std::uint32_t received = port->read(reply, requested);
@@ -60,21 +60,24 @@ void CommandChannel::exchangeAck()
         if (traceIsOn())
             traceLine("-- no acknowledgement, try " + std::to_string(tries + 1) + " of " + std::to_string(kAckTries)
                       + ", " + std::to_string(kRetryPauseMs) + " ms pause");
-        Sleep(kRetryPauseMs);
+        clock->sleepMs(kRetryPauseMs);
     }
 }
 
-bool CommandChannel::openPort(int portNumber)
+bool CommandChannel::openDevice(const std::string& devicePath)
 {
-    char path[16];
-    formatPortPath(path, portNumber);
-    port.reset(new (std::nothrow) SerialPort);
+    port = makePort ? makePort() : nullptr;
     if (!port)
         return false;
-    if (port->open(path, kLinkBaudRate))
+    if (port->open(devicePath.c_str(), kLinkBaudRate))
         return true;
     closePort();
     return false;
+}
+
+std::string comPortPath(int portNumber)
+{
+    return "\\\\.\\COM" + std::to_string(portNumber);
 }
 
 void CommandChannel::closePort()

@@ -3,6 +3,7 @@
 // one of these.
 #pragma once
 
+#include "Clock.h"
 #include "SerialPort.h"
 
 #include <cstddef>
@@ -17,6 +18,9 @@ public:
     std::string command;
     char reply[kReplySize] = {};
     std::unique_ptr<SerialPort> port;
+    // What the pauses sleep on, and what makes the port at each open.
+    Clock* clock = &systemClock();
+    SerialPortMaker makePort = makeSystemSerialPort;
 
     // Purges the port, then writes every character of command. A failed
     // write goes unnoticed: the reply that does not come tells the caller.
@@ -27,8 +31,10 @@ public:
     // mount answers "1" or "0"; 200 ms pause after each failed try.
     void exchangeAck();
 
-    // Opens "\\.\COMn" at 9600 baud 8N1; on failure no port is kept.
-    bool openPort(int portNumber);
+    // Opens the device at 9600 baud 8N1; on failure no port is kept.
+    bool openDevice(const std::string& devicePath);
+    // Opens "\\.\COMn".
+    bool openPort(int portNumber) { return openDevice(comPortPath(portNumber)); }
     void closePort();
     bool hasOpenPort() const { return port && port->isOpen(); }
 

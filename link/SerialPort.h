@@ -1,36 +1,44 @@
-// One open serial device with fixed line settings and time-outs.
+// One serial device with fixed line settings and time-outs: one small
+// interface, an implementation per system (Win32SerialPort on Windows,
+// PosixSerialPort on Linux), so the command channel above never sees a
+// system call.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
 
 class SerialPort {
 public:
     SerialPort() = default;
-    ~SerialPort();
+    virtual ~SerialPort() = default;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens the device exclusively and configures baudRate, 8 data bits,
-    // no parity, 1 stop bit. Flow control stays as the device had it.
-    bool open(const char* devicePath, std::uint32_t baudRate);
-    void close();
-    // Drops unread input; a pending read is aborted.
-    bool purge();
+    // Opens the device exclusively (a second opener is refused) and
+    // configures baudRate, 8 data bits, no parity, 1 stop bit.
+    virtual bool open(const char* devicePath, std::uint32_t baudRate) = 0;
+    virtual void close() = 0;
+    // Drops unread input.
+    virtual bool purge() = 0;
     // True only when every byte went out.
-    bool write(const void* bytes, std::uint32_t count);
+    virtual bool write(const void* bytes, std::uint32_t count) = 0;
     // Returns as soon as count bytes arrived, or after 500 ms + 1 ms per
     // requested byte, with however many bytes came.
-    std::uint32_t read(void* buffer, std::uint32_t count);
-    bool isOpen() const { return handle != INVALID_HANDLE_VALUE; }
-
-private:
-    bool failOpen();
-
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    DCB settings{};
+    virtual std::uint32_t read(void* buffer, std::uint32_t count) = 0;
+    virtual bool isOpen() const = 0;
 };
 
-// "\\.\COMn": the device path of a port number.
-void formatPortPath(char (&path)[16], int portNumber);
+// A read gives up 500 ms plus 1 ms per requested byte after it started; no
+// gap limit between characters, so a slow mount still delivers a whole reply.
+constexpr std::uint32_t kReadTotalConstantMs = 500;
+constexpr std::uint32_t kReadTotalPerByteMs = 1;
+
+// Makes the port a channel opens; tests put a scripted one in its place.
+using SerialPortMaker = std::function<std::unique_ptr<SerialPort>()>;
+// This system's own serial port.
+std::unique_ptr<SerialPort> makeSystemSerialPort();
+
+// "\\.\COMn": the device path of a Windows port number.
+std::string comPortPath(int portNumber);

@@ -1,5 +1,7 @@
 #include "Trace.h"
 
+#include "TraceSystem.h"
+
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -11,17 +13,17 @@ std::atomic<bool> open{false};
 
 namespace {
 
-// Another file of the same millisecond gets the process id, then a number.
-constexpr int kNameAttempts = 9;
+using trace_system::FileHandle;
+using trace_system::kNoFile;
+using trace_system::LocalTime;
 
 struct TraceFile {
     std::mutex lock;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    std::wstring path;
+    FileHandle handle = kNoFile;
     // Until the head is written, lines wait here; the head bears the time
     // the file was opened, so that the stamps run in order.
     bool holding = false;
-    SYSTEMTIME opened{};
+    LocalTime opened{};
     std::string held;
     std::string line;
 };
@@ -41,13 +43,6 @@ void appendNumber(std::string& text, unsigned value, int digits)
     text += buffer;
 }
 
-void appendWideNumber(std::wstring& text, unsigned value, int digits)
-{
-    wchar_t buffer[16];
-    std::swprintf(buffer, sizeof buffer / sizeof buffer[0], L"%0*u", digits, value);
-    text += buffer;
-}
-
 // Milliseconds with one decimal, with a point whatever locale the client
 // process has set.
 void appendMilliseconds(std::string& text, double milliseconds)
@@ -64,22 +59,18 @@ void closeLocked(TraceFile& file);
 
 // Stamps text into file.line, "HH:mm:ss.fff text" and a line end, with the
 // time now or the one given.
-void stamp(TraceFile& file, const std::string& text, const SYSTEMTIME* at = nullptr)
+void stamp(TraceFile& file, const std::string& text, const LocalTime* at = nullptr)
 {
-    SYSTEMTIME now;
-    if (at)
-        now = *at;
-    else
-        GetLocalTime(&now);
+    const LocalTime now = at ? *at : trace_system::localTimeNow();
     std::string& line = file.line;
     line.clear();
-    appendNumber(line, now.wHour, 2);
+    appendNumber(line, now.hour, 2);
     line += ':';
-    appendNumber(line, now.wMinute, 2);
+    appendNumber(line, now.minute, 2);
     line += ':';
-    appendNumber(line, now.wSecond, 2);
+    appendNumber(line, now.second, 2);
     line += '.';
-    appendNumber(line, now.wMilliseconds, 3);
+    appendNumber(line, now.milliseconds, 3);
     line += ' ';
     line += text;
     line += "\r\n";
@@ -91,15 +82,13 @@ void writeBytes(TraceFile& file, const std::string& bytes)
 {
     if (bytes.empty())
         return;
-    DWORD written = 0;
-    if (!WriteFile(file.handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)
-        || written != bytes.size())
+    if (!trace_system::writeAll(file.handle, bytes.data(), bytes.size()))
         closeLocked(file);
 }
 
-void writeLineLocked(TraceFile& file, const std::string& text, const SYSTEMTIME* at = nullptr)
+void writeLineLocked(TraceFile& file, const std::string& text, const LocalTime* at = nullptr)
 {
-    if (file.handle == INVALID_HANDLE_VALUE)
+    if (file.handle == kNoFile)
         return;
     try {
         stamp(file, text, at);
@@ -115,7 +104,7 @@ void writeLineLocked(TraceFile& file, const std::string& text, const SYSTEMTIME*
 void closeLocked(TraceFile& file)
 {
     trace_detail::open = false;
-    if (file.handle == INVALID_HANDLE_VALUE)
+    if (file.handle == kNoFile)
         return;
     if (file.holding) {
         // The head never came: the lines still tell what happened.
@@ -124,78 +113,24 @@ void closeLocked(TraceFile& file)
         held.swap(file.held);
         writeBytes(file, held);
     }
-    if (file.handle != INVALID_HANDLE_VALUE)
-        CloseHandle(file.handle);
-    file.handle = INVALID_HANDLE_VALUE;
+    if (file.handle != kNoFile)
+        trace_system::closeFile(file.handle);
+    file.handle = kNoFile;
     file.held.clear();
-    file.path.clear();
-}
-
-// Creates folder and the folders above it up to (not including) the
-// profile folder; false when one cannot be made or is not a folder.
-bool makeFolders(const std::wstring& profileFolder, const std::wstring& folder)
-{
-    std::size_t from = profileFolder.size();
-    while (from < folder.size()) {
-        std::size_t end = folder.find(L'\\', from + 1);
-        if (end == std::wstring::npos)
-            end = folder.size();
-        std::wstring step = folder.substr(0, end);
-        if (!CreateDirectoryW(step.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-            return false;
-        DWORD attributes = GetFileAttributesW(step.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return false;
-        from = end;
-    }
-    return true;
-}
-
-std::wstring profileFolder()
-{
-    DWORD size = GetEnvironmentVariableW(L"USERPROFILE", nullptr, 0);
-    if (size == 0)
-        return std::wstring();
-    std::wstring folder(size, L'\0');
-    DWORD length = GetEnvironmentVariableW(L"USERPROFILE", &folder[0], size);
-    if (length == 0 || length >= size)
-        return std::wstring();
-    folder.resize(length);
-    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/'))
-        folder.pop_back();
-    return folder;
 }
 
 bool openLocked(TraceFile& file)
 {
-    std::wstring profile = profileFolder();
-    if (profile.empty())
+    const LocalTime now = trace_system::localTimeNow();
+    FileHandle handle = trace_system::createTraceFile(now);
+    if (handle == kNoFile)
         return false;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    std::wstring folder = traceFolder(profile, now);
-    if (!makeFolders(profile, folder))
-        return false;
-    for (int attempt = 0; attempt <= kNameAttempts; ++attempt) {
-        std::wstring path = folder + L"\\"
-                            + (attempt == 0 ? traceFileName(now) : traceFileName(now, GetCurrentProcessId(), attempt));
-        // A new file only: another process's trace of the same millisecond
-        // is never written over. Others may read it while it grows.
-        HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            file.handle = handle;
-            file.path = path;
-            file.holding = true;
-            file.opened = now;
-            file.held.clear();
-            trace_detail::open = true;
-            return true;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-            return false;
-    }
-    return false;
+    file.handle = handle;
+    file.holding = true;
+    file.opened = now;
+    file.held.clear();
+    trace_detail::open = true;
+    return true;
 }
 
 } // namespace
@@ -219,14 +154,14 @@ void writeTraceHead(const std::string* lines, std::size_t count)
         return;
     TraceFile& file = traceFile();
     std::lock_guard<std::mutex> guard(file.lock);
-    if (file.handle == INVALID_HANDLE_VALUE || !file.holding)
+    if (file.handle == kNoFile || !file.holding)
         return;
     std::string held;
     held.swap(file.held);
     file.holding = false;
     for (std::size_t i = 0; i < count; ++i)
         writeLineLocked(file, lines[i], &file.opened);
-    if (file.handle != INVALID_HANDLE_VALUE)
+    if (file.handle != kNoFile)
         writeBytes(file, held);
 }
 
@@ -250,9 +185,9 @@ void closeTraceAtProcessEnd()
 {
     TraceFile& file = traceFile();
     trace_detail::open = false;
-    if (file.handle != INVALID_HANDLE_VALUE)
-        CloseHandle(file.handle);
-    file.handle = INVALID_HANDLE_VALUE;
+    if (file.handle != kNoFile)
+        trace_system::closeFile(file.handle);
+    file.handle = kNoFile;
 }
 
 void traceSent(const char* bytes, std::size_t count, bool written)
@@ -285,18 +220,6 @@ void traceReceived(const char* bytes, std::uint32_t received, std::uint32_t requ
     }
 }
 
-double traceClockMs()
-{
-    static const double perMs = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return double(frequency.QuadPart) / 1000.0;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return double(counter.QuadPart) / perMs;
-}
-
 std::string quotedBytes(const char* bytes, std::size_t count)
 {
     static const char kHex[] = "0123456789abcdef";
@@ -317,33 +240,37 @@ std::string quotedBytes(const char* bytes, std::size_t count)
     return text;
 }
 
-std::wstring traceFolder(const std::wstring& profileFolder, const SYSTEMTIME& time)
+namespace trace_system {
+
+std::string dayText(const LocalTime& time)
 {
-    std::wstring folder = profileFolder + L"\\Documents\\ASCOM\\Logs ";
-    appendWideNumber(folder, time.wYear, 4);
-    folder += L'-';
-    appendWideNumber(folder, time.wMonth, 2);
-    folder += L'-';
-    appendWideNumber(folder, time.wDay, 2);
-    return folder;
+    std::string day;
+    appendNumber(day, time.year, 4);
+    day += '-';
+    appendNumber(day, time.month, 2);
+    day += '-';
+    appendNumber(day, time.day, 2);
+    return day;
 }
 
-std::wstring traceFileName(const SYSTEMTIME& time, DWORD process, int attempt)
+std::string fileNameText(const LocalTime& time, std::uint32_t process, int attempt)
 {
-    std::wstring name = L"ASCOM.Velmaro.Telescope.";
-    appendWideNumber(name, time.wHour, 2);
-    appendWideNumber(name, time.wMinute, 2);
-    name += L'.';
-    appendWideNumber(name, time.wSecond, 2);
-    appendWideNumber(name, time.wMilliseconds, 3);
+    std::string name = "ASCOM.Velmaro.Telescope.";
+    appendNumber(name, time.hour, 2);
+    appendNumber(name, time.minute, 2);
+    name += '.';
+    appendNumber(name, time.second, 2);
+    appendNumber(name, time.milliseconds, 3);
     if (process != 0) {
-        name += L'.';
-        appendWideNumber(name, process, 1);
+        name += '.';
+        appendNumber(name, process, 1);
         if (attempt > 1) {
-            name += L'-';
-            appendWideNumber(name, unsigned(attempt), 1);
+            name += '-';
+            appendNumber(name, unsigned(attempt), 1);
         }
     }
-    name += L".txt";
+    name += ".txt";
     return name;
 }
+
+} // namespace trace_system

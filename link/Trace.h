@@ -1,13 +1,15 @@
 // The trace a user switches on for support: every command, every reply and
 // every call of a connection, one time-stamped line each, in a file of its
-// own under %USERPROFILE%\Documents\ASCOM\Logs yyyy-MM-dd\.
+// own under %USERPROFILE%\Documents\ASCOM\Logs yyyy-MM-dd\ on Windows;
+// elsewhere in $VELMARO_TRACE_DIR, else under $XDG_STATE_HOME (or
+// ~/.local/state) in velmaro/logs yyyy-MM-dd/. Where the folder lies and how
+// a file is made is the system's part (TraceSystem.h); the lines are the
+// same everywhere.
 //
 // Nothing here may change what the driver does: when the folder or the file
 // cannot be written there is simply no trace. Each line goes to the file in
 // one write as it is made, so a crash loses nothing.
 #pragma once
-
-#include <windows.h>
 
 #include <atomic>
 #include <cstddef>
@@ -27,7 +29,7 @@ inline bool traceIsOn()
 // Starts the trace of a connection: creates the folder and a new file
 // (closing any trace still open). Lines written from now on are held until
 // writeTraceHead, so that the head comes first. False, and no trace, when
-// the profile folder is unknown or the folder or file cannot be made.
+// no folder is known or the folder or file cannot be made.
 bool openTrace();
 // Writes the head's lines, then the lines held since openTrace.
 void writeTraceHead(const std::string* lines, std::size_t count);
@@ -52,8 +54,5 @@ double traceClockMs();
 // it is, every other byte, the quote and the backslash as \xhh.
 std::string quotedBytes(const char* bytes, std::size_t count);
 
-// The folder of a day's traces under a profile folder, and the name of a
-// trace file opened at `time`; `process` (not 0) is added when a file of
-// the plain name already exists, `attempt` (above 1) after it.
-std::wstring traceFolder(const std::wstring& profileFolder, const SYSTEMTIME& time);
-std::wstring traceFileName(const SYSTEMTIME& time, DWORD process = 0, int attempt = 1);
+// On Windows, the folder and file names as the Wine tests check them are
+// declared in TraceFolder.h.

@@ -1,7 +1,5 @@
 #include "Utilities.h"
 
-#include "MountState.h"
-
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -34,19 +32,19 @@ bool angleFitsSplit(double value)
     return std::isfinite(value) && std::fabs(value) <= kLargestSplittable;
 }
 
-void splitAngle(double value)
+void splitAngle(double value, AngleFields& into)
 {
-    mount.angleSign = '+';
+    into.sign = '+';
     if (value < 0.0) {
-        mount.angleSign = '-';
+        into.sign = '-';
         value = -value;
     }
     value += kHalfSecond;
-    mount.angleDegrees = truncateField(value);
+    into.degrees = truncateField(value);
     double minutes = (value - std::trunc(value)) * 60.0;
-    mount.angleMinutes = truncateField(minutes);
+    into.minutes = truncateField(minutes);
     double seconds = (minutes - std::trunc(minutes)) * 60.0;
-    mount.angleSeconds = truncateField(seconds);
+    into.seconds = truncateField(seconds);
 }
 
 double julianDate(double dayWithFraction, int month, int year)
@@ -64,26 +62,24 @@ double julianDate(double dayWithFraction, int month, int year)
         + double(b) - 1524.5;
 }
 
-void writeLog()
+void logMessage(const char* message)
 {
+    // The line the log has always held: at most 98 characters of message.
+    constexpr std::size_t kLongestLogMessage = 98;
     std::FILE* file = std::fopen(kDebugLogFile, "a");
     if (!file)
         return;
     std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
     localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
     char date[16];
     char time[16];
     std::strftime(date, sizeof date, "%m/%d/%y", &local);
     std::strftime(time, sizeof time, "%H:%M:%S", &local);
-    mount.logLine[sizeof mount.logLine - 1] = '\0';
-    std::fprintf(file, "%s %s %s\n", date, time, mount.logLine);
+    std::fprintf(file, "%s %s %.*s\n", date, time, int(kLongestLogMessage), message ? message : "");
     std::fclose(file);
-}
-
-void logMessage(const char* message)
-{
-    std::strncpy(mount.logLine, message, sizeof mount.logLine - 1);
-    mount.logLine[sizeof mount.logLine - 1] = '\0';
-    writeLog();
 }

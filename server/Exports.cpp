@@ -1,6 +1,14 @@
 // The four entry points of the in-process server.
 #include "ServerModule.h"
+#include "SetupDialog.h"
+#include "SetupWindow.h"
 #include "Telescope.h"
+
+namespace {
+// The DLL is where the COM object and the windows meet: the dialog's
+// opener is handed to the COM side as the DLL loads.
+const bool setupWindowHandedIn = (setSetupWindowOpener(showSetupDialog), true);
+}
 
 extern "C" {
 

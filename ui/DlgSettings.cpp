@@ -1,11 +1,13 @@
 #include "DlgSettings.h"
 
 #include "Messages.h"
+#include "Profile.h"
+#include "ProfileSettings.h"
 #include "resource.h"
 
 #include <cstdio>
 
-CDlgSettings::CDlgSettings() : CDialog(IDD_SETTINGS)
+CDlgSettings::CDlgSettings() : CDialog(IDD_SETTINGS), MountProbe(profileSettings())
 {
     backgroundBrush = CreateSolidBrush(kSettingsBackground);
 }

@@ -16,7 +16,7 @@ protected:
 
 TEST_F(ErrorReports, NumberedReportsCarryUnknownErrorAndTheNullGuid)
 {
-    for (DriverError number : {kErrorNotSupported, kErrorValueNotSet, kErrorInvalidValue}) {
+    for (DriverErrorNumber number : {kErrorNotSupported, kErrorValueNotSet, kErrorInvalidValue}) {
         SetErrorInfo(0, nullptr);
         HRESULT status = driverError(number);
         EXPECT_EQ(status, HRESULT(0x80040000u + number));

@@ -3,8 +3,11 @@
 // process and connection.
 #include "DriverCall.h"
 #include "MountProbe.h"
+#include "Profile.h"
+#include "ProfileSettings.h"
 #include "TraceCheck.h"
 #include "Trace.h"
+#include "TraceFolder.h"
 
 #include <algorithm>
 
@@ -40,7 +43,7 @@ TEST_F(Trace, IsOffByDefaultAndForAnyTextButTrue)
         EXPECT_TRUE(readTraceSwitch()) << text;
     }
     storeTraceValue("true");
-    MountProbe switchedOn;
+    MountProbe switchedOn(profileSettings());
     EXPECT_TRUE(switchedOn.traceOn);
 
     // No value, or "false": a whole session leaves no trace and no folder.
@@ -48,7 +51,7 @@ TEST_F(Trace, IsOffByDefaultAndForAnyTextButTrue)
     for (const char* text : {static_cast<const char*>(nullptr), "false"}) {
         SCOPED_TRACE(text ? text : "(no value)");
         storeTraceValue(text);
-        MountProbe settings;
+        MountProbe settings(profileSettings());
         EXPECT_FALSE(settings.traceOn);
         if (!telescope)
             telescope = createTelescope();

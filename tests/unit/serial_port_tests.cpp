@@ -1,6 +1,6 @@
 // The serial port over the null modem: COM1 is ours, COM2 the scripted mount.
 #include "ScriptedMount.h"
-#include "SerialPort.h"
+#include "Win32SerialPort.h"
 
 #include <gtest/gtest.h>
 
@@ -17,11 +17,11 @@ bool runningUnderWine()
 
 TEST(SerialPort, PortWithoutDeviceFailsCleanlyAndCloseIsIdempotent)
 {
-    SerialPort neverOpened;
+    Win32SerialPort neverOpened;
     neverOpened.close();
     EXPECT_FALSE(neverOpened.isOpen());
 
-    SerialPort port;
+    Win32SerialPort port;
     EXPECT_FALSE(port.open(kNoDevice, 9600));
     EXPECT_FALSE(port.isOpen());
     port.close();
@@ -38,11 +38,11 @@ TEST(SerialPort, PortWithoutDeviceFailsCleanlyAndCloseIsIdempotent)
 
 TEST(SerialPort, SecondOpenOfAHeldPortFails)
 {
-    SerialPort first;
+    Win32SerialPort first;
     ASSERT_TRUE(first.open(kOurEnd, 9600));
     if (runningUnderWine())
         GTEST_SKIP() << "Wine lets a second handle open a COM port that is already open; Windows refuses it (exclusive share mode)";
-    SerialPort second;
+    Win32SerialPort second;
     EXPECT_FALSE(second.open(kOurEnd, 9600));
     EXPECT_FALSE(second.isOpen());
 }
@@ -51,7 +51,7 @@ TEST(SerialPort, WriteDeliversEveryByteAndReadReturnsWhatCame)
 {
     ScriptedMount mount;
     ASSERT_TRUE(mount.isOpen());
-    SerialPort port;
+    Win32SerialPort port;
     ASSERT_TRUE(port.open(kOurEnd, 9600));
 
     EXPECT_TRUE(port.write(":GR#", 4));
@@ -74,7 +74,7 @@ TEST(SerialPort, WriteDeliversEveryByteAndReadReturnsWhatCame)
 TEST(SerialPort, SilentReadEndsAfterFiveHundredPlusOneMsPerByte)
 {
     ScriptedMount mount;
-    SerialPort port;
+    Win32SerialPort port;
     ASSERT_TRUE(port.open(kOurEnd, 9600));
     // Whatever an earlier test left on the line is not ours to read.
     port.purge();
@@ -92,7 +92,7 @@ TEST(SerialPort, SilentReadEndsAfterFiveHundredPlusOneMsPerByte)
 TEST(SerialPort, PurgeDropsAReplyThatArrivedBefore)
 {
     ScriptedMount mount;
-    SerialPort port;
+    Win32SerialPort port;
     ASSERT_TRUE(port.open(kOurEnd, 9600));
     mount.sendUnasked("stale#");
     Sleep(150);
@@ -109,11 +109,8 @@ TEST(SerialPort, PurgeDropsAReplyThatArrivedBefore)
 
 TEST(SerialPort, PortPathIsFormedFromTheNumber)
 {
-    char path[16];
-    formatPortPath(path, 7);
-    EXPECT_STREQ(path, "\\\\.\\COM7");
-    formatPortPath(path, 16);
-    EXPECT_STREQ(path, "\\\\.\\COM16");
+    EXPECT_EQ(comPortPath(7), "\\\\.\\COM7");
+    EXPECT_EQ(comPortPath(16), "\\\\.\\COM16");
 }
 
 } // namespace

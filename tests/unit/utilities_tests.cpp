@@ -32,8 +32,9 @@ std::ostream& operator<<(std::ostream& out, const Split& s)
 
 Split split(double value)
 {
-    splitAngle(value);
-    return {mount.angleSign, mount.angleDegrees, mount.angleMinutes, mount.angleSeconds};
+    AngleFields fields;
+    splitAngle(value, fields);
+    return {fields.sign, fields.degrees, fields.minutes, fields.seconds};
 }
 
 TEST(SplitAngle, RoundsToTheNearestSecondAndCarries)
@@ -130,8 +131,7 @@ protected:
 TEST_F(DebugLog, EachEntryIsOneTimeStampedLineAppended)
 {
     logMessage("Cannot get the longitude of the site!");
-    std::strcpy(mount.logLine, "Transmission error in FindHome!");
-    writeLog();
+    logMessage("Transmission error in FindHome!");
     std::string text = readLog();
     std::regex twoLines(R"(((\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)) Cannot get the longitude of the site!\r\n)"
                         R"((\d\d/\d\d/\d\d \d\d:\d\d:\d\d) Transmission error in FindHome!\r\n)");

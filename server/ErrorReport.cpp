@@ -1,5 +1,6 @@
 #include "ErrorReport.h"
 
+#include "ComResults.h"
 #include "DriverCall.h"
 
 #include "Messages.h"
@@ -13,6 +14,8 @@
 namespace {
 
 constexpr int kLongestMessage = 1024;
+// A success code: done, but the mount did not confirm it.
+constexpr HRESULT kTransmissionWarningStatus = 2;
 HINSTANCE stringModule = nullptr;
 
 void postErrorInfo(REFCLSID classId, REFIID interfaceId, const std::wstring& description)
@@ -69,7 +72,7 @@ void setResourceModule(HINSTANCE module)
     stringModule = module;
 }
 
-HRESULT driverError(DriverError number)
+HRESULT driverError(DriverErrorNumber number)
 {
     return reportError(CLSID_Telescope, number, GUID_NULL, 0, stringModule);
 }
@@ -77,4 +80,18 @@ HRESULT driverError(DriverError number)
 HRESULT driverFailure(const char* text, HRESULT result)
 {
     return reportError(CLSID_Telescope, text, result);
+}
+
+HRESULT comStatus(const Outcome& outcome)
+{
+    switch (outcome.kind()) {
+    case OutcomeKind::Success:
+        return S_OK;
+    case OutcomeKind::TransmissionWarning:
+        return driverFailure(outcome.text().c_str(), kTransmissionWarningStatus);
+    default:
+        if (outcome.driverNumber() != 0)
+            return driverError(static_cast<DriverErrorNumber>(outcome.driverNumber()));
+        return driverFailure(outcome.text().c_str());
+    }
 }

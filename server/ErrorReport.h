@@ -2,14 +2,9 @@
 // information for the client.
 #pragma once
 
-#include <windows.h>
+#include "Outcome.h"
 
-// Numbered driver errors; the client sees 0x80040000 + number.
-enum DriverError : UINT {
-    kErrorNotSupported = 1024,   // the mount cannot do this
-    kErrorValueNotSet = 1027,    // a property read before it was ever set
-    kErrorInvalidValue = 1029,   // a value out of range
-};
+#include <windows.h>
 
 // Posts error information with the string `number` of `module` as its
 // description ("Unknown Error" when there is none). Returns
@@ -25,5 +20,5 @@ HRESULT reportError(REFCLSID classId, const char* text, HRESULT result);
 void setResourceModule(HINSTANCE module);
 
 // The driver's two usual forms.
-HRESULT driverError(DriverError number);
+HRESULT driverError(DriverErrorNumber number);
 HRESULT driverFailure(const char* text, HRESULT result = 0);

@@ -3,7 +3,6 @@
 #include "Telescope.h"
 
 #include "DriverCall.h"
-#include "MountState.h"
 #include "Trace.h"
 #include "TypeInfoHolder.h"
 
@@ -14,7 +13,27 @@ namespace {
 // Driver objects alive in the process: the DLL may not unload while any is.
 std::atomic<long> liveTelescopes{0};
 
+// The state the living objects share; it goes with the last of them.
+std::weak_ptr<MountState> processState;
+
 } // namespace
+
+std::shared_ptr<MountState> processMountState()
+{
+    std::lock_guard<std::recursive_mutex> guard(driverCallLock());
+    std::shared_ptr<MountState> state = processState.lock();
+    if (!state) {
+        state = std::make_shared<MountState>();
+        processState = state;
+    }
+    return state;
+}
+
+bool processIsConnected()
+{
+    std::shared_ptr<MountState> state = processState.lock();
+    return state && state->connected;
+}
 
 long CTelescope::liveObjects()
 {
@@ -28,22 +47,27 @@ HRESULT CTelescope::create(IUnknown* outer, REFIID interfaceId, void** object)
     *object = nullptr;
     if (outer && !IsEqualIID(interfaceId, IID_IUnknown))
         return CLASS_E_NOAGGREGATION;
-    CTelescope* telescope = new (std::nothrow) CTelescope(outer);
-    if (!telescope)
+    CTelescope* telescope = nullptr;
+    try {
+        telescope = new CTelescope(outer);
+    } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    }
     // The new object holds one reference on its own unknown until asked.
     HRESULT status = telescope->inner.QueryInterface(interfaceId, object);
     telescope->inner.Release();
     return status;
 }
 
-CTelescope::CTelescope(IUnknown* outer) : controlling(outer ? outer : &inner)
+CTelescope::CTelescope(IUnknown* outer)
+    : controlling(outer ? outer : &inner), core(processMountState(), profileSettings())
 {
     ++liveTelescopes;
     // Not a member of the interface: the trace shows the calls it makes.
     DriverCall call(nullptr);
-    // Learn the mount model once, before a client connects.
-    if (!mount.connected) {
+    // Learn the mount model once, before a client connects; through the
+    // interface, as a client would, so the trace shows both calls.
+    if (!core.sharedState().connected) {
         put_Connected(VARIANT_TRUE);
         put_Connected(VARIANT_FALSE);
     }
@@ -55,11 +79,8 @@ CTelescope::~CTelescope()
         DriverCall call(nullptr);
         // Nothing is sent. When this object held the process's link, no
         // link is left, so the process no longer counts as connected.
-        if (link.hasOpenPort()) {
-            mount.connected = false;
+        if (core.release())
             traceLine("-- the driver object that held the port was released: port closed");
-        }
-        link.closePort();
     }
     --liveTelescopes;
 }

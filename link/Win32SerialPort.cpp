@@ -1,24 +1,17 @@
-#include "SerialPort.h"
+#include "Win32SerialPort.h"
 
-#include <cstdio>
+#include <new>
 
-namespace {
-// A read gives up 500 ms plus 1 ms per requested byte after it started; no
-// gap limit between characters, so a slow mount still delivers a whole reply.
-constexpr DWORD kReadTotalConstantMs = 500;
-constexpr DWORD kReadTotalPerByteMs = 1;
-}
+Win32SerialPort::~Win32SerialPort() { close(); }
 
-SerialPort::~SerialPort() { close(); }
-
-bool SerialPort::failOpen()
+bool Win32SerialPort::failOpen()
 {
     CloseHandle(handle);
     handle = INVALID_HANDLE_VALUE;
     return false;
 }
 
-bool SerialPort::open(const char* devicePath, std::uint32_t baudRate)
+bool Win32SerialPort::open(const char* devicePath, std::uint32_t baudRate)
 {
     close();
     handle = CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -46,7 +39,7 @@ bool SerialPort::open(const char* devicePath, std::uint32_t baudRate)
     return SetCommState(handle, &settings) != FALSE;
 }
 
-void SerialPort::close()
+void Win32SerialPort::close()
 {
     if (handle == INVALID_HANDLE_VALUE)
         return;
@@ -54,7 +47,7 @@ void SerialPort::close()
     handle = INVALID_HANDLE_VALUE;
 }
 
-bool SerialPort::purge()
+bool Win32SerialPort::purge()
 {
     // Input only. Writes are synchronous, so no output of ours is ever left
     // to discard on Windows; where the system buffers output (Wine on a
@@ -63,14 +56,14 @@ bool SerialPort::purge()
     return PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE;
 }
 
-bool SerialPort::write(const void* bytes, std::uint32_t count)
+bool Win32SerialPort::write(const void* bytes, std::uint32_t count)
 {
     DWORD written = 0;
     BOOL ok = WriteFile(handle, bytes, count, &written, nullptr);
     return ok && written == count;
 }
 
-std::uint32_t SerialPort::read(void* buffer, std::uint32_t count)
+std::uint32_t Win32SerialPort::read(void* buffer, std::uint32_t count)
 {
     DWORD received = 0;
     if (!ReadFile(handle, buffer, count, &received, nullptr))
@@ -78,7 +71,7 @@ std::uint32_t SerialPort::read(void* buffer, std::uint32_t count)
     return received <= count ? received : count;
 }
 
-void formatPortPath(char (&path)[16], int portNumber)
+std::unique_ptr<SerialPort> makeSystemSerialPort()
 {
-    std::snprintf(path, sizeof path, "\\\\.\\COM%i", portNumber);
+    return std::unique_ptr<SerialPort>(new (std::nothrow) Win32SerialPort);
 }

@@ -1,11 +1,16 @@
-// The telescope driver object behind the class Telescope.
+// The telescope driver object behind the class Telescope: the COM side of
+// the mount core. It checks the client's pointers, converts automation
+// booleans, strings and dates, gives each outcome its status and error
+// information, and serves IDispatch from the type information; the core
+// does the rest.
 #pragma once
 
-#include "CommandChannel.h"
+#include "Mount.h"
+#include "ProfileSettings.h"
 #include "VelmaroInterface.h"
 
 #include <atomic>
-#include <cstdint>
+#include <memory>
 
 class CTelescope final : public ITelescopeV3 {
 public:
@@ -137,38 +142,17 @@ private:
     explicit CTelescope(IUnknown* outer);
     ~CTelescope();
 
-    HRESULT connect();
-    // Asks ":MountInfo#" and takes the model its answer names.
-    void detectModel();
-    HRESULT failToOpen(int portNumber);
-    // The head of the connection's trace: driver, bitness, port and model.
-    void writeTraceHead(int portNumber, bool connected);
-
     InnerUnknown inner{*this};
     IUnknown* controlling;
     std::atomic<ULONG> references{1};
 
-    double targetRightAscension = 0.0;
-    double targetDeclination = 0.0;
-    double lastAltitude = 0.0;
-    double lastAzimuth = 0.0;
-    double lastDeclination = 0.0;
-    double lastRightAscension = 0.0;
-    double parsedSeconds = 0.0;
-    double pulseDuration = 0.0;
-    bool parked = false;
-    bool targetRightAscensionSet = false;
-    bool targetDeclinationSet = false;
-    bool tracking = false;
-    bool slewInProgress = false;
-    // command, reply and port: the link to the mount.
-    CommandChannel link;
-    std::int32_t parsedHours = 0;
-    std::int32_t siteElevation = 0;
-    std::int32_t pulseStartMillis = 0;
-    std::int32_t pollMillis = 0;
-    std::int32_t trackingRateIndex = 0;
-    std::int32_t guideBacklog[4] = {};
-    std::int64_t pulseStartTime = 0;
-    std::int64_t pollTime = 0;
+    // Every driver object of the process shares one mount state.
+    Mount core;
 };
+
+// The mount state of the process's driver objects: made with the first
+// object, shared by every object alive, gone with the last, so that a
+// process whose objects have all gone starts afresh with the next.
+std::shared_ptr<MountState> processMountState();
+// Whether the process's mount counts as connected (false with no object).
+bool processIsConnected();

@@ -1,6 +1,6 @@
 // One call at a time in the whole process: the mount state is shared by
 // every driver object, and clients may call from any thread. Recursive,
-// because members call each other through the interface.
+// because the object's creation connects through its own interface.
 //
 // Each member's call is also what the trace shows: its name (the member's
 // own, given by the compiler) and the status it returns through result().

@@ -1,6 +1,6 @@
 #include "DriverCall.h"
 
-#include "MountState.h"
+#include "Telescope.h"
 #include "Trace.h"
 
 #include <cstdio>
@@ -32,7 +32,7 @@ DriverCall::~DriverCall()
     // The trace of a connection ends with the call that leaves the process
     // unconnected (a disconnect, a failed connect, the release of the
     // object that held the port), its own line written first.
-    if (!outer && traceIsOn() && !mount.connected)
+    if (!outer && traceIsOn() && !processIsConnected())
         closeTrace();
 }
 

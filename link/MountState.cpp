@@ -1,3 +1,0 @@
-#include "MountState.h"
-
-MountState mount;

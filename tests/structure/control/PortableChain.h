@@ -1,0 +1,5 @@
+// Control case of check-portable-includes: an include through another
+// header.
+#pragma once
+
+#include "WindowsOnly.h"

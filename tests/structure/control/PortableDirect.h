@@ -1,0 +1,4 @@
+// Control case of check-portable-includes: a direct include.
+#pragma once
+
+#include <oleauto.h>

@@ -1,0 +1,4 @@
+// Included by PortableChain.h: the Windows header two steps down.
+#pragma once
+
+#include <windows.h>
