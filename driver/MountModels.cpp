@@ -222,7 +222,6 @@ constexpr std::array<MountModelRow, kModelCount> makeRows()
 }
 
 constexpr std::array<MountModelRow, kModelCount> kRows = makeRows();
-constexpr int kRowCount = kModelCount;
 
 // Every row was written: a row left out would have no name, no sync and
 // no time-reply length.
@@ -262,14 +261,14 @@ static_assert(everyRowConsistent(), "each model's row holds what its forms need"
 
 const MountModelRow& modelRow(int model)
 {
-    if (model < 0 || model >= kRowCount)
+    if (model < 0 || model >= kModelCount)
         return kRows[kModelNotDetected];
     return kRows[model];
 }
 
 std::uint8_t modelFromMountInfo(const char* reply)
 {
-    for (int model = 0; model < kRowCount; ++model) {
+    for (int model = 0; model < kModelCount; ++model) {
         const char* answer = kRows[model].mountInfoReply;
         if (answer && std::strlen(reply) == std::strlen(answer) && std::strcmp(reply, answer) == 0)
             return static_cast<std::uint8_t>(model);

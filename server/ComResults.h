@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DriverCall.h"
+#include "Mount.h"
 #include "Outcome.h"
 
 #include <windows.h>
@@ -43,4 +44,26 @@ inline HRESULT comAnswer(const Outcome& outcome, VARIANT_BOOL* result, bool valu
     if (!outcome.succeeded())
         return comStatus(outcome);
     return returnValue<VARIANT_BOOL>(result, automationBool(value));
+}
+
+// A reading member with nothing to convert but the value's type: the
+// client's pointer first (no exchange without one), then the core's answer.
+template <typename T, typename V>
+HRESULT readThrough(T* result, Mount& core, Outcome (Mount::*member)(V&))
+{
+    if (!result)
+        return E_POINTER;
+    V value{};
+    Outcome outcome = (core.*member)(value);
+    return comAnswer(outcome, result, value);
+}
+
+template <typename T, typename V>
+HRESULT readThrough(T* result, const Mount& core, Outcome (Mount::*member)(V&) const)
+{
+    if (!result)
+        return E_POINTER;
+    V value{};
+    Outcome outcome = (core.*member)(value);
+    return comAnswer(outcome, result, value);
 }

@@ -3,6 +3,7 @@
 #include "Telescope.h"
 
 #include "DriverCall.h"
+#include "ProfileSettings.h"
 #include "Trace.h"
 #include "TypeInfoHolder.h"
 

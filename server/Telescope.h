@@ -6,7 +6,6 @@
 #pragma once
 
 #include "Mount.h"
-#include "ProfileSettings.h"
 #include "VelmaroInterface.h"
 
 #include <atomic>

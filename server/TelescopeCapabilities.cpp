@@ -7,137 +7,103 @@
 HRESULT CTelescope::get_CanFindHome(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canFindHome(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canFindHome));
 }
 
 HRESULT CTelescope::get_CanPark(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canPark(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canPark));
 }
 
 HRESULT CTelescope::get_CanPulseGuide(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canPulseGuide(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canPulseGuide));
 }
 
 HRESULT CTelescope::get_CanSetDeclinationRate(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSetDeclinationRate(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSetDeclinationRate));
 }
 
 HRESULT CTelescope::get_CanSetGuideRates(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSetGuideRates(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSetGuideRates));
 }
 
 HRESULT CTelescope::get_CanSetPark(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSetPark(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSetPark));
 }
 
 HRESULT CTelescope::get_CanSetPierSide(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSetPierSide(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSetPierSide));
 }
 
 HRESULT CTelescope::get_CanSetRightAscensionRate(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSetRightAscensionRate(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSetRightAscensionRate));
 }
 
 HRESULT CTelescope::get_CanSetTracking(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSetTracking(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSetTracking));
 }
 
 HRESULT CTelescope::get_CanSlew(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSlew(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSlew));
 }
 
 HRESULT CTelescope::get_CanSlewAltAz(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSlewAltAz(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSlewAltAz));
 }
 
 HRESULT CTelescope::get_CanSlewAltAzAsync(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSlewAltAzAsync(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSlewAltAzAsync));
 }
 
 HRESULT CTelescope::get_CanSlewAsync(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSlewAsync(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSlewAsync));
 }
 
 HRESULT CTelescope::get_CanSync(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSync(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSync));
 }
 
 HRESULT CTelescope::get_CanSyncAltAz(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canSyncAltAz(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canSyncAltAz));
 }
 
 HRESULT CTelescope::get_CanUnpark(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool able = false;
-    Outcome outcome = core.canUnpark(able);
-    return call.result(comAnswer(outcome, value, able));
+    return call.result(readThrough(value, core, &Mount::canUnpark));
 }
 
 HRESULT CTelescope::get_DoesRefraction(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool on = false;
-    Outcome outcome = core.doesRefraction(on);
-    return call.result(comAnswer(outcome, value, on));
+    return call.result(readThrough(value, core, &Mount::doesRefraction));
 }
 
 HRESULT CTelescope::put_DoesRefraction(VARIANT_BOOL* value)
@@ -152,25 +118,19 @@ HRESULT CTelescope::put_DoesRefraction(VARIANT_BOOL* value)
 HRESULT CTelescope::get_ApertureArea(double* value)
 {
     DriverCall call;
-    double size = 0.0;
-    Outcome outcome = core.apertureArea(size);
-    return call.result(comAnswer(outcome, value, size));
+    return call.result(readThrough(value, core, &Mount::apertureArea));
 }
 
 HRESULT CTelescope::get_ApertureDiameter(double* value)
 {
     DriverCall call;
-    double size = 0.0;
-    Outcome outcome = core.apertureDiameter(size);
-    return call.result(comAnswer(outcome, value, size));
+    return call.result(readThrough(value, core, &Mount::apertureDiameter));
 }
 
 HRESULT CTelescope::get_FocalLength(double* value)
 {
     DriverCall call;
-    double size = 0.0;
-    Outcome outcome = core.focalLength(size);
-    return call.result(comAnswer(outcome, value, size));
+    return call.result(readThrough(value, core, &Mount::focalLength));
 }
 
 HRESULT CTelescope::CommandBlind(BSTR)

@@ -32,9 +32,7 @@ HRESULT returnString(const Outcome& outcome, const std::string& text, BSTR* resu
 HRESULT CTelescope::get_Connected(VARIANT_BOOL* value)
 {
     DriverCall call;
-    bool connected = false;
-    Outcome outcome = core.connected(connected);
-    return call.result(comAnswer(outcome, value, connected));
+    return call.result(readThrough(value, core, &Mount::connected));
 }
 
 HRESULT CTelescope::put_Connected(VARIANT_BOOL value)
@@ -78,17 +76,13 @@ HRESULT CTelescope::get_DriverVersion(BSTR* value)
 HRESULT CTelescope::get_EquatorialSystem(int* value)
 {
     DriverCall call;
-    int system = 0;
-    Outcome outcome = core.equatorialSystem(system);
-    return call.result(comAnswer(outcome, value, system));
+    return call.result(readThrough(value, core, &Mount::equatorialSystem));
 }
 
 HRESULT CTelescope::get_InterfaceVersion(int* value)
 {
     DriverCall call;
-    int version = 0;
-    Outcome outcome = core.interfaceVersion(version);
-    return call.result(comAnswer(outcome, value, version));
+    return call.result(readThrough(value, core, &Mount::interfaceVersion));
 }
 
 HRESULT CTelescope::Dispose()

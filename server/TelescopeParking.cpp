@@ -6,21 +6,13 @@
 HRESULT CTelescope::get_AtHome(VARIANT_BOOL* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    bool home = false;
-    Outcome outcome = core.atHome(home);
-    return call.result(comAnswer(outcome, value, home));
+    return call.result(readThrough(value, core, &Mount::atHome));
 }
 
 HRESULT CTelescope::get_AtPark(VARIANT_BOOL* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    bool parked = false;
-    Outcome outcome = core.atPark(parked);
-    return call.result(comAnswer(outcome, value, parked));
+    return call.result(readThrough(value, core, &Mount::atPark));
 }
 
 HRESULT CTelescope::Park()
@@ -50,9 +42,7 @@ HRESULT CTelescope::FindHome()
 HRESULT CTelescope::get_SlewSettleTime(int* value)
 {
     DriverCall call;
-    int seconds = 0;
-    Outcome outcome = core.slewSettleTime(seconds);
-    return call.result(comAnswer(outcome, value, seconds));
+    return call.result(readThrough(value, core, &Mount::slewSettleTime));
 }
 
 HRESULT CTelescope::put_SlewSettleTime(int value)

@@ -13,71 +13,43 @@ constexpr double kAutomationDaysBefore1970 = 25569.0;
 HRESULT CTelescope::get_AlignmentMode(AlignmentModes* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    Alignment mode = Alignment::GermanPolar;
-    Outcome outcome = core.alignmentMode(mode);
-    return call.result(comAnswer(outcome, value, static_cast<AlignmentModes>(mode)));
+    return call.result(readThrough(value, core, &Mount::alignmentMode));
 }
 
 HRESULT CTelescope::get_Altitude(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double altitude = 0.0;
-    Outcome outcome = core.altitude(altitude);
-    return call.result(comAnswer(outcome, value, altitude));
+    return call.result(readThrough(value, core, &Mount::altitude));
 }
 
 HRESULT CTelescope::get_Azimuth(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double azimuth = 0.0;
-    Outcome outcome = core.azimuth(azimuth);
-    return call.result(comAnswer(outcome, value, azimuth));
+    return call.result(readThrough(value, core, &Mount::azimuth));
 }
 
 HRESULT CTelescope::get_Declination(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double declination = 0.0;
-    Outcome outcome = core.declination(declination);
-    return call.result(comAnswer(outcome, value, declination));
+    return call.result(readThrough(value, core, &Mount::declination));
 }
 
 HRESULT CTelescope::get_RightAscension(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double hours = 0.0;
-    Outcome outcome = core.rightAscension(hours);
-    return call.result(comAnswer(outcome, value, hours));
+    return call.result(readThrough(value, core, &Mount::rightAscension));
 }
 
 HRESULT CTelescope::get_SiderealTime(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double hours = 0.0;
-    Outcome outcome = core.siderealTime(hours);
-    return call.result(comAnswer(outcome, value, hours));
+    return call.result(readThrough(value, core, &Mount::siderealTime));
 }
 
 HRESULT CTelescope::get_SideOfPier(int* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    PierSide side = PierSide::Unknown;
-    Outcome outcome = core.sideOfPier(side);
-    return call.result(comAnswer(outcome, value, static_cast<int>(side)));
+    return call.result(readThrough(value, core, &Mount::sideOfPier));
 }
 
 HRESULT CTelescope::put_SideOfPier(int* value)
@@ -90,9 +62,7 @@ HRESULT CTelescope::put_SideOfPier(int* value)
 HRESULT CTelescope::get_SiteElevation(double* value)
 {
     DriverCall call;
-    double metres = 0.0;
-    Outcome outcome = core.siteElevation(metres);
-    return call.result(comAnswer(outcome, value, metres));
+    return call.result(readThrough(value, core, &Mount::siteElevation));
 }
 
 HRESULT CTelescope::put_SiteElevation(double value)
@@ -104,11 +74,7 @@ HRESULT CTelescope::put_SiteElevation(double value)
 HRESULT CTelescope::get_SiteLatitude(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double latitude = 0.0;
-    Outcome outcome = core.siteLatitude(latitude);
-    return call.result(comAnswer(outcome, value, latitude));
+    return call.result(readThrough(value, core, &Mount::siteLatitude));
 }
 
 HRESULT CTelescope::put_SiteLatitude(double value)
@@ -120,11 +86,7 @@ HRESULT CTelescope::put_SiteLatitude(double value)
 HRESULT CTelescope::get_SiteLongitude(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double longitude = 0.0;
-    Outcome outcome = core.siteLongitude(longitude);
-    return call.result(comAnswer(outcome, value, longitude));
+    return call.result(readThrough(value, core, &Mount::siteLongitude));
 }
 
 HRESULT CTelescope::put_SiteLongitude(double value)

@@ -7,11 +7,7 @@
 HRESULT CTelescope::get_TargetDeclination(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double degrees = 0.0;
-    Outcome outcome = core.targetDeclination(degrees);
-    return call.result(comAnswer(outcome, value, degrees));
+    return call.result(readThrough(value, core, &Mount::targetDeclination));
 }
 
 HRESULT CTelescope::put_TargetDeclination(double value)
@@ -23,11 +19,7 @@ HRESULT CTelescope::put_TargetDeclination(double value)
 HRESULT CTelescope::get_TargetRightAscension(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double hours = 0.0;
-    Outcome outcome = core.targetRightAscension(hours);
-    return call.result(comAnswer(outcome, value, hours));
+    return call.result(readThrough(value, core, &Mount::targetRightAscension));
 }
 
 HRESULT CTelescope::put_TargetRightAscension(double value)
@@ -39,11 +31,7 @@ HRESULT CTelescope::put_TargetRightAscension(double value)
 HRESULT CTelescope::get_Slewing(VARIANT_BOOL* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    bool moving = false;
-    Outcome outcome = core.slewing(moving);
-    return call.result(comAnswer(outcome, value, moving));
+    return call.result(readThrough(value, core, &Mount::slewing));
 }
 
 HRESULT CTelescope::AbortSlew()

@@ -7,9 +7,7 @@
 HRESULT CTelescope::get_DeclinationRate(double* value)
 {
     DriverCall call;
-    double rate = 0.0;
-    Outcome outcome = core.declinationRate(rate);
-    return call.result(comAnswer(outcome, value, rate));
+    return call.result(readThrough(value, core, &Mount::declinationRate));
 }
 
 HRESULT CTelescope::put_DeclinationRate(double value)
@@ -21,9 +19,7 @@ HRESULT CTelescope::put_DeclinationRate(double value)
 HRESULT CTelescope::get_RightAscensionRate(double* value)
 {
     DriverCall call;
-    double rate = 0.0;
-    Outcome outcome = core.rightAscensionRate(rate);
-    return call.result(comAnswer(outcome, value, rate));
+    return call.result(readThrough(value, core, &Mount::rightAscensionRate));
 }
 
 HRESULT CTelescope::put_RightAscensionRate(double value)
@@ -35,11 +31,7 @@ HRESULT CTelescope::put_RightAscensionRate(double value)
 HRESULT CTelescope::get_GuideRateDeclination(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double rate = 0.0;
-    Outcome outcome = core.guideRateDeclination(rate);
-    return call.result(comAnswer(outcome, value, rate));
+    return call.result(readThrough(value, core, &Mount::guideRateDeclination));
 }
 
 HRESULT CTelescope::put_GuideRateDeclination(double* value)
@@ -57,11 +49,7 @@ HRESULT CTelescope::put_GuideRateDeclination(double* value)
 HRESULT CTelescope::get_GuideRateRightAscension(double* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    double rate = 0.0;
-    Outcome outcome = core.guideRateRightAscension(rate);
-    return call.result(comAnswer(outcome, value, rate));
+    return call.result(readThrough(value, core, &Mount::guideRateRightAscension));
 }
 
 HRESULT CTelescope::put_GuideRateRightAscension(double* value)
@@ -78,11 +66,7 @@ HRESULT CTelescope::put_GuideRateRightAscension(double* value)
 HRESULT CTelescope::get_Tracking(VARIANT_BOOL* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    bool on = false;
-    Outcome outcome = core.tracking(on);
-    return call.result(comAnswer(outcome, value, on));
+    return call.result(readThrough(value, core, &Mount::tracking));
 }
 
 HRESULT CTelescope::put_Tracking(VARIANT_BOOL value)
@@ -94,11 +78,7 @@ HRESULT CTelescope::put_Tracking(VARIANT_BOOL value)
 HRESULT CTelescope::get_TrackingRate(TrackingModes* value)
 {
     DriverCall call;
-    if (!value)
-        return call.result(E_POINTER);
-    DriveRate rate = DriveRate::Sidereal;
-    Outcome outcome = core.trackingRate(rate);
-    return call.result(comAnswer(outcome, value, static_cast<TrackingModes>(rate)));
+    return call.result(readThrough(value, core, &Mount::trackingRate));
 }
 
 HRESULT CTelescope::put_TrackingRate(TrackingModes* value)
@@ -112,9 +92,7 @@ HRESULT CTelescope::put_TrackingRate(TrackingModes* value)
 HRESULT CTelescope::get_TrackingRates(TrackingModes* value)
 {
     DriverCall call;
-    DriveRate rate = DriveRate::Sidereal;
-    Outcome outcome = core.trackingRates(rate);
-    return call.result(comAnswer(outcome, value, static_cast<TrackingModes>(rate)));
+    return call.result(readThrough(value, core, &Mount::trackingRates));
 }
 
 HRESULT CTelescope::PulseGuide(GuideDirections direction, LONG duration)
