@@ -15,10 +15,10 @@ namespace {
 constexpr int kTopocentricEquatorial = 1;
 constexpr int kInterfaceVersion = 3;
 
-Outcome failToOpen(int portNumber)
+Outcome failToOpen(const std::string& portLabel)
 {
-    char message[64];
-    std::snprintf(message, sizeof message, kCannotOpenPort, portNumber);
+    char message[300];
+    std::snprintf(message, sizeof message, kCannotOpenPort, portLabel.c_str());
     return Outcome::failure(OutcomeKind::Failure, message);
 }
 
@@ -57,7 +57,7 @@ Outcome Mount::connect()
     }
     if (!openMount(link, settings.devicePath(portNumber))) {
         writeTraceHead(portNumber, false);
-        return failToOpen(portNumber);
+        return failToOpen(settings.portLabel(portNumber));
     }
     state->connected = true;
     detectModel();
@@ -69,16 +69,17 @@ void Mount::writeTraceHead(int portNumber, bool connected)
 {
     if (!traceIsOn())
         return;
-    char modelLine[128];
+    const std::string port = settings.portLabel(portNumber);
+    char modelLine[400];
     if (connected)
         std::snprintf(modelLine, sizeof modelLine, "Model: %s (%d)", modelRow(state->model).name, int(state->model));
     else
-        std::snprintf(modelLine, sizeof modelLine,
-                      "Model: not detected, no mount answered the handshake on COM%d", portNumber);
+        std::snprintf(modelLine, sizeof modelLine, "Model: not detected, no mount answered the handshake on %s",
+                      port.c_str());
     const std::string head[] = {
         std::string(kDriverName) + " driver " + kDriverVersion + ", " + std::to_string(sizeof(void*) * 8)
             + "-bit",
-        "Port: COM" + std::to_string(portNumber),
+        "Port: " + port,
         modelLine,
     };
     ::writeTraceHead(head, sizeof head / sizeof head[0]);

@@ -13,8 +13,8 @@ constexpr const char* kModelNameBrevan = "Brevan/Lintor/Lintor Plus";
 constexpr const char* kModelNameCorvane = "Corvane A/Corvane B";
 constexpr const char* kModelNameCorvaneRevisionB = "Corvane A Revision B";
 
-// Connecting (printf format: the port number).
-constexpr const char* kCannotOpenPort = "Cannot open port COM%i!";
+// Connecting (printf format: the port as the front end names it, "COM3").
+constexpr const char* kCannotOpenPort = "Cannot open port %s!";
 
 // Refused while parked. "slew" and "Slew" are both what clients know.
 constexpr const char* kParkedAbortSlew = "Cannot AbortSlew when parking";

@@ -1,6 +1,7 @@
 #include "Mount.h"
 
 #include "MountModels.h"
+#include "MountProbe.h"
 
 #include <utility>
 
@@ -25,4 +26,12 @@ bool Mount::release()
         state->connected = false;
     link.closePort();
     return held;
+}
+
+bool Mount::probeOverConnection(MountProbe& probe)
+{
+    if (!link.hasOpenPort())
+        return false;
+    probe.probeOver(link);
+    return true;
 }

@@ -23,6 +23,8 @@
 #include <memory>
 #include <string>
 
+class MountProbe;
+
 class Mount {
 public:
     Mount(std::shared_ptr<MountState> state, MountSettings& settings, Clock& clock = systemClock(),
@@ -93,6 +95,11 @@ public:
     // The one rate the driver names (sidereal).
     Outcome trackingRates(DriveRate& value) const;
     Outcome pulseGuide(GuideDirection direction, std::int32_t durationMs);
+    // pulseGuide in two steps, for a front end that returns at once: all
+    // but the timed pieces of a model that sends the pulse in pieces, which
+    // come back in pieces for the caller to send, each after its wait.
+    Outcome beginPulseGuide(GuideDirection direction, std::int32_t durationMs, PulsePlan& pieces);
+    void sendPulsePiece(const PulsePiece& piece);
     Outcome isPulseGuiding(bool& value);
     Outcome axisRates(int axis) const;
     Outcome canMoveAxis(int axis, bool& value) const;
@@ -131,6 +138,10 @@ public:
     Outcome unpark();
     Outcome setPark();
     Outcome findHome();
+    // findHome in two steps: the checks and the search command, then the
+    // wait for home. searchStarted says whether there is anything to wait for.
+    Outcome beginFindHome(bool& searchStarted);
+    Outcome waitForHome();
     Outcome slewSettleTime(int& value) const;
     Outcome setSlewSettleTime(int value);
 
@@ -138,11 +149,20 @@ public:
 
     // Whether this object holds the port of the mount's connection.
     bool holdsPort() const { return link.hasOpenPort(); }
+    // The device under this object's port went away (the front end then
+    // releases the object, and the next connect opens it again).
+    bool portHungUp() const { return link.portHungUp(); }
     // The object goes away: its port closes, and when it held the
     // connection's port the mount is no longer connected. Nothing is sent.
     // True when it held it.
     bool release();
     const MountState& sharedState() const { return *state; }
+    // Whether this object has the mount parked, as its park record says
+    // (no exchange).
+    bool parkRecorded() const { return parked; }
+    // Lets the probe ask the mount over this object's open port; false,
+    // and nothing asked, when it holds none.
+    bool probeOverConnection(MountProbe& probe);
 
 private:
     Outcome connect();

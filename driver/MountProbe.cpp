@@ -57,7 +57,7 @@ MountProbe::MountProbe(MountSettings& settings, Clock& clock, SerialPortMaker ma
         return;
     traceOn = settings.readTraceSwitch();
     if (testPort()) {
-        probe();
+        probe(link);
         link.closePort();
     }
 }
@@ -77,12 +77,12 @@ void MountProbe::saveTraceSwitch()
     settings.storeTraceSwitch(traceOn);
 }
 
-void MountProbe::probe()
+void MountProbe::probe(CommandChannel& channel)
 {
-    link.command = kMountInfoCommand;
-    link.sendCommand();
-    link.readReply(kMountInfoReplyLength);
-    setupModel = modelFromMountInfo(link.reply);
+    channel.command = kMountInfoCommand;
+    channel.sendCommand();
+    channel.readReply(kMountInfoReplyLength);
+    setupModel = modelFromMountInfo(channel.reply);
     const MountModelRow& model = modelRow(setupModel);
     modelText = model.name;
 
@@ -91,43 +91,43 @@ void MountProbe::probe()
                                    Query::Azimuth,        Query::LocalTimeWhole, Query::TimeZone,
                                    Query::SiteLatitude,   Query::SiteLongitude};
     for (Query step : kSteps) {
-        ask(link, step, model);
+        ask(channel, step, model);
         switch (step) {
         case Query::RightAscension:
-            scanTime(link, step, hours, minutes, exactSeconds);
+            scanTime(channel, step, hours, minutes, exactSeconds);
             rightAscensionText = format("%02dh%02dm%02ds", hours, minutes, roundedSeconds(exactSeconds));
             break;
         case Query::Declination:
-            scanAngle(link, step, sign, degrees, minutes, seconds);
+            scanAngle(channel, step, sign, degrees, minutes, seconds);
             declinationText = format("%c%02dd%02dm%02ds", sign, degrees, minutes, seconds);
             break;
         case Query::Altitude:
-            scanAngle(link, step, sign, degrees, minutes, seconds);
+            scanAngle(channel, step, sign, degrees, minutes, seconds);
             altitudeText = format("%c%02dd%02dm%02ds", sign, degrees, minutes, seconds);
             break;
         case Query::Azimuth:
-            scanAngle(link, step, sign, degrees, minutes, seconds);
+            scanAngle(channel, step, sign, degrees, minutes, seconds);
             azimuthText = format("%03dd%02dm%02ds", degrees, minutes, seconds);
             break;
         case Query::LocalTimeWhole:
-            scanWholeTime(link, step, hours, minutes, seconds);
+            scanWholeTime(channel, step, hours, minutes, seconds);
             localTimeText = format("%02dh%02dm%02ds", hours, minutes, seconds);
             break;
         case Query::TimeZone:
-            scanTimeZone(link, model, sign, hours, minutes, seconds);
+            scanTimeZone(channel, model, sign, hours, minutes, seconds);
             if (model.timeZoneSignIsEastLetter)
                 sign = sign == 'E' ? '-' : '+';
             // Whatever this scan converts wins: the reply's own first
             // character shows.
-            scanReply(link.reply, "%c%02d:%02d#", &sign, &hours, &minutes);
+            scanReply(channel.reply, "%c%02d:%02d#", &sign, &hours, &minutes);
             timeZoneText = format("%c%02dh%02dm", sign, hours, minutes);
             break;
         case Query::SiteLatitude:
-            scanAngle(link, step, sign, degrees, minutes, seconds);
+            scanAngle(channel, step, sign, degrees, minutes, seconds);
             latitudeText = format("%02dd%02dm%02ds", degrees, minutes, seconds) + (sign == '-' ? " S" : " N");
             break;
         case Query::SiteLongitude:
-            scanAngle(link, step, sign, degrees, minutes, seconds);
+            scanAngle(channel, step, sign, degrees, minutes, seconds);
             longitudeText = format("%03dd%02dm%02ds", degrees, minutes, seconds) + (sign == '-' ? " W" : " E");
             break;
         default:

@@ -33,6 +33,9 @@ public:
     void savePortNumber();
     // Stores traceOn as the profile's value "Trace".
     void saveTraceSwitch();
+    // Asks what the probe asks over a link already open to the mount (a
+    // connection's own, which no second open may share).
+    void probeOver(CommandChannel& openLink) { probe(openLink); }
 
     // Until a port is stored, the first one.
     static constexpr int kDefaultPort = 1;
@@ -57,7 +60,7 @@ protected:
     CommandChannel link;
 
 private:
-    void probe();
+    void probe(CommandChannel& channel);
 
     // Scan targets shared by every step: a field that a reply does not
     // convert shows what an earlier step left in it.

@@ -17,4 +17,6 @@ public:
     virtual void storeTraceSwitch(bool on) = 0;
     // The device a port number names.
     virtual std::string devicePath(int portNumber) = 0;
+    // The port as the client's messages and the trace name it ("COM3").
+    virtual std::string portLabel(int portNumber) { return "COM" + std::to_string(portNumber); }
 };

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 enum class Alignment : int { AltAz = 0, Polar = 1, GermanPolar = 2 };
 
@@ -17,6 +18,15 @@ constexpr int kHighestDriveRate = 4;
 enum class GuideDirection : int { North = 0, South = 1, East = 2, West = 3 };
 
 enum class PierSide : int { Unknown = -1, East = 0, West = 1 };
+
+// One timed piece of a pulse: sent waitMs after the piece before (or after
+// the pulse began), moving the mount durationMs towards letter.
+struct PulsePiece {
+    std::uint32_t waitMs;
+    char letter;
+    long durationMs;
+};
+using PulsePlan = std::vector<PulsePiece>;
 
 // UTC as days since 1970, with the fraction of the day: the mount's clock
 // is read to the second and turned into days, so a day count keeps every

@@ -87,6 +87,16 @@ Outcome Mount::setPark()
 
 Outcome Mount::findHome()
 {
+    bool searchStarted = false;
+    Outcome begun = beginFindHome(searchStarted);
+    if (!searchStarted)
+        return begun;
+    return waitForHome();
+}
+
+Outcome Mount::beginFindHome(bool& searchStarted)
+{
+    searchStarted = false;
     if (parked)
         return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedFindHome);
     const MountModelRow& row = model();
@@ -99,6 +109,13 @@ Outcome Mount::findHome()
         logMessage(kLogFindHomeFailure);
         return Outcome::success();
     }
+    searchStarted = true;
+    return Outcome::success();
+}
+
+Outcome Mount::waitForHome()
+{
+    const MountModelRow& row = model();
     // Wait for the mount to report home, but not forever: a lost link or a
     // failed search would otherwise hang the client.
     const std::uint32_t limitMs = waitLimitMs(kHomeWaitLimitMs);

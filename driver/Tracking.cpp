@@ -215,6 +215,25 @@ Outcome Mount::trackingRates(DriveRate& value) const
 
 Outcome Mount::pulseGuide(GuideDirection direction, std::int32_t durationMs)
 {
+    PulsePlan pieces;
+    Outcome begun = beginPulseGuide(direction, durationMs, pieces);
+    for (const PulsePiece& piece : pieces) {
+        if (piece.waitMs > 0)
+            clock.sleepMs(piece.waitMs);
+        sendPulsePiece(piece);
+    }
+    return begun;
+}
+
+void Mount::sendPulsePiece(const PulsePiece& piece)
+{
+    link.formatCommand(model().pulseCommandFormat, piece.letter, piece.durationMs);
+    link.sendCommand();
+}
+
+Outcome Mount::beginPulseGuide(GuideDirection direction, std::int32_t durationMs, PulsePlan& pieces)
+{
+    pieces.clear();
     if (parked)
         return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedPulseGuide);
     const MountModelRow& row = model();
@@ -243,15 +262,12 @@ Outcome Mount::pulseGuide(GuideDirection direction, std::int32_t durationMs)
         // Each piece is sent once the mount has nearly finished the one before.
         std::int32_t remaining = duration;
         while (remaining > row.pulseLongestPieceMs) {
-            link.formatCommand(row.pulseCommandFormat, letter, static_cast<long>(row.pulseLongestPieceMs));
-            clock.sleepMs(row.pulsePieceLeadMs);
-            link.sendCommand();
+            pieces.push_back({row.pulsePieceLeadMs, letter, static_cast<long>(row.pulseLongestPieceMs)});
             remaining -= row.pulseLongestPieceMs;
         }
-        link.formatCommand(row.pulseCommandFormat, letter, static_cast<long>(remaining));
-        if (remaining > row.pulseLastPieceLeadMs)
-            clock.sleepMs(static_cast<std::uint32_t>(remaining - row.pulseLastPieceLeadMs));
-        link.sendCommand();
+        const std::uint32_t lastWait =
+            remaining > row.pulseLastPieceLeadMs ? static_cast<std::uint32_t>(remaining - row.pulseLastPieceLeadMs) : 0;
+        pieces.push_back({lastWait, letter, static_cast<long>(remaining)});
     } else if (row.pulseGuiding == PulseGuiding::Backlog) {
         std::int32_t& ahead = guideBacklog[way];
         std::int32_t& behind = guideBacklog[opposite(way)];

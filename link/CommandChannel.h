@@ -37,6 +37,8 @@ public:
     bool openPort(int portNumber) { return openDevice(comPortPath(portNumber)); }
     void closePort();
     bool hasOpenPort() const { return port && port->isOpen(); }
+    // The open port's device went away: only a new open can help.
+    bool portHungUp() const { return port && port->hasHungUp(); }
 
     bool replyEquals(const char* text) const;
     std::size_t replyLength() const;

@@ -152,8 +152,15 @@ bool PosixSerialPort::open(const char* devicePath, std::uint32_t baudRate)
     return ::ioctl(descriptor, TIOCEXCL) == 0 || failOpen();
 }
 
+void PosixSerialPort::noteFailure(int error)
+{
+    if (error == EIO || error == ENXIO || error == ENODEV || error == EBADF)
+        hungUp = true;
+}
+
 void PosixSerialPort::close()
 {
+    hungUp = false;
     if (descriptor < 0)
         return;
     // A pseudo-terminal's slave keeps the exclusive mode while its master
@@ -187,9 +194,13 @@ bool PosixSerialPort::write(const void* bytes, std::uint32_t count)
         }
         if (written < 0 && errno == EINTR)
             continue;
-        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            noteFailure(errno);
             return false;
+        }
         const short ready = waitFor(descriptor, POLLOUT, deadline);
+        if (ready & (POLLHUP | POLLERR | POLLNVAL))
+            hungUp = true;
         if (!(ready & POLLOUT) || (ready & (POLLERR | POLLHUP | POLLNVAL)))
             return false;
     }
@@ -211,17 +222,25 @@ std::uint32_t PosixSerialPort::read(void* buffer, std::uint32_t count)
             received += static_cast<std::uint32_t>(got);
             continue;
         }
-        if (got == 0)
-            break; // hung up
+        if (got == 0) {
+            hungUp = true;
+            break;
+        }
         if (errno == EINTR)
             continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            noteFailure(errno);
             break;
+        }
         // The deadline passed, or the line hung up or failed with nothing
         // left to read (bytes that came before a hang-up show as POLLIN and
         // are read first).
-        if (!(waitFor(descriptor, POLLIN, deadline) & POLLIN))
+        const short ready = waitFor(descriptor, POLLIN, deadline);
+        if (!(ready & POLLIN)) {
+            if (ready & (POLLHUP | POLLERR | POLLNVAL))
+                hungUp = true;
             break;
+        }
     }
     return received;
 }

@@ -21,9 +21,13 @@ public:
     // A hang-up or an error ends the read early, with what came.
     std::uint32_t read(void* buffer, std::uint32_t count) override;
     bool isOpen() const override { return descriptor >= 0; }
+    bool hasHungUp() const override { return hungUp; }
 
 private:
     bool failOpen();
+    // Notes a hang-up that a read or write met.
+    void noteFailure(int error);
 
     int descriptor = -1;
+    bool hungUp = false;
 };

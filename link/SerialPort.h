@@ -28,6 +28,10 @@ public:
     // requested byte, with however many bytes came.
     virtual std::uint32_t read(void* buffer, std::uint32_t count) = 0;
     virtual bool isOpen() const = 0;
+    // True once the device has gone away under the open port (an adapter
+    // pulled out, the other end of a pseudo-terminal closed): no exchange
+    // can succeed until it is opened again.
+    virtual bool hasHungUp() const { return false; }
 };
 
 // A read gives up 500 ms plus 1 ms per requested byte after it started; no

@@ -100,8 +100,8 @@ void CDlgSettings::OnApply()
         link.closePort();
         return;
     }
-    char message[64];
-    std::snprintf(message, sizeof message, kCannotOpenPort, portNumber);
+    char message[300];
+    std::snprintf(message, sizeof message, kCannotOpenPort, settings.portLabel(portNumber).c_str());
     MessageBoxA(hwnd, message, kDriverName, MB_OK | MB_ICONEXCLAMATION);
 }
 

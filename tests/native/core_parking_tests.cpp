@@ -246,6 +246,30 @@ TEST_P(Parking, FindHomeRunsOnlyOnModel3AndNeverWhileParked)
     EXPECT_EQ(script.received(), "");
 }
 
+// In two steps, as a front end that returns at once runs it: the search
+// command alone, and whether there is a search to wait for.
+TEST_P(Parking, FindHomeInTwoStepsStartsTheSearchAndWaitsNotAtAll)
+{
+    connectAs(expected.model);
+    acknowledgeEverything();
+    forgetTraffic();
+    bool started = true;
+    if (expected.homes) {
+        EXPECT_EQ(mount->beginFindHome(started), succeeded());
+        EXPECT_TRUE(started);
+        EXPECT_EQ(script.received(), ":MH#");
+        EXPECT_EQ(clock.pausedMs(), 50u) << "the search command's reply pause, no poll";
+    } else {
+        EXPECT_EQ(mount->beginFindHome(started), failed(OutcomeKind::NotImplemented, kNoFindHome));
+        EXPECT_FALSE(started);
+        EXPECT_EQ(script.received(), "");
+    }
+    parkAcknowledged();
+    started = true;
+    EXPECT_EQ(mount->beginFindHome(started), failed(OutcomeKind::InvalidWhileParked, kParkedFindHome));
+    EXPECT_FALSE(started);
+}
+
 TEST_P(Parking, SetParkAndSettleTimeNeverTalkToTheMount)
 {
     connectAs(expected.model);

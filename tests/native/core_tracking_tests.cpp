@@ -524,6 +524,38 @@ TEST_P(PulsePieces, GoOutAsTheMountFinishesEach)
     EXPECT_EQ(clock.pausedMs(), c.pieces.back().atMs);
 }
 
+// The same pulse in two steps, as a front end that returns at once sends
+// it: nothing goes out at the start, and the pieces carry the waits the
+// synchronous pulse sleeps.
+TEST_P(PulsePieces, InTwoStepsTheStartSendsNothingAndThePlanKeepsTheTimes)
+{
+    const PiecesCase& c = GetParam();
+    connectAs(2);
+    ASSERT_EQ(mount->setTracking(true), succeeded());
+    forgetTraffic();
+    PulsePlan plan;
+    EXPECT_EQ(mount->beginPulseGuide(c.direction, c.duration, plan), succeeded());
+    EXPECT_TRUE(script.timedCommands().empty());
+    EXPECT_EQ(clock.pausedMs(), 0u);
+    ASSERT_EQ(plan.size(), c.pieces.size());
+    std::uint64_t atMs = 0;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        atMs += plan[i].waitMs;
+        EXPECT_EQ(atMs, c.pieces[i].atMs) << i;
+        mount->sendPulsePiece(plan[i]);
+    }
+    Commands sent;
+    for (const MountScript::SentCommand& command : script.timedCommands())
+        sent.push_back(command.command);
+    Commands expected;
+    for (const Piece& piece : c.pieces)
+        expected.push_back(piece.command);
+    EXPECT_EQ(sent, expected);
+    bool guiding = false;
+    EXPECT_EQ(mount->isPulseGuiding(guiding), succeeded());
+    EXPECT_TRUE(guiding) << "the pulse counts from its start, not from its last piece";
+}
+
 std::vector<PiecesCase> piecesCases()
 {
     std::vector<PiecesCase> cases = {

@@ -397,15 +397,33 @@ TEST(PosixSerialPort, FarEndGoingAwayMidReadEndsTheReadWithWhatCame)
     EXPECT_EQ(std::string(buffer, got), "12");
     EXPECT_GE(ms, 140.0);
     EXPECT_LT(ms, 400.0) << "ended by the hang-up, not by the 510 ms deadline";
+    // The server lets go of a port whose device went away on this.
+    EXPECT_TRUE(port.hasHungUp());
 
     // Hung up: reads end at once, writes fail, close is still fine.
     ms = elapsedMs([&] { got = port.read(buffer, 10); });
     EXPECT_EQ(got, 0u);
     EXPECT_LT(ms, 100.0);
     EXPECT_FALSE(port.write(":GR#", 4));
+    EXPECT_TRUE(port.hasHungUp());
     EXPECT_TRUE(port.isOpen());
     port.close();
     EXPECT_FALSE(port.isOpen());
+    EXPECT_FALSE(port.hasHungUp()) << "a closed port starts afresh at its next open";
+}
+
+TEST(PosixSerialPort, SilenceAndWritesToALiveLineAreNoHangUp)
+{
+    PseudoTerminal line;
+    ASSERT_TRUE(line.ready());
+    PosixSerialPort port;
+    ASSERT_TRUE(port.open(line.path().c_str(), 9600));
+    char buffer[4];
+    EXPECT_EQ(port.read(buffer, 2), 0u);
+    EXPECT_TRUE(port.write(":GR#", 4));
+    ASSERT_TRUE(line.send("1"));
+    EXPECT_EQ(port.read(buffer, 1), 1u);
+    EXPECT_FALSE(port.hasHungUp()) << "a mount that does not answer has not gone away";
 }
 
 TEST(PosixSerialPort, CloseIsIdempotentAndTheSameObjectOpensAgain)

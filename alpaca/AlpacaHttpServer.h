@@ -1,0 +1,36 @@
+// The HTTP side of the server, on cpp-httplib: bounded threads, bodies and
+// time-outs, every request handed to the router as it came.
+#pragma once
+
+#include "AlpacaRouter.h"
+
+#include <memory>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+class AlpacaHttpServer {
+public:
+    explicit AlpacaHttpServer(AlpacaRouter& router);
+    ~AlpacaHttpServer();
+
+    // Binds address:port (port 0 takes a free one). False with the reason
+    // ("127.0.0.1:11111: Address already in use").
+    bool bind(const std::string& address, int port, std::string& error);
+    int port() const { return boundPort; }
+    // Serves until stop(); returns false when serving failed.
+    bool run();
+    void stop();
+
+private:
+    AlpacaRouter& router;
+    std::unique_ptr<httplib::Server> server;
+    int boundPort = 0;
+};
+
+// Limits that keep one client from holding the server.
+constexpr std::size_t kLargestRequestBody = 64 * 1024;
+constexpr int kHttpThreads = 16;
+constexpr int kHttpTimeoutSeconds = 5;

@@ -1,0 +1,21 @@
+// The management API: which API versions the server speaks, what it is and
+// which devices it serves, for clients and choosers that find it.
+#pragma once
+
+#include "AlpacaResponse.h"
+
+#include <string>
+#include <string_view>
+
+struct ServerIdentity {
+    std::string uniqueId;
+    std::string location;
+};
+
+// path: what follows "/management". Null when it names nothing here.
+bool handleManagement(std::string_view path, const RequestParameters& parameters, const ServerIdentity& identity,
+                      ServerTransactions& transactions, HttpAnswer& answer);
+
+constexpr const char* kServerName = "Velmaro Alpaca Server";
+constexpr const char* kManufacturer = "The Velmaro developers";
+constexpr const char* kTelescopeDeviceName = "Velmaro Telescope";

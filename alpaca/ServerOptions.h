@@ -1,0 +1,31 @@
+// The velmaro-alpaca command line: what each option means, its default, and
+// the one-line reason a bad command line is refused with.
+#pragma once
+
+#include <string>
+
+struct ServerOptions {
+    std::string serial;            // empty: the config's device (or none)
+    int httpPort = 11111;          // 1..65535
+    std::string listen = "127.0.0.1";
+    bool listenGiven = false;      // --listen was on the command line (it then beats the config's)
+    int discoveryPort = 32227;     // 0 turns discovery off
+    std::string configPath;        // empty: defaultConfigPath()
+    std::string traceDir;          // non-empty: trace every connection into DIR
+    bool allowRemoteSetup = false;
+    bool help = false, version = false;
+};
+
+// Reads argv[1..argc-1] into options, starting from the defaults above.
+// Accepts "--name value" and "--name=value"; an option given twice keeps the
+// last value. False with one line of reason ("unknown option --foo",
+// "--http-port needs a number from 1 to 65535", "--serial needs a value") on
+// a bad command line, and options is then left as it was.
+bool parseOptions(int argc, const char* const* argv, ServerOptions& options, std::string& error);
+
+// The --help text: a usage line, then one line per option saying what it
+// does and its default. Ends with a newline.
+std::string usageText();
+
+// Whether text is a numeric IPv4 or IPv6 address (no host names, no scope).
+bool isNumericAddress(const std::string& text);

@@ -1,0 +1,515 @@
+// The discovery responder through real UDP sockets on this machine: what it
+// answers, where it answers for each listen address, and that it shares its
+// port, stops promptly and starts again.
+#include "Discovery.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kSilence = 300ms; // how long "no reply" is waited for
+constexpr auto kReplyWait = 2s;
+const std::string kRequest = "alpacadiscovery1";
+
+struct Reply {
+    std::string text;
+    std::string from;
+};
+
+// A client's UDP socket on an ephemeral port of every address of its family.
+class Probe {
+public:
+    explicit Probe(int family) : family(family)
+    {
+        descriptor = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage any{};
+        any.ss_family = sa_family_t(family);
+        const socklen_t length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+        if (descriptor >= 0 && ::bind(descriptor, reinterpret_cast<sockaddr*>(&any), length) != 0) {
+            ::close(descriptor);
+            descriptor = -1;
+        }
+    }
+    ~Probe()
+    {
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
+    Probe(const Probe&) = delete;
+    Probe& operator=(const Probe&) = delete;
+
+    // To one address, or (scope set, IPv6) out of that interface.
+    bool send(const std::string& address, int port, const std::string& bytes, unsigned scope = 0)
+    {
+        sockaddr_storage to{};
+        socklen_t length;
+        if (family == AF_INET) {
+            auto& to4 = reinterpret_cast<sockaddr_in&>(to);
+            to4.sin_family = AF_INET;
+            to4.sin_port = htons(std::uint16_t(port));
+            length = sizeof to4;
+            if (::inet_pton(AF_INET, address.c_str(), &to4.sin_addr) != 1)
+                return false;
+            const int on = 1;
+            ::setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        } else {
+            auto& to6 = reinterpret_cast<sockaddr_in6&>(to);
+            to6.sin6_family = AF_INET6;
+            to6.sin6_port = htons(std::uint16_t(port));
+            to6.sin6_scope_id = scope;
+            length = sizeof to6;
+            if (::inet_pton(AF_INET6, address.c_str(), &to6.sin6_addr) != 1)
+                return false;
+            ::setsockopt(descriptor, IPPROTO_IPV6, IPV6_MULTICAST_IF, &scope, sizeof scope);
+        }
+        return ::sendto(descriptor, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), length)
+            == ssize_t(bytes.size());
+    }
+
+    std::optional<Reply> receive(std::chrono::milliseconds wait = kReplyWait)
+    {
+        pollfd watch{descriptor, POLLIN, 0};
+        if (::poll(&watch, 1, int(wait.count())) != 1)
+            return std::nullopt;
+        char bytes[2048];
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        const ssize_t got = ::recvfrom(descriptor, bytes, sizeof bytes, 0, reinterpret_cast<sockaddr*>(&from), &length);
+        if (got < 0)
+            return std::nullopt;
+        char text[INET6_ADDRSTRLEN] = "";
+        if (from.ss_family == AF_INET)
+            ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in&>(from).sin_addr, text, sizeof text);
+        else
+            ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6&>(from).sin6_addr, text, sizeof text);
+        return Reply{std::string(bytes, std::size_t(got)), text};
+    }
+
+    bool isOpen() const { return descriptor >= 0; }
+
+private:
+    int family;
+    int descriptor = -1;
+};
+
+bool hasIpv6Loopback()
+{
+    const int descriptor = ::socket(AF_INET6, SOCK_DGRAM, 0);
+    if (descriptor < 0)
+        return false;
+    sockaddr_in6 loopback{};
+    loopback.sin6_family = AF_INET6;
+    loopback.sin6_addr = in6addr_loopback;
+    const bool bound = ::bind(descriptor, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback) == 0;
+    ::close(descriptor);
+    return bound;
+}
+
+// This machine's addresses and interfaces beyond loopback, when it has them.
+struct Machine {
+    std::string ownIpv4;
+    std::string ownIpv6;         // global, not link-local
+    unsigned groupInterface = 0; // up, multicast-capable, with IPv6
+    bool ipv6Loopback = false;
+};
+
+Machine machine()
+{
+    Machine found;
+    found.ipv6Loopback = hasIpv6Loopback();
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return found;
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || !(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK))
+            continue;
+        char text[INET6_ADDRSTRLEN] = "";
+        if (entry->ifa_addr->sa_family == AF_INET && found.ownIpv4.empty()) {
+            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text);
+            found.ownIpv4 = text;
+        }
+        if (entry->ifa_addr->sa_family == AF_INET6 && (entry->ifa_flags & IFF_MULTICAST)) {
+            const in6_addr& address = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr;
+            if (found.groupInterface == 0)
+                found.groupInterface = ::if_nametoindex(entry->ifa_name);
+            if (found.ownIpv6.empty() && !IN6_IS_ADDR_LINKLOCAL(&address)) {
+                ::inet_ntop(AF_INET6, &address, text, sizeof text);
+                found.ownIpv6 = text;
+            }
+        }
+    }
+    ::freeifaddrs(list);
+    return found;
+}
+
+bool waitForAnswered(const DiscoveryResponder& responder, unsigned long count)
+{
+    for (const auto deadline = Clock::now() + 1s; Clock::now() < deadline; std::this_thread::sleep_for(5ms))
+        if (responder.answered() == count)
+            return true;
+    return responder.answered() == count;
+}
+
+TEST(Discovery, ReplyIsTheHttpPortUnderTheKeyClientsRead)
+{
+    for (int httpPort : {1, 11111, 65535}) {
+        SCOPED_TRACE(httpPort);
+        DiscoveryResponder responder(0, httpPort, "127.0.0.1");
+        std::string error;
+        ASSERT_TRUE(responder.start(error)) << error;
+        Probe client(AF_INET);
+        ASSERT_TRUE(client.send("127.0.0.1", responder.port(), kRequest));
+        const auto reply = client.receive();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->text, "{\"AlpacaPort\": " + std::to_string(httpPort) + "}");
+        EXPECT_EQ(reply->from, "127.0.0.1");
+        const auto parsed = nlohmann::json::parse(reply->text);
+        ASSERT_TRUE(parsed.is_object());
+        EXPECT_EQ(parsed.size(), 1u);
+        ASSERT_TRUE(parsed.contains("AlpacaPort"));
+        ASSERT_TRUE(parsed["AlpacaPort"].is_number_integer());
+        EXPECT_EQ(parsed["AlpacaPort"].get<int>(), httpPort);
+    }
+}
+
+TEST(Discovery, AnswersOnlyVersionOneRequestsOfBoundedSize)
+{
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"request", kRequest, true},
+        {"request padded to the 64-byte limit", kRequest + std::string(48, 'x'), true},
+        {"request with a NUL after the version", kRequest + std::string(1, '\0'), true},
+        {"request over the 64-byte limit", kRequest + std::string(49, 'x'), false},
+        {"version 2", "alpacadiscovery2", false},
+        {"prefix only", "alpacadiscovery", false},
+        {"short word", "alpaca", false},
+        {"empty", "", false},
+        {"upper case", "ALPACADISCOVERY1", false},
+        {"leading byte", "xalpacadiscovery1", false},
+        {"200 bytes of junk", std::string(200, '\xA5'), false},
+    };
+    DiscoveryResponder responder(0, 4567, "127.0.0.1");
+    std::string error;
+    ASSERT_TRUE(responder.start(error)) << error;
+    Probe client(AF_INET);
+    unsigned long expected = 0;
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.name);
+        ASSERT_TRUE(client.send("127.0.0.1", responder.port(), each.bytes));
+        const auto reply = client.receive(each.answered ? kReplyWait : kSilence);
+        EXPECT_EQ(bool(reply), each.answered);
+        if (reply) {
+            EXPECT_EQ(reply->text, "{\"AlpacaPort\": 4567}");
+        }
+        expected += each.answered ? 1 : 0;
+        EXPECT_TRUE(waitForAnswered(responder, expected)) << responder.answered();
+    }
+}
+
+// Where a client sends from, for the table below.
+enum class Via { Loopback4, Loopback6, Own4, Own6, Broadcast4, Group6 };
+enum class Serves { Loopback4, Every4, Every, Loopback6, Own4, Own6 };
+
+struct Route {
+    const char* name;
+    Serves serves;
+    Via via;
+    bool answered;
+};
+
+std::ostream& operator<<(std::ostream& out, const Route& route) { return out << route.name; }
+
+class Routes : public ::testing::TestWithParam<Route> {
+protected:
+    // Sends a request by `via`; false with `why` set when this machine
+    // cannot (no such address, no route for a broadcast).
+    static bool sendVia(Via via, const Machine& host, Probe& client4, Probe& client6, int port, std::string& to,
+                        std::string& why)
+    {
+        switch (via) {
+        case Via::Loopback4:
+            to = "127.0.0.1";
+            return client4.send(to, port, kRequest);
+        case Via::Loopback6:
+            to = "::1";
+            why = "this machine has no IPv6 loopback (::1)";
+            return host.ipv6Loopback && client6.send(to, port, kRequest);
+        case Via::Own4:
+            to = host.ownIpv4;
+            why = "this machine has no IPv4 address beyond loopback";
+            return !to.empty() && client4.send(to, port, kRequest);
+        case Via::Own6:
+            to = host.ownIpv6;
+            why = "this machine has no global IPv6 address";
+            return !to.empty() && client6.send(to, port, kRequest);
+        case Via::Broadcast4:
+            why = "cannot send an IPv4 broadcast here (no route for 255.255.255.255)";
+            return client4.send("255.255.255.255", port, kRequest);
+        case Via::Group6:
+            why = "no multicast-capable interface with IPv6";
+            return host.groupInterface != 0 && client6.send("ff12::a1:9aca", port, kRequest, host.groupInterface);
+        }
+        return false;
+    }
+};
+
+TEST_P(Routes, AnswerOnlyWhereTheHttpServerServes)
+{
+    const Route& route = GetParam();
+    const Machine host = machine();
+    std::string listen;
+    Via control = Via::Loopback4; // a way the responder does answer
+    switch (route.serves) {
+    case Serves::Loopback4: listen = "127.0.0.1"; break;
+    case Serves::Every4: listen = "0.0.0.0"; break;
+    case Serves::Every: listen = "::"; break;
+    case Serves::Loopback6: listen = "::1"; control = Via::Loopback6; break;
+    case Serves::Own4: listen = host.ownIpv4; control = Via::Own4; break;
+    case Serves::Own6: listen = host.ownIpv6; control = Via::Own6; break;
+    }
+    if (listen.empty())
+        GTEST_SKIP() << "this machine has no such address beyond loopback";
+    if (route.serves == Serves::Loopback6 && !host.ipv6Loopback)
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1)";
+
+    DiscoveryResponder responder(0, 8080, listen);
+    std::string error;
+    ASSERT_TRUE(responder.start(error)) << error;
+    Probe client4(AF_INET), client6(AF_INET6);
+    ASSERT_TRUE(client4.isOpen());
+    std::string to, why;
+    if (!sendVia(route.via, host, client4, client6, responder.port(), to, why))
+        GTEST_SKIP() << why;
+    Probe& replied = route.via == Via::Loopback6 || route.via == Via::Own6 || route.via == Via::Group6 ? client6 : client4;
+    const auto reply = replied.receive(route.answered ? kReplyWait : kSilence);
+    ASSERT_EQ(bool(reply), route.answered) << "responder on " << responder.endpoints();
+    if (reply) {
+        EXPECT_EQ(reply->text, "{\"AlpacaPort\": 8080}");
+        // The client takes the HTTP server's address from the reply.
+        if (route.serves == Serves::Own4 || route.serves == Serves::Own6) {
+            EXPECT_EQ(reply->from, listen);
+        } else if (!to.empty()) {
+            EXPECT_EQ(reply->from, to);
+        }
+        return;
+    }
+    // Silence must come from the choice of interface, not a dead responder.
+    std::string controlTo;
+    ASSERT_TRUE(sendVia(control, host, client4, client6, responder.port(), controlTo, why)) << why;
+    Probe& controlReplied = control == Via::Loopback4 || control == Via::Own4 ? client4 : client6;
+    EXPECT_TRUE(controlReplied.receive());
+    EXPECT_TRUE(waitForAnswered(responder, 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Discovery, Routes,
+    ::testing::Values(Route{"LoopbackAnswers127", Serves::Loopback4, Via::Loopback4, true},
+                      Route{"LoopbackIgnoresIpv6Loopback", Serves::Loopback4, Via::Loopback6, false},
+                      Route{"LoopbackIgnoresOwnAddress", Serves::Loopback4, Via::Own4, false},
+                      Route{"LoopbackIgnoresBroadcast", Serves::Loopback4, Via::Broadcast4, false},
+                      Route{"LoopbackIgnoresGroup", Serves::Loopback4, Via::Group6, false},
+                      Route{"Every4Answers127", Serves::Every4, Via::Loopback4, true},
+                      Route{"Every4AnswersOwnAddress", Serves::Every4, Via::Own4, true},
+                      Route{"Every4AnswersBroadcast", Serves::Every4, Via::Broadcast4, true},
+                      Route{"Every4IgnoresIpv6Loopback", Serves::Every4, Via::Loopback6, false},
+                      Route{"Every4IgnoresGroup", Serves::Every4, Via::Group6, false},
+                      Route{"EveryAnswers127", Serves::Every, Via::Loopback4, true},
+                      Route{"EveryAnswersBroadcast", Serves::Every, Via::Broadcast4, true},
+                      Route{"EveryAnswersIpv6Loopback", Serves::Every, Via::Loopback6, true},
+                      Route{"EveryAnswersOwnIpv6", Serves::Every, Via::Own6, true},
+                      Route{"EveryAnswersGroup", Serves::Every, Via::Group6, true},
+                      Route{"Ipv6LoopbackAnswersIt", Serves::Loopback6, Via::Loopback6, true},
+                      Route{"Ipv6LoopbackIgnores127", Serves::Loopback6, Via::Loopback4, false},
+                      Route{"Ipv6LoopbackIgnoresGroup", Serves::Loopback6, Via::Group6, false},
+                      Route{"OwnIpv4AnswersIt", Serves::Own4, Via::Own4, true},
+                      Route{"OwnIpv4AnswersBroadcastFromIt", Serves::Own4, Via::Broadcast4, true},
+                      Route{"OwnIpv4Ignores127", Serves::Own4, Via::Loopback4, false},
+                      Route{"OwnIpv6AnswersIt", Serves::Own6, Via::Own6, true},
+                      Route{"OwnIpv6AnswersGroupFromIt", Serves::Own6, Via::Group6, true},
+                      Route{"OwnIpv6IgnoresIpv6Loopback", Serves::Own6, Via::Loopback6, false}),
+    [](const ::testing::TestParamInfo<Route>& info) { return std::string(info.param.name); });
+
+TEST(Discovery, RefusesBadSettingsWithTheReason)
+{
+    struct Case {
+        int discoveryPort;
+        int httpPort;
+        const char* listen;
+        const char* mentioned;
+    };
+    const Case cases[] = {
+        {70000, 8080, "127.0.0.1", "70000"},
+        {-1, 8080, "127.0.0.1", "-1"},
+        {0, 0, "127.0.0.1", "HTTP port 0"},
+        {0, 65536, "127.0.0.1", "65536"},
+        {0, 8080, "", "''"},
+        {0, 8080, "localhost", "localhost"},
+        {0, 8080, "127.0.0.1; rm", "127.0.0.1; rm"},
+        {0, 8080, "203.0.113.77", "not an address of this machine"},
+        {0, 8080, "2001:db8::77", "not an address of this machine"},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.listen);
+        DiscoveryResponder responder(each.discoveryPort, each.httpPort, each.listen);
+        std::string error;
+        EXPECT_FALSE(responder.start(error));
+        EXPECT_NE(error.find(each.mentioned), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        EXPECT_EQ(responder.port(), 0);
+        responder.stop();
+    }
+}
+
+TEST(Discovery, PortHeldWithoutSharingFailsWithTheReasonAndHoldsNothing)
+{
+    const int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in loopback{};
+    loopback.sin_family = AF_INET;
+    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback), 0);
+    socklen_t length = sizeof loopback;
+    ::getsockname(holder, reinterpret_cast<sockaddr*>(&loopback), &length);
+    const int port = ntohs(loopback.sin_port);
+
+    DiscoveryResponder responder(port, 8080, "127.0.0.1");
+    std::string error;
+    EXPECT_FALSE(responder.start(error));
+    EXPECT_EQ(error, "discovery port " + std::to_string(port) + " on 127.0.0.1: " + std::strerror(EADDRINUSE));
+    EXPECT_EQ(responder.port(), 0);
+
+    // Once the port is free the same responder starts and answers.
+    ::close(holder);
+    ASSERT_TRUE(responder.start(error)) << error;
+    Probe client(AF_INET);
+    ASSERT_TRUE(client.send("127.0.0.1", port, kRequest));
+    EXPECT_TRUE(client.receive());
+}
+
+TEST(Discovery, TwoServersShareThePortAndTheSecondTakesOverAfterTheFirstStops)
+{
+    DiscoveryResponder first(0, 1001, "127.0.0.1");
+    std::string error;
+    ASSERT_TRUE(first.start(error)) << error;
+    DiscoveryResponder second(first.port(), 1002, "127.0.0.1");
+    ASSERT_TRUE(second.start(error)) << error;
+
+    // A unicast request reaches one of the two, and only one answers it.
+    Probe client(AF_INET);
+    ASSERT_TRUE(client.send("127.0.0.1", first.port(), kRequest));
+    const auto reply = client.receive();
+    ASSERT_TRUE(reply);
+    EXPECT_FALSE(client.receive(kSilence));
+    EXPECT_EQ(first.answered() + second.answered(), 1u);
+
+    DiscoveryResponder& answering = reply->text == "{\"AlpacaPort\": 1001}" ? first : second;
+    DiscoveryResponder& other = &answering == &first ? second : first;
+    const std::string otherReply = &other == &first ? "{\"AlpacaPort\": 1001}" : "{\"AlpacaPort\": 1002}";
+    const int port = first.port();
+    answering.stop();
+    ASSERT_TRUE(client.send("127.0.0.1", port, kRequest));
+    const auto takenOver = client.receive();
+    ASSERT_TRUE(takenOver);
+    EXPECT_EQ(takenOver->text, otherReply);
+}
+
+TEST(Discovery, TwoServersOnOnePortBothAnswerABroadcast)
+{
+    DiscoveryResponder first(0, 1001, "0.0.0.0");
+    std::string error;
+    ASSERT_TRUE(first.start(error)) << error;
+    DiscoveryResponder second(first.port(), 1002, "0.0.0.0");
+    ASSERT_TRUE(second.start(error)) << error;
+    Probe client(AF_INET);
+    if (!client.send("255.255.255.255", first.port(), kRequest))
+        GTEST_SKIP() << "cannot send an IPv4 broadcast here (no route for 255.255.255.255)";
+    std::multiset<std::string> replies;
+    for (auto reply = client.receive(); reply; reply = client.receive(kSilence))
+        replies.insert(reply->text);
+    EXPECT_EQ(replies, (std::multiset<std::string>{"{\"AlpacaPort\": 1001}", "{\"AlpacaPort\": 1002}"}));
+}
+
+TEST(Discovery, StopIsPromptAndStartStopRepeats)
+{
+    DiscoveryResponder probeForPort(0, 8080, "127.0.0.1");
+    std::string error;
+    ASSERT_TRUE(probeForPort.start(error)) << error;
+    const int port = probeForPort.port();
+    probeForPort.stop();
+    probeForPort.stop();
+
+    DiscoveryResponder responder(port, 8080, "127.0.0.1");
+    responder.stop(); // never started
+    Probe client(AF_INET);
+    for (unsigned long round = 1; round <= 10; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(responder.start(error)) << error;
+        ASSERT_TRUE(responder.start(error)) << "a second start while running is a no-op";
+        EXPECT_EQ(responder.port(), port);
+        ASSERT_TRUE(client.send("127.0.0.1", port, kRequest));
+        ASSERT_TRUE(client.receive());
+        EXPECT_TRUE(waitForAnswered(responder, round));
+        const auto before = Clock::now();
+        responder.stop();
+        EXPECT_LT(Clock::now() - before, 1s);
+        responder.stop();
+        EXPECT_EQ(responder.port(), 0);
+        EXPECT_EQ(responder.endpoints(), "");
+        // Stopped means silent.
+        ASSERT_TRUE(client.send("127.0.0.1", port, kRequest));
+        EXPECT_FALSE(client.receive(50ms));
+    }
+    EXPECT_EQ(responder.answered(), 10u);
+
+    // Going out of scope stops it as promptly.
+    const auto before = Clock::now();
+    {
+        DiscoveryResponder scoped(0, 8080, "127.0.0.1");
+        ASSERT_TRUE(scoped.start(error)) << error;
+    }
+    EXPECT_LT(Clock::now() - before, 1s);
+}
+
+TEST(Discovery, BurstsOfRequestsAndJunkAreAnsweredOneForOne)
+{
+    DiscoveryResponder responder(0, 8080, "127.0.0.1");
+    std::string error;
+    ASSERT_TRUE(responder.start(error)) << error;
+    Probe client(AF_INET);
+    unsigned long replies = 0;
+    for (int burst = 0; burst < 20; ++burst) {
+        for (int each = 0; each < 10; ++each) {
+            ASSERT_TRUE(client.send("127.0.0.1", responder.port(), std::string(std::size_t(each * 7), char(each))));
+            ASSERT_TRUE(client.send("127.0.0.1", responder.port(), kRequest));
+        }
+        for (int each = 0; each < 10; ++each)
+            replies += client.receive() ? 1 : 0;
+    }
+    EXPECT_FALSE(client.receive(kSilence));
+    EXPECT_EQ(replies, 200u);
+    EXPECT_TRUE(waitForAnswered(responder, 200)) << responder.answered();
+}
+
+} // namespace
