@@ -34,3 +34,4 @@ private:
 constexpr std::size_t kLargestRequestBody = 64 * 1024;
 constexpr int kHttpThreads = 16;
 constexpr int kHttpTimeoutSeconds = 5;
+constexpr int kKeepAliveSeconds = 2;

@@ -186,11 +186,16 @@ std::string formatUtcDate(UtcTime value)
     const double days = value.time_since_epoch().count();
     // Beyond what a calendar of four-digit years holds, the epoch stands
     // in: the reply stays a well-formed date.
-    if (!std::isfinite(days) || days < -719162.0 || days > 2932896.0)
-        return "1970-01-01T00:00:00.0000000Z";
-    // Whole ten-millionths of a second, as the format shows them.
-    const long long ticks = std::llround(days * 86400.0 * 1e7);
+    // 0001-01-01 up to, not including, 10000-01-01, in whole days.
+    constexpr double kFirstDay = -719162.0, kDayAfterLast = 2932897.0;
     const long long perDay = 86400LL * 10000000LL;
+    if (!std::isfinite(days) || days < kFirstDay || days >= kDayAfterLast)
+        return "1970-01-01T00:00:00.0000000Z";
+    // Whole ten-millionths of a second, as the format shows them; a value
+    // that rounds up into the year 10000 is out of reach too.
+    const long long ticks = std::llround(days * 86400.0 * 1e7);
+    if (ticks >= static_cast<long long>(kDayAfterLast) * perDay)
+        return "1970-01-01T00:00:00.0000000Z";
     long long dayNumber = ticks / perDay;
     long long within = ticks % perDay;
     if (within < 0) {

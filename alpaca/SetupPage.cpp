@@ -25,6 +25,7 @@ button{font-size:1.05em;padding:.5em 1.4em;margin-top:1em}
 .message{padding:.6em;margin:.6em 0;background:#e4f2e4;border:1px solid #8c8}
 .problem{background:#f8e0e0;border-color:#c88}
 .note{color:#555;font-size:.9em}
+p{overflow-wrap:anywhere}
 )";
 
 struct Row {

@@ -22,13 +22,14 @@ Outcome TelescopeDevice::notConnected()
     return Outcome::failure(OutcomeKind::NotConnected, kNotConnected);
 }
 
-void TelescopeDevice::letGoOfVanishedPort()
+bool TelescopeDevice::letGoOfVanishedPort()
 {
     if (!mount.portHungUp())
-        return;
+        return false;
     mount.release();
     homeSearchSinceMs = 0;
     log("lost the mount on " + settings.portLabel(1) + ": the device went away; connect again once it is back");
+    return true;
 }
 
 bool TelescopeDevice::isConnected()
@@ -65,7 +66,9 @@ Outcome TelescopeDevice::connect()
 
 Outcome TelescopeDevice::disconnect()
 {
+    setPiecesCancelled(true);
     joinWorker();
+    setPiecesCancelled(false);
     std::lock_guard<std::mutex> lock(mutex);
     if (!mount.sharedState().connected)
         return Outcome::success();
@@ -77,13 +80,17 @@ Outcome TelescopeDevice::disconnect()
 
 void TelescopeDevice::startConnecting()
 {
-    joinWorker();
+    std::lock_guard<std::mutex> work(workerMutex);
+    // A connection already being made is the one this client asks for.
+    if (connectingNow.load())
+        return;
+    if (worker.joinable())
+        worker.join();
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (mount.sharedState().connected)
             return;
     }
-    std::lock_guard<std::mutex> lock(workerMutex);
     connectingNow = true;
     worker = std::thread([this] {
         connect();
@@ -101,7 +108,16 @@ void TelescopeDevice::joinWorker()
 bool TelescopeDevice::waitOrStop(std::uint32_t ms)
 {
     std::unique_lock<std::mutex> lock(stopMutex);
-    return !stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+    return !stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping || cancelPieces; });
+}
+
+void TelescopeDevice::setPiecesCancelled(bool cancelled)
+{
+    {
+        std::lock_guard<std::mutex> lock(stopMutex);
+        cancelPieces = cancelled;
+    }
+    stopSignal.notify_all();
 }
 
 void TelescopeDevice::sendPulsePieces(PulsePlan pieces)

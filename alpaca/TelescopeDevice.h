@@ -29,13 +29,15 @@ public:
 
     // One call of the core with the mount to itself. A device that went
     // away under the port is let go afterwards: the mount then counts as
-    // not connected, and the next connect opens it again.
+    // not connected, and the next connect opens it again. The call itself
+    // is then refused: what it read did not come from the mount.
     template <class Member>
     Outcome call(Member&& member)
     {
         std::lock_guard<std::mutex> lock(mutex);
         Outcome outcome = member(mount);
-        letGoOfVanishedPort();
+        if (letGoOfVanishedPort())
+            return notConnected();
         return outcome;
     }
     // As call, for a member that needs the mount: refused as not connected
@@ -47,7 +49,8 @@ public:
         if (!mount.sharedState().connected)
             return notConnected();
         Outcome outcome = member(mount);
-        letGoOfVanishedPort();
+        if (letGoOfVanishedPort())
+            return notConnected();
         return outcome;
     }
 
@@ -80,12 +83,14 @@ public:
     static Outcome notConnected();
 
 private:
-    void letGoOfVanishedPort();
+    // True when the device had gone away and was let go.
+    bool letGoOfVanishedPort();
     void logConnection(const Outcome& outcome);
     // Waits for the work thread to end; the lock must not be held.
     void joinWorker();
     void sendPulsePieces(PulsePlan pieces);
     bool waitOrStop(std::uint32_t ms);
+    void setPiecesCancelled(bool cancelled);
 
     ServerSettings& settings;
     Log log;
@@ -104,6 +109,8 @@ private:
     std::mutex stopMutex;
     std::condition_variable stopSignal;
     bool stopping = false;
+    // A disconnect ends a pulse still sending its pieces.
+    bool cancelPieces = false;
 };
 
 // The text of a member refused because the mount is not connected.
