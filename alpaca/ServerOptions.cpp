@@ -36,6 +36,8 @@ const Option kOptions[] = {
      "the config file (default: $XDG_CONFIG_HOME/velmaro/alpaca.conf, else ~/.config/velmaro/alpaca.conf)"},
     {"trace-dir", Kind::Text, "DIR", &ServerOptions::traceDir, nullptr, nullptr, 0,
      "write a trace of every connection into DIR (default: no trace)"},
+    {"client-timeout", Kind::Port, "SECONDS", nullptr, &ServerOptions::clientTimeoutSeconds, nullptr, 1,
+     "a connected client silent for SECONDS counts as gone, 1 to 65535"},
     {"allow-remote-setup", Kind::Flag, nullptr, nullptr, nullptr, &ServerOptions::allowRemoteSetup, 0,
      "let other machines change the settings on the setup page (default: only this machine)"},
     {"help", Kind::Flag, nullptr, nullptr, nullptr, &ServerOptions::help, 0, "print this help and exit"},

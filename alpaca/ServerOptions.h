@@ -13,6 +13,8 @@ struct ServerOptions {
     std::string configPath;        // empty: defaultConfigPath()
     std::string traceDir;          // non-empty: trace every connection into DIR
     bool allowRemoteSetup = false;
+    // A connected client silent this long has vanished: it is disconnected.
+    int clientTimeoutSeconds = 300;
     bool help = false, version = false;
 };
 

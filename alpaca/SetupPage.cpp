@@ -119,7 +119,7 @@ HttpAnswer SetupPage::page(bool fromLoopback, const std::string& message, bool m
     std::unique_ptr<MountProbe> probe = device.describe();
     const std::string current = settings.device();
     const bool changeable = mayChange(fromLoopback);
-    const bool connected = device.isConnected();
+    const bool connected = device.linkConnected();
     const char* disabled = changeable ? "" : " disabled";
 
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
@@ -191,7 +191,7 @@ HttpAnswer SetupPage::store(const RequestParameters& form, bool fromLoopback)
     // As the dialog does: stored whatever happens, then the user is told
     // when no mount answers there.
     std::unique_ptr<MountProbe> probe = device.describe();
-    if (probe->modelText.empty() && !device.isConnected()) {
+    if (probe->modelText.empty() && !device.linkConnected()) {
         char message[kLongestDevicePath + 64];
         std::snprintf(message, sizeof message, kCannotOpenPort, chosen.c_str());
         return page(fromLoopback, message, true);

@@ -21,6 +21,8 @@ enum class Needs { Mount, Nothing };
 struct Call {
     TelescopeDevice& device;
     const RequestParameters& parameters;
+    // Whose turn the call takes on the mount.
+    std::uint32_t client;
     std::optional<Json> value;
     AlpacaError error;
     // Set when the request is malformed: the answer is a 400 with it.
@@ -34,9 +36,10 @@ struct Call {
         // A GET has a value even when refused: the type's empty one.
         value = outcome.succeeded() ? Json(result) : Json(T{});
     }
-    Outcome run(Needs needs, const std::function<Outcome(Mount&)>& member)
+    Outcome run(Needs needs, const std::function<Outcome(Mount&)>& member, Urgency urgency = Urgency::Normal)
     {
-        return needs == Needs::Mount ? device.callConnected(member) : device.call(member);
+        return needs == Needs::Mount ? device.callConnected(member, urgency, client)
+                                     : device.call(member, urgency, client);
     }
 
     // Parameter readers: false, with the 400's reason set, when the
@@ -148,19 +151,19 @@ bool isAxis(std::int32_t axis)
 
 void readConnected(Call& call)
 {
-    call.take(Outcome::success(), call.device.isConnected());
+    call.take(Outcome::success(), call.device.isConnected(call.client));
 }
 
 void writeConnected(Call& call)
 {
     bool on = false;
     if (call.boolean("Connected", on))
-        call.take(on ? call.device.connect() : call.device.disconnect());
+        call.take(on ? call.device.connect(call.client) : call.device.disconnect(call.client));
 }
 
 void startConnecting(Call& call)
 {
-    call.device.startConnecting();
+    call.device.startConnecting(call.client);
     call.take(Outcome::success());
 }
 
@@ -204,7 +207,9 @@ void moveAxis(Call& call)
         call.error = {kAlpacaInvalidValue, kNoSuchAxis};
         return;
     }
-    call.take(call.run(Needs::Mount, [&](Mount& core) { return core.moveAxis(axis, rate); }));
+    // Stopping an axis goes before every waiting read.
+    call.take(call.run(Needs::Mount, [&](Mount& core) { return core.moveAxis(axis, rate); },
+                       rate == 0.0 ? Urgency::Motion : Urgency::Normal));
 }
 
 void readTrackingRates(Call& call)
@@ -232,11 +237,14 @@ void writeTracking(Call& call)
     bool on = false;
     if (!call.boolean("Tracking", on))
         return;
-    call.take(call.run(Needs::Mount, [&](Mount& core) {
-        if (on && core.parkRecorded())
-            return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedTracking);
-        return core.setTracking(on);
-    }));
+    call.take(call.run(
+        Needs::Mount,
+        [&](Mount& core) {
+            if (on && core.parkRecorded())
+                return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedTracking);
+            return core.setTracking(on);
+        },
+        on ? Urgency::Normal : Urgency::Motion));
 }
 
 void writeUtcDate(Call& call)
@@ -250,31 +258,31 @@ void pulseGuide(Call& call)
 {
     std::int32_t direction = 0, duration = 0;
     if (call.integer("Direction", direction) && call.integer("Duration", duration))
-        call.take(call.device.startPulseGuide(static_cast<GuideDirection>(direction), duration));
+        call.take(call.device.startPulseGuide(static_cast<GuideDirection>(direction), duration, call.client));
 }
 
 void readIsPulseGuiding(Call& call)
 {
     bool value = false;
-    Outcome outcome = call.device.isPulseGuiding(value);
+    Outcome outcome = call.device.isPulseGuiding(value, call.client);
     call.take(outcome, value);
 }
 
 void readSlewing(Call& call)
 {
     bool value = false;
-    Outcome outcome = call.device.slewing(value);
+    Outcome outcome = call.device.slewing(value, call.client);
     call.take(outcome, value);
 }
 
 void abortSlew(Call& call)
 {
-    call.take(call.device.abortSlew());
+    call.take(call.device.abortSlew(call.client));
 }
 
 void findHome(Call& call)
 {
-    call.take(call.device.startFindHome());
+    call.take(call.device.startFindHome(call.client));
 }
 
 // A raw command: refused as the DLL refuses it, once the request is whole.
@@ -316,22 +324,24 @@ void readDeviceState(Call& call)
     auto add = [&state](const char* name, Json value) { state.push_back(Json{{"Name", name}, {"Value", value}}); };
     auto reading = [&](const char* name, auto reader) {
         typename ReaderOf<decltype(reader)>::Value result{};
-        if (call.device.callConnected([&](Mount& core) { return (core.*reader)(result); }).isSuccess())
+        if (call.device.callConnected([&](Mount& core) { return (core.*reader)(result); }, Urgency::Normal,
+                                      call.client)
+                .isSuccess())
             add(name, wire(result));
     };
-    if (call.device.isConnected()) {
+    if (call.device.isConnected(call.client)) {
         reading("Altitude", &Mount::altitude);
         reading("AtHome", &Mount::atHome);
         reading("AtPark", &Mount::atPark);
         reading("Azimuth", &Mount::azimuth);
         reading("Declination", &Mount::declination);
         bool flag = false;
-        if (call.device.isPulseGuiding(flag).isSuccess())
+        if (call.device.isPulseGuiding(flag, call.client).isSuccess())
             add("IsPulseGuiding", flag);
         reading("RightAscension", &Mount::rightAscension);
         reading("SideOfPier", &Mount::sideOfPier);
         reading("SiderealTime", &Mount::siderealTime);
-        if (call.device.slewing(flag).isSuccess())
+        if (call.device.slewing(flag, call.client).isSuccess())
             add("Slewing", flag);
         reading("Tracking", &Mount::tracking);
         reading("UTCDate", &Mount::utcDate);
@@ -358,10 +368,10 @@ const std::vector<Route>& routes()
         {"commandstring", nullptr, command(&Mount::commandString)},
         {"connect", nullptr, startConnecting},
         {"connected", readConnected, writeConnected},
-        {"connecting", [](Call& call) { call.take(Outcome::success(), call.device.connecting()); }, nullptr},
+        {"connecting", [](Call& call) { call.take(Outcome::success(), call.device.connecting(call.client)); }, nullptr},
         {"description", reads(&Mount::description, Needs::Nothing), nullptr},
         {"devicestate", readDeviceState, nullptr},
-        {"disconnect", nullptr, [](Call& call) { call.take(call.device.disconnect()); }},
+        {"disconnect", nullptr, [](Call& call) { call.take(call.device.disconnect(call.client)); }},
         {"driverinfo", reads(&Mount::driverInfo, Needs::Nothing), nullptr},
         {"driverversion", reads(&Mount::driverVersion, Needs::Nothing), nullptr},
         {"interfaceversion", constant(kAlpacaInterfaceVersion), nullptr},
@@ -467,13 +477,14 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
     if (!handler)
         return badRequest(std::string("The telescope's ") + route->member + " cannot be "
                           + (method == RequestMethod::Get ? "read (GET)" : "written (PUT)"));
-    Call call{device, parameters, std::nullopt, {}, {}};
+    const ClientIdentity client = readClientIdentity(parameters);
+    device.heardFrom(client.clientId);
+    Call call{device, parameters, client.clientId, std::nullopt, {}, {}};
     handler(call);
     if (!call.badRequest.empty())
         return badRequest(call.badRequest);
     // Every GET carries a value, a PUT none (but for those that return one).
     if (method == RequestMethod::Get && !call.value)
         call.value = Json();
-    return alpacaAnswer(call.value ? &*call.value : nullptr, call.error, readClientIdentity(parameters),
-                        transactions);
+    return alpacaAnswer(call.value ? &*call.value : nullptr, call.error, client, transactions);
 }

@@ -10,6 +10,7 @@ TelescopeDevice::TelescopeDevice(ServerSettings& settings, Log log, Clock& clock
     : settings(settings), log(std::move(log)), clock(clock), makePort(makePort),
       mount(std::make_shared<MountState>(), settings, clock, makePort)
 {
+    housekeeper = std::thread([this] { keepHouse(); });
 }
 
 TelescopeDevice::~TelescopeDevice()
@@ -28,21 +29,90 @@ bool TelescopeDevice::letGoOfVanishedPort()
         return false;
     mount.release();
     homeSearchSinceMs = 0;
+    {
+        // Every client's connection went with the link.
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        clients.clear();
+    }
     log("lost the mount on " + settings.portLabel(1) + ": the device went away; connect again once it is back");
     return true;
 }
 
-bool TelescopeDevice::isConnected()
+bool TelescopeDevice::linkConnected()
 {
     if (connectingNow.load())
         return false;
-    std::lock_guard<std::mutex> lock(mutex);
+    MountQueue::Turn turn(queue);
     return mount.sharedState().connected;
+}
+
+bool TelescopeDevice::clientConnected(std::uint32_t client)
+{
+    std::lock_guard<std::mutex> lock(clientsMutex);
+    return clients.count(client) != 0;
+}
+
+bool TelescopeDevice::isConnected(std::uint32_t client)
+{
+    return clientConnected(client) && linkConnected();
+}
+
+std::size_t TelescopeDevice::connectedClients()
+{
+    std::lock_guard<std::mutex> lock(clientsMutex);
+    return clients.size();
+}
+
+void TelescopeDevice::heardFrom(std::uint32_t client)
+{
+    {
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        auto found = clients.find(client);
+        if (found != clients.end())
+            found->second = std::int64_t(clock.steadyMs());
+    }
+    forgetSilentClients();
+}
+
+void TelescopeDevice::forgetSilentClients()
+{
+    bool lastOneGone = false;
+    {
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        const std::int64_t now = std::int64_t(clock.steadyMs());
+        for (auto client = clients.begin(); client != clients.end();) {
+            if (now - client->second < clientTimeoutMs) {
+                ++client;
+                continue;
+            }
+            log("client " + std::to_string(client->first) + " sent nothing for "
+                + std::to_string(clientTimeoutMs.load() / 1000) + " s: it counts as disconnected");
+            client = clients.erase(client);
+            lastOneGone = clients.empty() && clientsConnecting.empty();
+        }
+    }
+    if (lastOneGone)
+        disconnectLink();
+}
+
+void TelescopeDevice::keepHouse()
+{
+    // A vanished client sends nothing that would forget it: looked at now
+    // and then, however quiet the server is.
+    std::unique_lock<std::mutex> lock(stopMutex);
+    while (!stopping) {
+        stopSignal.wait_for(lock, std::chrono::seconds(1), [this] { return stopping; });
+        if (stopping)
+            break;
+        lock.unlock();
+        forgetSilentClients();
+        lock.lock();
+    }
 }
 
 std::string TelescopeDevice::modelName()
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MountQueue::Turn turn(queue);
     return modelRow(mount.sharedState().model).name;
 }
 
@@ -54,9 +124,31 @@ void TelescopeDevice::logConnection(const Outcome& outcome)
         log("cannot connect: " + outcome.text());
 }
 
-Outcome TelescopeDevice::connect()
+Outcome TelescopeDevice::connect(std::uint32_t client)
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    Outcome outcome = connectLink();
+    if (outcome.succeeded()) {
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        clients[client] = std::int64_t(clock.steadyMs());
+    }
+    return outcome;
+}
+
+Outcome TelescopeDevice::disconnect(std::uint32_t client)
+{
+    {
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        clients.erase(client);
+        // Another client still uses the link: it stays.
+        if (!clients.empty() || !clientsConnecting.empty())
+            return Outcome::success();
+    }
+    return disconnectLink();
+}
+
+Outcome TelescopeDevice::connectLink()
+{
+    MountQueue::Turn turn(queue);
     if (mount.sharedState().connected)
         return Outcome::success();
     Outcome outcome = mount.setConnected(true);
@@ -64,12 +156,12 @@ Outcome TelescopeDevice::connect()
     return outcome;
 }
 
-Outcome TelescopeDevice::disconnect()
+Outcome TelescopeDevice::disconnectLink()
 {
     setPiecesCancelled(true);
     joinWorker();
     setPiecesCancelled(false);
-    std::lock_guard<std::mutex> lock(mutex);
+    MountQueue::Turn turn(queue);
     if (!mount.sharedState().connected)
         return Outcome::success();
     homeSearchSinceMs = 0;
@@ -78,24 +170,34 @@ Outcome TelescopeDevice::disconnect()
     return outcome;
 }
 
-void TelescopeDevice::startConnecting()
+void TelescopeDevice::startConnecting(std::uint32_t client)
 {
     std::lock_guard<std::mutex> work(workerMutex);
+    {
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        clientsConnecting.insert(client);
+    }
     // A connection already being made is the one this client asks for.
     if (connectingNow.load())
         return;
     if (worker.joinable())
         worker.join();
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (mount.sharedState().connected)
-            return;
-    }
     connectingNow = true;
     worker = std::thread([this] {
-        connect();
+        Outcome outcome = connectLink();
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        if (outcome.succeeded())
+            for (std::uint32_t waiting : clientsConnecting)
+                clients[waiting] = std::int64_t(clock.steadyMs());
+        clientsConnecting.clear();
         connectingNow = false;
     });
+}
+
+bool TelescopeDevice::connecting(std::uint32_t client)
+{
+    std::lock_guard<std::mutex> lock(clientsMutex);
+    return clientsConnecting.count(client) != 0;
 }
 
 void TelescopeDevice::joinWorker()
@@ -125,7 +227,8 @@ void TelescopeDevice::sendPulsePieces(PulsePlan pieces)
     for (const PulsePiece& piece : pieces) {
         if (piece.waitMs > 0 && !waitOrStop(piece.waitMs))
             break;
-        std::lock_guard<std::mutex> lock(mutex);
+        // Ahead of waiting reads: a piece late is a pulse too long.
+        MountQueue::Turn turn(queue, Urgency::Motion);
         if (!mount.sharedState().connected)
             break;
         mount.sendPulsePiece(piece);
@@ -134,14 +237,14 @@ void TelescopeDevice::sendPulsePieces(PulsePlan pieces)
     pulsingNow = false;
 }
 
-Outcome TelescopeDevice::startPulseGuide(GuideDirection direction, std::int32_t durationMs)
+Outcome TelescopeDevice::startPulseGuide(GuideDirection direction, std::int32_t durationMs, std::uint32_t client)
 {
     // A pulse still sending its pieces finishes first, as the mount would
     // take them one after the other anyway.
     joinWorker();
     PulsePlan pieces;
     Outcome outcome = callConnected(
-        [&](Mount& core) { return core.beginPulseGuide(direction, durationMs, pieces); });
+        [&](Mount& core) { return core.beginPulseGuide(direction, durationMs, pieces); }, Urgency::Normal, client);
     if (pieces.empty())
         return outcome;
     std::lock_guard<std::mutex> lock(workerMutex);
@@ -150,30 +253,35 @@ Outcome TelescopeDevice::startPulseGuide(GuideDirection direction, std::int32_t 
     return outcome;
 }
 
-Outcome TelescopeDevice::isPulseGuiding(bool& value)
+Outcome TelescopeDevice::isPulseGuiding(bool& value, std::uint32_t client)
 {
-    return callConnected([&](Mount& core) {
-        Outcome outcome = core.isPulseGuiding(value);
-        if (outcome.succeeded() && pulsingNow.load())
-            value = true;
-        return outcome;
-    });
+    return callConnected(
+        [&](Mount& core) {
+            Outcome outcome = core.isPulseGuiding(value);
+            if (outcome.succeeded() && pulsingNow.load())
+                value = true;
+            return outcome;
+        },
+        Urgency::Normal, client);
 }
 
-Outcome TelescopeDevice::startFindHome()
+Outcome TelescopeDevice::startFindHome(std::uint32_t client)
 {
-    return callConnected([&](Mount& core) {
+    return callConnected(
+        [&](Mount& core) {
         bool searchStarted = false;
         Outcome outcome = core.beginFindHome(searchStarted);
         if (searchStarted)
             homeSearchSinceMs = std::max<std::int64_t>(1, std::int64_t(clock.steadyMs()));
         return outcome;
-    });
+        },
+        Urgency::Normal, client);
 }
 
-Outcome TelescopeDevice::slewing(bool& value)
+Outcome TelescopeDevice::slewing(bool& value, std::uint32_t client)
 {
-    return callConnected([&](Mount& core) {
+    return callConnected(
+        [&](Mount& core) {
         if (homeSearchSinceMs != 0) {
             bool home = false;
             core.atHome(home);
@@ -189,24 +297,27 @@ Outcome TelescopeDevice::slewing(bool& value)
             }
         }
         return core.slewing(value);
-    });
+        },
+        Urgency::Normal, client);
 }
 
-Outcome TelescopeDevice::abortSlew()
+Outcome TelescopeDevice::abortSlew(std::uint32_t client)
 {
-    return callConnected([&](Mount& core) {
-        Outcome outcome = core.abortSlew();
-        if (outcome.succeeded())
-            homeSearchSinceMs = 0;
-        return outcome;
-    });
+    return callConnected(
+        [&](Mount& core) {
+            Outcome outcome = core.abortSlew();
+            if (outcome.succeeded())
+                homeSearchSinceMs = 0;
+            return outcome;
+        },
+        Urgency::Motion, client);
 }
 
 std::unique_ptr<MountProbe> TelescopeDevice::describe()
 {
     // Under the lock, so that no client's connect finds the port held by
     // the probe's own open.
-    std::lock_guard<std::mutex> lock(mutex);
+    MountQueue::Turn turn(queue);
     if (mount.sharedState().connected) {
         // The probe's open would be refused: it asks over the connection.
         auto probe = std::make_unique<MountProbe>(settings, clock, [] { return std::unique_ptr<SerialPort>(); });
@@ -225,7 +336,13 @@ void TelescopeDevice::shutdown()
     }
     stopSignal.notify_all();
     joinWorker();
-    std::lock_guard<std::mutex> lock(mutex);
+    if (housekeeper.joinable())
+        housekeeper.join();
+    {
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        clients.clear();
+    }
+    MountQueue::Turn turn(queue);
     if (mount.sharedState().connected) {
         mount.setConnected(false);
         log("disconnected from " + settings.portLabel(1));

@@ -6,14 +6,17 @@
 
 #include "Mount.h"
 #include "MountProbe.h"
+#include "MountQueue.h"
 #include "ServerSettings.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -27,25 +30,28 @@ public:
     TelescopeDevice(const TelescopeDevice&) = delete;
     TelescopeDevice& operator=(const TelescopeDevice&) = delete;
 
-    // One call of the core with the mount to itself. A device that went
+    // One call of the core with the mount to itself, when its turn comes
+    // (urgency and the client's round, MountQueue). A device that went
     // away under the port is let go afterwards: the mount then counts as
     // not connected, and the next connect opens it again. The call itself
     // is then refused: what it read did not come from the mount.
     template <class Member>
-    Outcome call(Member&& member)
+    Outcome call(Member&& member, Urgency urgency = Urgency::Normal, std::uint32_t client = 0)
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MountQueue::Turn turn(queue, urgency, client);
         Outcome outcome = member(mount);
         if (letGoOfVanishedPort())
             return notConnected();
         return outcome;
     }
     // As call, for a member that needs the mount: refused as not connected
-    // when it is not.
+    // when the client has not connected (or the mount is not).
     template <class Member>
-    Outcome callConnected(Member&& member)
+    Outcome callConnected(Member&& member, Urgency urgency = Urgency::Normal, std::uint32_t client = 0)
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        if (!clientConnected(client))
+            return notConnected();
+        MountQueue::Turn turn(queue, urgency, client);
         if (!mount.sharedState().connected)
             return notConnected();
         Outcome outcome = member(mount);
@@ -54,23 +60,36 @@ public:
         return outcome;
     }
 
-    // Connected is false while a connection is being made.
-    bool isConnected();
-    Outcome connect();
-    Outcome disconnect();
-    // Connect without waiting; connecting() is true until it is over.
-    void startConnecting();
-    bool connecting() const { return connectingNow.load(); }
+    // Each client (by its ClientID; those without one are client 0, one
+    // client together) connects and disconnects for itself. The serial link
+    // opens with the first client's connect and closes after the last
+    // one's disconnect, or once every connected client has been silent for
+    // the client time-out (vanished).
+    //
+    // The client's own state; false while its connection is being made.
+    bool isConnected(std::uint32_t client);
+    // Whether the serial link is open to the mount, whoever asked for it.
+    bool linkConnected();
+    Outcome connect(std::uint32_t client);
+    Outcome disconnect(std::uint32_t client);
+    // Connect without waiting; connecting(client) is true until it is over.
+    void startConnecting(std::uint32_t client);
+    bool connecting(std::uint32_t client);
+    // A request came from client: it is not gone.
+    void heardFrom(std::uint32_t client);
+    void setClientTimeoutMs(std::int64_t ms) { clientTimeoutMs = ms; }
+    std::size_t connectedClients();
 
     // A pulse that returns at once: its timed pieces go out from a thread
     // of this object's own while isPulseGuiding() is true.
-    Outcome startPulseGuide(GuideDirection direction, std::int32_t durationMs);
-    Outcome isPulseGuiding(bool& value);
+    Outcome startPulseGuide(GuideDirection direction, std::int32_t durationMs, std::uint32_t client = 0);
+    Outcome isPulseGuiding(bool& value, std::uint32_t client = 0);
     // A home search that returns at once; slewing() is true until the mount
     // reports home (or the search's bound has passed).
-    Outcome startFindHome();
-    Outcome slewing(bool& value);
-    Outcome abortSlew();
+    Outcome startFindHome(std::uint32_t client = 0);
+    Outcome slewing(bool& value, std::uint32_t client = 0);
+    // Goes before every waiting read.
+    Outcome abortSlew(std::uint32_t client = 0);
 
     // What the setup page shows: the probe of the stored device, or, while
     // the server holds the port, the same questions over its connection.
@@ -83,6 +102,14 @@ public:
     static Outcome notConnected();
 
 private:
+    bool clientConnected(std::uint32_t client);
+    // The link itself, whoever asked.
+    Outcome connectLink();
+    Outcome disconnectLink();
+    // Forgets the clients silent past the time-out; the link closes when
+    // none is left.
+    void forgetSilentClients();
+    void keepHouse();
     // True when the device had gone away and was let go.
     bool letGoOfVanishedPort();
     void logConnection(const Outcome& outcome);
@@ -96,7 +123,8 @@ private:
     Log log;
     Clock& clock;
     SerialPortMaker makePort;
-    std::mutex mutex;
+    // One call on the mount at a time, motion first, clients by turns.
+    MountQueue queue;
     Mount mount;
 
     std::mutex workerMutex;
@@ -105,6 +133,14 @@ private:
     std::atomic<bool> pulsingNow{false};
     // Steady milliseconds when the home search began; 0 when none runs.
     std::int64_t homeSearchSinceMs = 0;
+
+    std::mutex clientsMutex;
+    // Connected clients, with the steady milliseconds they were last heard.
+    std::map<std::uint32_t, std::int64_t> clients;
+    // Clients whose Connect waits for the link being made.
+    std::set<std::uint32_t> clientsConnecting;
+    std::atomic<std::int64_t> clientTimeoutMs{300000};
+    std::thread housekeeper;
 
     std::mutex stopMutex;
     std::condition_variable stopSignal;

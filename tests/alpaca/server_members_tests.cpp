@@ -578,8 +578,10 @@ TEST_P(EachModel, BeforeConnectingWhatNeedsTheMountIsRefusedAndConnectFinishesIn
     bool sawBoth = false;
     ASSERT_TRUE(waitFor(
         [&] {
-            const Json connecting = valueOf("connecting");
+            // Connected first: once it is true, a Connecting read after it
+            // must be false (the other order can see the change between).
             const Json connected = valueOf("connected");
+            const Json connecting = valueOf("connecting");
             sawBoth = sawBoth || (connecting == Json(true) && connected == Json(true));
             return connected == Json(true) && connecting == Json(false);
         },

@@ -98,6 +98,7 @@ TEST(ServerOptions, GoodCommandLines)
         {{"--config", "/etc/velmaro.conf"}, with([](ServerOptions& o) { o.configPath = "/etc/velmaro.conf"; })},
         {{"--trace-dir=/var/log/velmaro"}, with([](ServerOptions& o) { o.traceDir = "/var/log/velmaro"; })},
         {{"--allow-remote-setup"}, with([](ServerOptions& o) { o.allowRemoteSetup = true; })},
+        {{"--client-timeout", "5"}, with([](ServerOptions& o) { o.clientTimeoutSeconds = 5; })},
         {{"--help"}, with([](ServerOptions& o) { o.help = true; })},
         {{"--version"}, with([](ServerOptions& o) { o.version = true; })},
         // Naming the default address still counts as naming one.
@@ -169,6 +170,8 @@ TEST(ServerOptions, BadCommandLinesSayWhy)
         std::string reason;
     } cases[] = {
         {{"--foo"}, "unknown option --foo"},
+        {{"--client-timeout", "0"}, "--client-timeout needs a number from 1 to 65535"},
+        {{"--client-timeout", "-5"}, "--client-timeout needs a number from 1 to 65535"},
         {{"--foo=bar"}, "unknown option --foo"},
         {{"--Serial", "x"}, "unknown option --Serial"},
         {{"--http"}, "unknown option --http"},
@@ -236,6 +239,7 @@ TEST(ServerOptions, HelpHasOneLinePerOptionWithItsDefault)
         {"  --serial DEVICE ", "config"},       {"  --http-port N ", "(default: 11111)"},
         {"  --listen ADDRESS ", "127.0.0.1"},   {"  --discovery-port N ", "(default: 32227)"},
         {"  --config FILE ", "alpaca.conf"},    {"  --trace-dir DIR ", "default"},
+        {"  --client-timeout SECONDS ", "(default: 300)"},
         {"  --allow-remote-setup ", "default"}, {"  --help ", "help"},
         {"  --version ", "version"},
     };

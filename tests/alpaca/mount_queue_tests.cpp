@@ -1,0 +1,96 @@
+// The order in which callers get the mount: motion first, then the clients
+// by turns, each client's own calls in the order they came.
+#include "MountQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Caller {
+    std::string name;
+    Urgency urgency;
+    std::uint32_t client;
+};
+
+// Queues the callers one after the other behind a holder, lets the holder
+// go, and gives the order they were served in.
+std::vector<std::string> servedOrder(const std::vector<Caller>& callers)
+{
+    MountQueue queue;
+    std::mutex orderMutex;
+    std::vector<std::string> order;
+    std::vector<std::thread> threads;
+    {
+        auto holder = std::make_unique<MountQueue::Turn>(queue, Urgency::Normal, 99);
+        for (const Caller& caller : callers) {
+            const std::size_t before = queue.waiting();
+            threads.emplace_back([&queue, &orderMutex, &order, caller] {
+                MountQueue::Turn turn(queue, caller.urgency, caller.client);
+                std::lock_guard<std::mutex> lock(orderMutex);
+                order.push_back(caller.name);
+            });
+            for (int wait = 0; wait < 2000 && queue.waiting() == before; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    return order;
+}
+
+} // namespace
+
+TEST(MountQueue, MotionFirstThenClientsByTurnsEachInItsOwnOrder)
+{
+    struct Case {
+        const char* what;
+        std::vector<Caller> callers;
+        std::vector<std::string> expected;
+    };
+    const Urgency N = Urgency::Normal, M = Urgency::Motion;
+    const Case cases[] = {
+        {"one client keeps its order", {{"a1", N, 1}, {"a2", N, 1}, {"a3", N, 1}}, {"a1", "a2", "a3"}},
+        {"an abort overtakes thirty reads",
+         {{"a1", N, 1}, {"a2", N, 1}, {"a3", N, 1}, {"a4", N, 1}, {"a5", N, 1}, {"stop", M, 2}},
+         {"stop", "a1", "a2", "a3", "a4", "a5"}},
+        {"clients take turns",
+         {{"a1", N, 1}, {"a2", N, 1}, {"a3", N, 1}, {"b1", N, 2}, {"c1", N, 3}, {"b2", N, 2}},
+         {"a1", "b1", "c1", "a2", "b2", "a3"}},
+        {"motion calls keep their own order",
+         {{"a1", N, 1}, {"stop1", M, 1}, {"b1", N, 2}, {"stop2", M, 2}},
+         {"stop1", "stop2", "a1", "b1"}},
+        {"the holder's client waits its turn too", {{"h1", N, 99}, {"a1", N, 1}}, {"a1", "h1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(servedOrder(c.callers), c.expected);
+    }
+}
+
+TEST(MountQueue, OneCallAtATimeUnderContention)
+{
+    MountQueue queue;
+    int inside = 0, most = 0, calls = 0;
+    std::vector<std::thread> threads;
+    for (std::uint32_t client = 0; client < 8; ++client)
+        threads.emplace_back([&, client] {
+            for (int i = 0; i < 200; ++i) {
+                MountQueue::Turn turn(queue, i % 7 == 0 ? Urgency::Motion : Urgency::Normal, client);
+                most = std::max(most, ++inside);
+                ++calls;
+                --inside;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(most, 1);
+    EXPECT_EQ(calls, 1600);
+    EXPECT_EQ(queue.waiting(), 0u);
+}
