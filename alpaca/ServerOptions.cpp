@@ -38,6 +38,8 @@ const Option kOptions[] = {
      "write a trace of every connection into DIR (default: no trace)"},
     {"client-timeout", Kind::Port, "SECONDS", nullptr, &ServerOptions::clientTimeoutSeconds, nullptr, 1,
      "a connected client silent for SECONDS counts as gone, 1 to 65535"},
+    {"max-age-ms", Kind::Port, "N", nullptr, &ServerOptions::maxAgeMs, nullptr, 0,
+     "a read may take an answer finished up to N ms ago, 0 to 65535; 0: only one still to come"},
     {"allow-remote-setup", Kind::Flag, nullptr, nullptr, nullptr, &ServerOptions::allowRemoteSetup, 0,
      "let other machines change the settings on the setup page (default: only this machine)"},
     {"help", Kind::Flag, nullptr, nullptr, nullptr, &ServerOptions::help, 0, "print this help and exit"},

@@ -15,6 +15,8 @@ struct ServerOptions {
     bool allowRemoteSetup = false;
     // A connected client silent this long has vanished: it is disconnected.
     int clientTimeoutSeconds = 300;
+    // How old an answer a read may share (0: none finished before it came).
+    int maxAgeMs = 0;
     bool help = false, version = false;
 };
 

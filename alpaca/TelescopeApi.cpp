@@ -3,6 +3,7 @@
 #include "Messages.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -23,6 +24,8 @@ struct Call {
     const RequestParameters& parameters;
     // Whose turn the call takes on the mount.
     std::uint32_t client;
+    // The member, lower case: what overlapping reads share.
+    const char* member;
     std::optional<Json> value;
     AlpacaError error;
     // Set when the request is malformed: the answer is a 400 with it.
@@ -85,12 +88,40 @@ template <class T> struct ReaderOf<Outcome (Mount::*)(T&) const> { using Value =
 using Handler = std::function<void(Call&)>;
 
 template <class Reader>
-Handler reads(Reader reader, Needs needs = Needs::Mount)
+Handler reads(Reader reader, Needs needs = Needs::Mount);
+
+// A read of the mount for the client, shared with the same read (key) of
+// any client that is queued or under way; the value wired, or its type's
+// empty one when refused.
+template <class Value>
+SharedReads::Result sharedRead(Call& call, const std::string& key, const std::function<Outcome(Value&)>& read)
 {
-    return [reader, needs](Call& call) {
-        typename ReaderOf<Reader>::Value result{};
-        Outcome outcome = call.run(needs, [&](Mount& core) { return (core.*reader)(result); });
-        call.take(outcome, wire(result));
+    // A client that has not connected gets no other client's answer.
+    if (!call.device.clientConnected(call.client))
+        return {TelescopeDevice::notConnected(), Json(wire(Value{}))};
+    return call.device.sharedReads().read(key, [&] {
+        Value result{};
+        Outcome outcome = read(result);
+        return SharedReads::Result{outcome, outcome.succeeded() ? Json(wire(result)) : Json(wire(Value{}))};
+    });
+}
+
+template <class Reader>
+Handler reads(Reader reader, Needs needs)
+{
+    using Value = typename ReaderOf<Reader>::Value;
+    if (needs == Needs::Nothing)
+        return [reader](Call& call) {
+            Value result{};
+            Outcome outcome = call.run(Needs::Nothing, [&](Mount& core) { return (core.*reader)(result); });
+            call.take(outcome, wire(result));
+        };
+    return [reader](Call& call) {
+        SharedReads::Result shared = sharedRead<Value>(call, call.member, [&](Value& result) {
+            return call.run(Needs::Mount, [&](Mount& core) { return (core.*reader)(result); });
+        });
+        call.error = alpacaError(shared.outcome);
+        call.value = std::move(shared.value);
     };
 }
 
@@ -261,18 +292,31 @@ void pulseGuide(Call& call)
         call.take(call.device.startPulseGuide(static_cast<GuideDirection>(direction), duration, call.client));
 }
 
+SharedReads::Result sharedIsPulseGuiding(Call& call)
+{
+    return sharedRead<bool>(call, "ispulseguiding",
+                            [&](bool& value) { return call.device.isPulseGuiding(value, call.client); });
+}
+
+SharedReads::Result sharedSlewing(Call& call)
+{
+    return sharedRead<bool>(call, "slewing", [&](bool& value) { return call.device.slewing(value, call.client); });
+}
+
+void answerWith(Call& call, SharedReads::Result shared)
+{
+    call.error = alpacaError(shared.outcome);
+    call.value = std::move(shared.value);
+}
+
 void readIsPulseGuiding(Call& call)
 {
-    bool value = false;
-    Outcome outcome = call.device.isPulseGuiding(value, call.client);
-    call.take(outcome, value);
+    answerWith(call, sharedIsPulseGuiding(call));
 }
 
 void readSlewing(Call& call)
 {
-    bool value = false;
-    Outcome outcome = call.device.slewing(value, call.client);
-    call.take(outcome, value);
+    answerWith(call, sharedSlewing(call));
 }
 
 void abortSlew(Call& call)
@@ -322,12 +366,19 @@ void readDeviceState(Call& call)
 {
     Json state = Json::array();
     auto add = [&state](const char* name, Json value) { state.push_back(Json{{"Name", name}, {"Value", value}}); };
+    auto addShared = [&](const char* name, const SharedReads::Result& shared) {
+        if (shared.outcome.isSuccess())
+            add(name, shared.value);
+    };
+    // Each field shares its exchange with the member's own reads.
     auto reading = [&](const char* name, auto reader) {
-        typename ReaderOf<decltype(reader)>::Value result{};
-        if (call.device.callConnected([&](Mount& core) { return (core.*reader)(result); }, Urgency::Normal,
-                                      call.client)
-                .isSuccess())
-            add(name, wire(result));
+        using Value = typename ReaderOf<decltype(reader)>::Value;
+        std::string key(name);
+        for (char& c : key)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        addShared(name, sharedRead<Value>(call, key, [&](Value& result) {
+                      return call.run(Needs::Mount, [&](Mount& core) { return (core.*reader)(result); });
+                  }));
     };
     if (call.device.isConnected(call.client)) {
         reading("Altitude", &Mount::altitude);
@@ -335,14 +386,11 @@ void readDeviceState(Call& call)
         reading("AtPark", &Mount::atPark);
         reading("Azimuth", &Mount::azimuth);
         reading("Declination", &Mount::declination);
-        bool flag = false;
-        if (call.device.isPulseGuiding(flag, call.client).isSuccess())
-            add("IsPulseGuiding", flag);
+        addShared("IsPulseGuiding", sharedIsPulseGuiding(call));
         reading("RightAscension", &Mount::rightAscension);
         reading("SideOfPier", &Mount::sideOfPier);
         reading("SiderealTime", &Mount::siderealTime);
-        if (call.device.slewing(flag, call.client).isSuccess())
-            add("Slewing", flag);
+        addShared("Slewing", sharedSlewing(call));
         reading("Tracking", &Mount::tracking);
         reading("UTCDate", &Mount::utcDate);
     }
@@ -479,7 +527,7 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
                           + (method == RequestMethod::Get ? "read (GET)" : "written (PUT)"));
     const ClientIdentity client = readClientIdentity(parameters);
     device.heardFrom(client.clientId);
-    Call call{device, parameters, client.clientId, std::nullopt, {}, {}};
+    Call call{device, parameters, client.clientId, route->member, std::nullopt, {}, {}};
     handler(call);
     if (!call.badRequest.empty())
         return badRequest(call.badRequest);

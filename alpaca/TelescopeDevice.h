@@ -7,6 +7,7 @@
 #include "Mount.h"
 #include "MountProbe.h"
 #include "MountQueue.h"
+#include "SharedReads.h"
 #include "ServerSettings.h"
 
 #include <atomic>
@@ -101,8 +102,11 @@ public:
 
     static Outcome notConnected();
 
-private:
+    // Whether the client has connected (no turn on the mount taken).
     bool clientConnected(std::uint32_t client);
+    SharedReads& sharedReads() { return reads; }
+
+private:
     // The link itself, whoever asked.
     Outcome connectLink();
     Outcome disconnectLink();
@@ -126,6 +130,7 @@ private:
     // One call on the mount at a time, motion first, clients by turns.
     MountQueue queue;
     Mount mount;
+    SharedReads reads{clock};
 
     std::mutex workerMutex;
     std::thread worker;

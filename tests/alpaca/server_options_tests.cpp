@@ -99,6 +99,7 @@ TEST(ServerOptions, GoodCommandLines)
         {{"--trace-dir=/var/log/velmaro"}, with([](ServerOptions& o) { o.traceDir = "/var/log/velmaro"; })},
         {{"--allow-remote-setup"}, with([](ServerOptions& o) { o.allowRemoteSetup = true; })},
         {{"--client-timeout", "5"}, with([](ServerOptions& o) { o.clientTimeoutSeconds = 5; })},
+        {{"--max-age-ms=250"}, with([](ServerOptions& o) { o.maxAgeMs = 250; })},
         {{"--help"}, with([](ServerOptions& o) { o.help = true; })},
         {{"--version"}, with([](ServerOptions& o) { o.version = true; })},
         // Naming the default address still counts as naming one.
@@ -171,6 +172,7 @@ TEST(ServerOptions, BadCommandLinesSayWhy)
     } cases[] = {
         {{"--foo"}, "unknown option --foo"},
         {{"--client-timeout", "0"}, "--client-timeout needs a number from 1 to 65535"},
+        {{"--max-age-ms", "x"}, "--max-age-ms needs a number from 0 to 65535"},
         {{"--client-timeout", "-5"}, "--client-timeout needs a number from 1 to 65535"},
         {{"--foo=bar"}, "unknown option --foo"},
         {{"--Serial", "x"}, "unknown option --Serial"},
@@ -240,6 +242,7 @@ TEST(ServerOptions, HelpHasOneLinePerOptionWithItsDefault)
         {"  --listen ADDRESS ", "127.0.0.1"},   {"  --discovery-port N ", "(default: 32227)"},
         {"  --config FILE ", "alpaca.conf"},    {"  --trace-dir DIR ", "default"},
         {"  --client-timeout SECONDS ", "(default: 300)"},
+        {"  --max-age-ms N ", "(default: 0)"},
         {"  --allow-remote-setup ", "default"}, {"  --help ", "help"},
         {"  --version ", "version"},
     };
