@@ -265,3 +265,43 @@ TEST_F(Sharing, AReadAfterAnotherHasFinishedMakesItsOwnExchangeUnlessAnAgeIsAllo
         simulator.reset();
     }
 }
+
+TEST_F(Sharing, AClientHasAtMostEightRequestsInFlightAndOthersAreStillServed)
+{
+    start(3);
+    ASSERT_EQ(put("connected", "Connected=true", 5)["ErrorNumber"], 0);
+    ASSERT_EQ(put("connected", "Connected=true", 6)["ErrorNumber"], 0);
+    // Twelve reads of different members (no two share an exchange), at once.
+    static const char* const kMembers[] = {"rightascension", "declination", "altitude", "azimuth",
+                                           "siderealtime", "tracking", "atpark", "athome",
+                                           "sideofpier", "trackingrate", "guideratedeclination", "sitelatitude"};
+    std::atomic<std::size_t> ready{0};
+    std::atomic<bool> go{false};
+    std::vector<int> statuses(std::size(kMembers), 0);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < std::size(kMembers); ++i)
+        threads.emplace_back([&, i] {
+            auto http = server->client();
+            http->Get("/management/apiversions");
+            ++ready;
+            while (!go)
+                std::this_thread::yield();
+            auto result = http->Get(telescope(kMembers[i]) + "?ClientID=5");
+            statuses[i] = result ? result->status : -1;
+        });
+    while (ready < std::size(kMembers))
+        std::this_thread::yield();
+    go = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    Json other = get("name", 6);
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(other["ErrorNumber"], 0) << "another client is served meanwhile";
+    const long refused = std::count(statuses.begin(), statuses.end(), 503);
+    const long served = std::count(statuses.begin(), statuses.end(), 200);
+    EXPECT_EQ(refused + served, long(std::size(kMembers)));
+    EXPECT_GE(refused, 1) << "twelve at once, eight allowed";
+    EXPECT_GE(served, 8);
+    // Once they are answered the client has its allowance back.
+    EXPECT_EQ(get("rightascension", 5)["ErrorNumber"], 0);
+}
