@@ -7,6 +7,7 @@
 #                (MODEL=1|2|3, BITS=64|32)
 #   make bench   the driver's figures against the protocol's floor (not a test)
 #   make soak    a bounded chaos run against a misbehaving mount (MINUTES=n)
+#   make fuzz    the Alpaca request fuzzer, libFuzzer under ASan/UBSan (MINUTES=n, default 10)
 # check and demo install what is missing first (scripts/bootstrap).
 
 MODEL ?= 2
@@ -14,7 +15,7 @@ BITS ?= 64
 MINUTES ?= 2
 SEED ?=
 
-.PHONY: all bootstrap build installer check demo clean bench soak
+.PHONY: all bootstrap build installer check demo clean bench soak fuzz
 
 all: build
 
@@ -39,6 +40,10 @@ bench: build
 
 soak: build
 	@MINUTES=$(MINUTES) SEED=$(SEED) scripts/soak
+
+# MINUTES is soak's (default 2) unless given: the fuzzer's own default is 10.
+fuzz: bootstrap
+	@scripts/fuzz $(if $(filter command line environment,$(origin MINUTES)),$(MINUTES),10)
 
 clean:
 	-@tests/wine/harness stop

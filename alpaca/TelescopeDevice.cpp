@@ -1,6 +1,7 @@
 #include "TelescopeDevice.h"
 
 #include "MountModels.h"
+#include "Trace.h"
 #include "Waits.h"
 
 #include <chrono>
@@ -18,6 +19,14 @@ TelescopeDevice::~TelescopeDevice()
     shutdown();
 }
 
+// A connection's trace ends with it, as the DLL's does: the next one (with
+// the switch as it is then) writes a file of its own.
+static void endConnectionTrace()
+{
+    if (traceIsOn())
+        closeTrace();
+}
+
 Outcome TelescopeDevice::notConnected()
 {
     return Outcome::failure(OutcomeKind::NotConnected, kNotConnected);
@@ -28,6 +37,7 @@ bool TelescopeDevice::letGoOfVanishedPort()
     if (!mount.portHungUp())
         return false;
     mount.release();
+    endConnectionTrace();
     homeSearchSinceMs = 0;
     {
         // Every client's connection went with the link.
@@ -153,6 +163,8 @@ Outcome TelescopeDevice::connectLink()
         return Outcome::success();
     Outcome outcome = mount.setConnected(true);
     logConnection(outcome);
+    if (!outcome.succeeded())
+        endConnectionTrace();
     return outcome;
 }
 
@@ -166,6 +178,7 @@ Outcome TelescopeDevice::disconnectLink()
         return Outcome::success();
     homeSearchSinceMs = 0;
     Outcome outcome = mount.setConnected(false);
+    endConnectionTrace();
     log("disconnected from " + settings.portLabel(1));
     return outcome;
 }
@@ -348,4 +361,5 @@ void TelescopeDevice::shutdown()
         log("disconnected from " + settings.portLabel(1));
     }
     mount.release();
+    endConnectionTrace();
 }

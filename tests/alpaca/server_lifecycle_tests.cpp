@@ -664,8 +664,17 @@ TEST(Trace, EachConnectionWritesOneFileWithItsHeadAndEveryCommand)
     // Every command the mount received, in order, and no other.
     EXPECT_EQ(tracedCommands(trace), mount.commands()) << trace;
 
-    // A second connection has a file of its own.
+    // The file ends with its connection: the setup page's probe of the
+    // mount afterwards writes nowhere.
     ASSERT_EQ(put(server, "connected", "Connected=false").error(), 0);
+    const std::string ended = readFile(files[0]);
+    auto page = server.client()->Get("/setup");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(readFile(files[0]), ended) << "the trace went on after its connection";
+    EXPECT_EQ(filesIn(folder).size(), 1u);
+
+    // A second connection has a file of its own.
     ASSERT_EQ(put(server, "connected", "Connected=true").error(), 0);
     EXPECT_EQ(filesIn(folder).size(), 2u);
 }
