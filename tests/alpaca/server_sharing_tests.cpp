@@ -7,6 +7,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -303,4 +308,93 @@ TEST_F(Sharing, AClientHasAtMostEightRequestsInFlightAndOthersAreStillServed)
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 200), 8);
     // Once they are answered the client has its allowance back.
     EXPECT_EQ(get("rightascension", 5)["ErrorNumber"], 0);
+}
+
+namespace {
+
+// Sends a request on a socket of its own and closes it before any answer.
+void sendAndHangUp(int port, const std::string& request)
+{
+    int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::send(sock, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+    ::close(sock);
+}
+
+} // namespace
+
+TEST_F(Sharing, ClientsThatHangUpMidRequestLeaveTheOthersServed)
+{
+    start(3, {}, {"--slew-rate", "5"});
+    ASSERT_EQ(put("connected", "Connected=true", 1)["ErrorNumber"], 0);
+    ASSERT_EQ(put("connected", "Connected=true", 2)["ErrorNumber"], 0);
+    const double declination = get("declination", 2)["Value"].get<double>();
+    const double rightAscension = get("rightascension", 2)["Value"].get<double>();
+    const std::string target = "RightAscension=" + std::to_string(rightAscension)
+        + "&Declination=" + std::to_string(declination > 0 ? declination - 3 : declination + 3);
+    // Client 1 asks for a synchronous slew and a read and hangs up at once,
+    // then sends half a request and hangs up.
+    const std::string form = target + "&ClientID=1";
+    sendAndHangUp(server->port(), "PUT " + telescope("slewtocoordinates")
+                                      + " HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                        "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form);
+    sendAndHangUp(server->port(), "GET " + telescope("altitude") + "?ClientID=1 HTTP/1.1\r\nHost: x\r\n\r\n");
+    sendAndHangUp(server->port(), "PUT " + telescope("tracking") + " HTTP/1.1\r\nContent-Length: 500\r\n\r\nTrack");
+    // Client 2 goes on: its reads are answered (after the slew the hung-up
+    // client asked for), and so are the management requests.
+    for (const char* member : {"rightascension", "declination", "slewing", "tracking"}) {
+        Json answer = get(member, 2);
+        EXPECT_EQ(answer["ErrorNumber"], 0) << member << ": " << answer.dump();
+    }
+    auto versions = server->get("/management/apiversions");
+    ASSERT_TRUE(versions);
+    EXPECT_EQ(versions->status, 200);
+    EXPECT_TRUE(server->running());
+    EXPECT_TRUE(connected(1)) << "hanging up is no disconnect";
+}
+
+TEST_F(Sharing, AMountThatVanishesWithClientsWaitingAnswersEachPromptlyThenNotConnected)
+{
+    start(3);
+    static const char* const kMembers[] = {"rightascension", "declination", "altitude", "azimuth",
+                                           "siderealtime", "sitelatitude"};
+    for (std::uint32_t client = 1; client <= std::size(kMembers); ++client)
+        ASSERT_EQ(put("connected", "Connected=true", client)["ErrorNumber"], 0);
+    std::atomic<bool> reading{true};
+    std::mutex resultsMutex;
+    std::vector<double> slowestMs(std::size(kMembers), 0.0);
+    std::vector<int> lastError(std::size(kMembers), -1);
+    std::vector<std::thread> readers;
+    for (std::size_t i = 0; i < std::size(kMembers); ++i)
+        readers.emplace_back([&, i] {
+            auto http = server->client();
+            const std::string path = telescope(kMembers[i]) + "?ClientID=" + std::to_string(i + 1);
+            while (reading) {
+                const auto began = SteadyClock::now();
+                auto result = http->Get(path);
+                const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - began).count();
+                std::lock_guard<std::mutex> lock(resultsMutex);
+                slowestMs[i] = std::max(slowestMs[i], ms);
+                if (result && result->status == 200)
+                    lastError[i] = Json::parse(result->body, nullptr, false).value("ErrorNumber", -1);
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    simulator->stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    reading = false;
+    for (std::thread& reader : readers)
+        reader.join();
+    for (std::size_t i = 0; i < std::size(kMembers); ++i) {
+        SCOPED_TRACE(kMembers[i]);
+        // Behind the others' exchanges at most, each with its time-out.
+        EXPECT_LT(slowestMs[i], 5000.0) << "a waiting client hung";
+        EXPECT_EQ(lastError[i], kNotConnected);
+    }
+    EXPECT_NE(server->log().find("lost the mount"), std::string::npos) << server->log();
 }
