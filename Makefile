@@ -7,6 +7,7 @@
 #                (MODEL=1|2|3, BITS=64|32)
 #   make bench   the driver's figures against the protocol's floor (not a test)
 #   make soak    a bounded chaos run against a misbehaving mount (MINUTES=n)
+#   make load    the Alpaca server under 27 clients at once, on loopback (MINUTES=n, default 2; not a test)
 #   make fuzz    the Alpaca request fuzzer, libFuzzer under ASan/UBSan (MINUTES=n, default 10)
 # check and demo install what is missing first (scripts/bootstrap).
 
@@ -15,7 +16,7 @@ BITS ?= 64
 MINUTES ?= 2
 SEED ?=
 
-.PHONY: all bootstrap build installer check demo clean bench soak fuzz
+.PHONY: all bootstrap build installer check demo clean bench soak fuzz load
 
 all: build
 
@@ -40,6 +41,9 @@ bench: build
 
 soak: build
 	@MINUTES=$(MINUTES) SEED=$(SEED) scripts/soak
+
+load: build
+	@MINUTES=$(MINUTES) scripts/load
 
 # MINUTES is soak's (default 2) unless given: the fuzzer's own default is 10.
 fuzz: bootstrap

@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -18,6 +20,13 @@ AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router) : router(router), serve
 {
     server->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
     server->set_payload_max_length(kLargestRequestBody);
+    // The library listens with a backlog of 5: clients that connect at
+    // once beyond it are dropped. The socket is noted here, and listened
+    // on again with the system's backlog once bound.
+    server->set_socket_options([this](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listeningSocket = sock;
+    });
     server->set_read_timeout(kHttpTimeoutSeconds, 0);
     server->set_write_timeout(kHttpTimeoutSeconds, 0);
     // Short: a stop waits for idle kept connections to time out.
@@ -84,10 +93,13 @@ bool AlpacaHttpServer::bind(const std::string& address, int port, std::string& e
     errno = 0;
     if (port == 0) {
         boundPort = server->bind_to_any_port(address);
-        if (boundPort > 0)
+        if (boundPort > 0) {
+            ::listen(listeningSocket, SOMAXCONN);
             return true;
+        }
     } else if (server->bind_to_port(address, port)) {
         boundPort = port;
+        ::listen(listeningSocket, SOMAXCONN);
         return true;
     }
     const std::string shown = address.find(':') != std::string::npos ? "[" + address + "]" : address;

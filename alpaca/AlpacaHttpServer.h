@@ -28,10 +28,14 @@ private:
     AlpacaRouter& router;
     std::unique_ptr<httplib::Server> server;
     int boundPort = 0;
+    // The listening socket, for a backlog longer than the library's own.
+    int listeningSocket = -1;
 };
 
 // Limits that keep one client from holding the server.
 constexpr std::size_t kLargestRequestBody = 64 * 1024;
-constexpr int kHttpThreads = 16;
+// Above the clients expected at once: a kept connection holds a thread
+// while it lasts, and a connection waiting for one is not heard at all.
+constexpr int kHttpThreads = 64;
 constexpr int kHttpTimeoutSeconds = 5;
 constexpr int kKeepAliveSeconds = 2;

@@ -527,6 +527,12 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
                           + (method == RequestMethod::Get ? "read (GET)" : "written (PUT)"));
     const ClientIdentity client = readClientIdentity(parameters);
     device.heardFrom(client.clientId);
+    // However the request ends, it is no longer under way.
+    struct Answered {
+        TelescopeDevice& device;
+        std::uint32_t client;
+        ~Answered() { device.answered(client); }
+    } underWay{device, client.clientId};
     if (!startRequest(client.clientId)) {
         HttpAnswer busy = badRequest("Too many requests of this client at once (at most "
                                      + std::to_string(kMostRequestsInFlightPerClient) + ")");

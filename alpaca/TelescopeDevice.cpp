@@ -77,11 +77,24 @@ void TelescopeDevice::heardFrom(std::uint32_t client)
 {
     {
         std::lock_guard<std::mutex> lock(clientsMutex);
+        ++requestsUnderWay[client];
         auto found = clients.find(client);
         if (found != clients.end())
             found->second = std::int64_t(clock.steadyMs());
     }
     forgetSilentClients();
+}
+
+void TelescopeDevice::answered(std::uint32_t client)
+{
+    std::lock_guard<std::mutex> lock(clientsMutex);
+    auto underWay = requestsUnderWay.find(client);
+    if (underWay != requestsUnderWay.end() && --underWay->second == 0)
+        requestsUnderWay.erase(underWay);
+    // Silence counts from the answer.
+    auto found = clients.find(client);
+    if (found != clients.end())
+        found->second = std::int64_t(clock.steadyMs());
 }
 
 void TelescopeDevice::forgetSilentClients()
@@ -91,7 +104,7 @@ void TelescopeDevice::forgetSilentClients()
         std::lock_guard<std::mutex> lock(clientsMutex);
         const std::int64_t now = std::int64_t(clock.steadyMs());
         for (auto client = clients.begin(); client != clients.end();) {
-            if (now - client->second < clientTimeoutMs) {
+            if (now - client->second < clientTimeoutMs || requestsUnderWay.count(client->first) != 0) {
                 ++client;
                 continue;
             }

@@ -76,8 +76,10 @@ public:
     // Connect without waiting; connecting(client) is true until it is over.
     void startConnecting(std::uint32_t client);
     bool connecting(std::uint32_t client);
-    // A request came from client: it is not gone.
+    // A request came from client: it is not gone, and it is not silent
+    // while the request is being answered (answered() when it is).
     void heardFrom(std::uint32_t client);
+    void answered(std::uint32_t client);
     void setClientTimeoutMs(std::int64_t ms) { clientTimeoutMs = ms; }
     std::size_t connectedClients();
 
@@ -142,6 +144,9 @@ private:
     std::mutex clientsMutex;
     // Connected clients, with the steady milliseconds they were last heard.
     std::map<std::uint32_t, std::int64_t> clients;
+    // Requests of each client still being answered: a client waiting for
+    // its answer is not silent however long the mount keeps it.
+    std::map<std::uint32_t, std::uint32_t> requestsUnderWay;
     // Clients whose Connect waits for the link being made.
     std::set<std::uint32_t> clientsConnecting;
     std::atomic<std::int64_t> clientTimeoutMs{300000};
