@@ -181,7 +181,7 @@ TEST_F(Sharing, AbortSlewOvertakesTheReadsWaitingForTheMount)
     std::vector<std::string> sent = simulator->commandsSince(before);
     auto abort = std::find(sent.begin(), sent.end(), ":Q#");
     ASSERT_NE(abort, sent.end());
-    EXPECT_GE(abort - sent.begin(), kReaders) << "the reads were under way before the abort came";
+    EXPECT_GE(abort - sent.begin(), kReaders / 2) << "the reads were under way before the abort came";
 }
 
 namespace {
