@@ -431,7 +431,9 @@ TEST_P(SlewingByModel, AParkedMountRefusesEveryMoveWithItsOwnMessage)
     ASSERT_EQ(telescope->put_TargetRightAscension(1.0), S_OK);
     ASSERT_EQ(telescope->put_TargetDeclination(2.0), S_OK);
     ASSERT_EQ(telescope->Park(), S_OK);
-    settledCommands(mount);
+    // Every park command in before the slate is wiped: model 2's ":KA" has
+    // no reply to wait for, and on a busy machine it can take its time.
+    settledCommands(mount, model == 3 ? 2 : 1);
     mount.forget();
 
     struct Refusal {
