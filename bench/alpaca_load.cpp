@@ -20,6 +20,8 @@
 //
 // The process handling (Children, the stop signals, the scratch folder) and
 // a few small helpers are copied from alpaca_bench.cpp.
+#include "BenchSupport.h"
+
 #include <httplib.h>
 
 #include <arpa/inet.h>
@@ -116,17 +118,7 @@ const char* const kPolledMembers[] = {
 };
 constexpr std::size_t kPolledCount = sizeof kPolledMembers / sizeof kPolledMembers[0];
 
-using Steady = std::chrono::steady_clock;
 
-double msBetween(Steady::time_point from, Steady::time_point to)
-{
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-void sleepMs(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 void say(const std::string& text)
 {
@@ -134,133 +126,6 @@ void say(const std::string& text)
     std::fflush(stdout);
 }
 
-// ---- The processes it starts (as in alpaca_bench.cpp) -----------------------
-
-std::string describeStatus(int status)
-{
-    if (WIFEXITED(status))
-        return "exit status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
-        return std::string("signal ") + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
-    return "wait status " + std::to_string(status);
-}
-
-struct Child {
-    pid_t pid = -1;
-    std::string name;
-    bool ended = false;  // reaped: its pid may already be another's
-    int status = 0;
-};
-
-// Everything started, stopped in the reverse order (the server before the
-// mount it holds), once, from the end of main or from the signal thread.
-class Children {
-public:
-    pid_t start(const std::string& name, std::vector<std::string> words, const std::string& logPath)
-    {
-        std::vector<char*> argv;
-        for (std::string& word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        const pid_t parent = getpid();
-        std::lock_guard<std::mutex> lock(mutex);
-        if (stopped)
-            return -1;
-        const pid_t pid = fork();
-        if (pid == 0)
-            becomeProgram(argv, logPath.c_str(), parent);
-        if (pid > 0)
-            started.push_back({pid, name});
-        return pid;
-    }
-
-    bool running(pid_t pid)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        Child* child = find(pid);
-        return child && !reapIfEnded(*child);
-    }
-
-    // How a program that ended did; empty while it runs.
-    std::string endedWith(pid_t pid)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        Child* child = find(pid);
-        return child && reapIfEnded(*child) ? describeStatus(child->status) : "";
-    }
-
-    // SIGTERM, then SIGKILL after a few seconds; the wait statuses by name.
-    std::vector<std::pair<std::string, int>> stopAll()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopped = true;
-        std::vector<std::pair<std::string, int>> statuses;
-        for (auto child = started.rbegin(); child != started.rend(); ++child)
-            statuses.emplace_back(child->name, stop(*child));
-        started.clear();
-        return statuses;
-    }
-
-private:
-    // In the child: only calls that are safe after fork in a threaded
-    // program. It dies with this program, whatever ends it.
-    [[noreturn]] static void becomeProgram(std::vector<char*>& argv, const char* logPath, pid_t parent)
-    {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
-            _exit(127);
-        const int log = ::open(logPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (log >= 0) {
-            dup2(log, 1);
-            dup2(log, 2);
-        }
-        const int null = ::open("/dev/null", O_RDONLY);
-        if (null >= 0)
-            dup2(null, 0);
-        // This program blocks its stop signals for its signal thread; the
-        // programs it starts must get theirs.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-
-    Child* find(pid_t pid)
-    {
-        for (Child& child : started)
-            if (child.pid == pid)
-                return &child;
-        return nullptr;
-    }
-
-    static bool reapIfEnded(Child& child)
-    {
-        if (!child.ended && waitpid(child.pid, &child.status, WNOHANG) == child.pid)
-            child.ended = true;
-        return child.ended;
-    }
-
-    static int stop(Child& child)
-    {
-        if (reapIfEnded(child))
-            return child.status;
-        kill(child.pid, SIGTERM);
-        for (int waited = 0; waited < 5000; waited += 10) {
-            if (reapIfEnded(child))
-                return child.status;
-            sleepMs(10);
-        }
-        kill(child.pid, SIGKILL);
-        waitpid(child.pid, &child.status, 0);
-        child.ended = true;
-        return child.status;
-    }
-
-    std::mutex mutex;
-    std::vector<Child> started;
-    bool stopped = false;
-};
 
 Children children;
 std::string scratchFolder;
@@ -314,62 +179,7 @@ void watchForStopSignals()
     }).detach();
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
-std::string lastLines(const std::string& text, std::size_t count)
-{
-    std::size_t from = text.size();
-    for (std::size_t seen = 0; from > 0 && seen <= count; --from)
-        if (text[from - 1] == '\n' && ++seen > count)
-            break;
-    return text.substr(from);
-}
-
-bool waitForPath(const std::string& path, int timeoutMs)
-{
-    for (int waited = 0; waited <= timeoutMs; waited += 10) {
-        if (access(path.c_str(), F_OK) == 0)
-            return true;
-        sleepMs(10);
-    }
-    return false;
-}
-
-int freeLoopbackPort()
-{
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    if (probe < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(probe);
-    return port;
-}
-
-// ---- The server's process, from /proc ---------------------------------------
-
-// The resident set (VmRSS) or its peak (VmHWM), in KiB; -1 when unreadable.
-double memoryKiB(pid_t pid, const char* field)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    const std::string prefix = std::string(field) + ":";
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(prefix, 0) == 0)
-            return std::strtod(line.c_str() + prefix.size(), nullptr);
-    return -1.0;
-}
 
 // utime + stime in seconds; -1 when unreadable. The fields are counted
 // after the command name's closing parenthesis, which may itself hold
