@@ -1,5 +1,7 @@
 #include "AlpacaHttpServer.h"
 
+#include "HttpConnections.h"
+
 #include <httplib.h>
 
 #include <sys/socket.h>
@@ -16,9 +18,10 @@ bool isLoopback(const std::string& address)
 
 } // namespace
 
-AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router) : router(router), server(std::make_unique<httplib::Server>())
+AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router)
+    : router(router),
+      server(std::make_unique<LimitedHttpServer>(kHttpThreads, std::chrono::seconds(kRequestArrivalSeconds)))
 {
-    server->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
     server->set_payload_max_length(kLargestRequestBody);
     // The library listens with a backlog of 5: clients that connect at
     // once beyond it are dropped. The socket is noted here, and listened
@@ -65,14 +68,19 @@ AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router) : router(router), serve
     auto withBody = [answer](const httplib::Request& request, httplib::Response& response,
                              const httplib::ContentReader& reader) {
         std::string body;
-        const bool whole = reader([&body](const char* data, std::size_t length) {
-            if (body.size() + length > kLargestRequestBody)
+        bool tooLarge = false;
+        const bool whole = reader([&body, &tooLarge](const char* data, std::size_t length) {
+            tooLarge = body.size() + length > kLargestRequestBody;
+            if (tooLarge)
                 return false;
             body.append(data, length);
             return true;
         });
+        // The library's 413 is for a Content-Length beyond the bound; a body
+        // that stopped coming is a 400, not one too large (and when it came
+        // too late, the connection closes unanswered anyway).
         if (!whole) {
-            response.status = 413;
+            response.status = tooLarge || response.status == 413 ? 413 : 400;
             return;
         }
         answer(request, std::move(body), response);

@@ -35,7 +35,10 @@ private:
 // Limits that keep one client from holding the server.
 constexpr std::size_t kLargestRequestBody = 64 * 1024;
 // Above the clients expected at once: a kept connection holds a thread
-// while it lasts, and a connection waiting for one is not heard at all.
+// while it lasts, so this is also the cap on connections (beyond it, 503).
 constexpr int kHttpThreads = 64;
+// A request's head and body must arrive within this of its first byte: the
+// time-outs count per read, so a byte now and then would hold a thread.
+constexpr int kRequestArrivalSeconds = 10;
 constexpr int kHttpTimeoutSeconds = 5;
 constexpr int kKeepAliveSeconds = 2;

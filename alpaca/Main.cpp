@@ -113,6 +113,7 @@ int main(int argc, char** argv)
     TelescopeDevice device(settings, logLine);
     device.setClientTimeoutMs(std::int64_t(options.clientTimeoutSeconds) * 1000);
     device.sharedReads().setMaxAgeMs(std::uint32_t(options.maxAgeMs));
+    device.setFreshnessGoalMs(std::uint32_t(options.freshMs));
     AlpacaRouter router(device, settings, ServerIdentity{config.uniqueId, hostName()}, options.allowRemoteSetup);
     AlpacaHttpServer http(router);
     if (!http.bind(listen, options.httpPort, error)) {

@@ -40,6 +40,9 @@ const Option kOptions[] = {
      "a connected client silent for SECONDS counts as gone, 1 to 65535"},
     {"max-age-ms", Kind::Port, "N", nullptr, &ServerOptions::maxAgeMs, nullptr, 0,
      "a read may take an answer finished up to N ms ago, 0 to 65535; 0: only one still to come"},
+    {"fresh-ms", Kind::Port, "N", nullptr, &ServerOptions::freshMs, nullptr, 0,
+     "while clients are connected, the server's own reads keep the position (and, while DeviceState is"
+     " asked, its readings) no older than N ms, 0 to 65535; 0 turns them off"},
     {"allow-remote-setup", Kind::Flag, nullptr, nullptr, nullptr, &ServerOptions::allowRemoteSetup, 0,
      "let other machines change the settings on the setup page (default: only this machine)"},
     {"help", Kind::Flag, nullptr, nullptr, nullptr, &ServerOptions::help, 0, "print this help and exit"},

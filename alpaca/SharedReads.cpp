@@ -11,7 +11,8 @@ SharedReads::Result SharedReads::read(const std::string& key, const std::functio
     }
     if (maxAgeMs > 0) {
         auto recent = finished.find(key);
-        if (recent != finished.end() && clock.steadyMs() - recent->second.atMs <= maxAgeMs) {
+        if (recent != finished.end() && clock.steadyMs() - recent->second.atMs <= maxAgeMs
+            && unchangedSince(key, recent->second.startedAfterWrite)) {
             ++sharedCount;
             return recent->second.result;
         }
@@ -19,6 +20,7 @@ SharedReads::Result SharedReads::read(const std::string& key, const std::functio
     auto mine = std::make_shared<Pending>();
     pending[key] = mine;
     ++madeCount;
+    const std::uint64_t started = writes;
     lock.unlock();
 
     // Whatever the read does, those waiting on it are answered.
@@ -35,10 +37,49 @@ SharedReads::Result SharedReads::read(const std::string& key, const std::functio
     lock.lock();
     mine->result = result;
     pending.erase(key);
-    if (maxAgeMs > 0)
-        finished.insert_or_assign(key, Finished{*result, clock.steadyMs()});
+    finish(key, *result, started);
     mine->done.notify_all();
     return *result;
+}
+
+void SharedReads::finish(const std::string& key, const Result& result, std::uint64_t started)
+{
+    const std::uint64_t now = clock.steadyMs();
+    if (maxAgeMs > 0)
+        finished.insert_or_assign(key, Finished{result, now, started});
+    if (result.outcome.isSuccess())
+        kept.insert_or_assign(key, Kept{Fresh{result.value, now, clock.wallMs()}, started});
+}
+
+bool SharedReads::unchangedSince(const std::string& key, std::uint64_t started) const
+{
+    auto changed = changedAtWrite.find(key);
+    return changed == changedAtWrite.end() || started >= changed->second;
+}
+
+std::optional<SharedReads::Fresh> SharedReads::fresh(const std::string& key) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = kept.find(key);
+    if (found == kept.end() || !unchangedSince(key, found->second.startedAfterWrite))
+        return std::nullopt;
+    return found->second.fresh;
+}
+
+void SharedReads::changedByWrite(const std::vector<std::string>& keys)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    ++writes;
+    for (const std::string& key : keys)
+        changedAtWrite[key] = writes;
+}
+
+void SharedReads::forgetAll()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    finished.clear();
+    kept.clear();
+    changedAtWrite.clear();
 }
 
 std::uint64_t SharedReads::shared() const

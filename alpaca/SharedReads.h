@@ -3,6 +3,11 @@
 // read's answer instead of queuing an exchange of its own. No answer is
 // older than the exchange it came from; with a maximum age set, a read may
 // also take an answer finished at most that many milliseconds ago.
+//
+// Each read's last good value is kept with when it was made, for those
+// that answer from the freshest values (DeviceState). A write that may
+// change what a read gives makes that read's kept values count as gone
+// until it is read again.
 #pragma once
 
 #include "AlpacaResponse.h"
@@ -17,12 +22,19 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 class SharedReads {
 public:
     struct Result {
         Outcome outcome;
         Json value;
+    };
+    // A read's last good value and when its exchange ended.
+    struct Fresh {
+        Json value;
+        std::uint64_t steadyMs = 0;
+        std::int64_t wallMs = 0;
     };
 
     explicit SharedReads(Clock& clock) : clock(clock) {}
@@ -32,6 +44,14 @@ public:
     // read already queued or under way (or, within the maximum age, just
     // finished).
     Result read(const std::string& key, const std::function<Result()>& read);
+
+    // The last good value of key, unless a write has changed it since that
+    // read began.
+    std::optional<Fresh> fresh(const std::string& key) const;
+    // A write that may have changed what the reads of keys give is over.
+    void changedByWrite(const std::vector<std::string>& keys);
+    // The link closed: nothing read before counts.
+    void forgetAll();
 
     // Reads answered by another caller's exchange, and reads made.
     std::uint64_t shared() const;
@@ -45,13 +65,28 @@ private:
     struct Finished {
         Result result;
         std::uint64_t atMs;
+        // The count of writes when the read began.
+        std::uint64_t startedAfterWrite;
     };
+    struct Kept {
+        Fresh fresh;
+        std::uint64_t startedAfterWrite;
+    };
+
+    // Whether a read that began after write `started` is still good.
+    bool unchangedSince(const std::string& key, std::uint64_t started) const;
+    void finish(const std::string& key, const Result& result, std::uint64_t started);
 
     Clock& clock;
     std::uint32_t maxAgeMs = 0;
     mutable std::mutex mutex;
     std::map<std::string, std::shared_ptr<Pending>> pending;
     std::map<std::string, Finished> finished;
+    std::map<std::string, Kept> kept;
+    // Writes counted, and for each key the count at the last write that
+    // changed it.
+    std::uint64_t writes = 0;
+    std::map<std::string, std::uint64_t> changedAtWrite;
     std::uint64_t sharedCount = 0;
     std::uint64_t madeCount = 0;
 };

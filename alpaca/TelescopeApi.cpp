@@ -1,5 +1,6 @@
 #include "TelescopeApi.h"
 
+#include "AlpacaWire.h"
 #include "Messages.h"
 
 #include <algorithm>
@@ -21,6 +22,7 @@ enum class Needs { Mount, Nothing };
 // One request in the making: its parameters and what it will answer.
 struct Call {
     TelescopeDevice& device;
+    DeviceStateReadings& deviceState;
     const RequestParameters& parameters;
     // Whose turn the call takes on the mount.
     std::uint32_t client;
@@ -70,41 +72,10 @@ struct Call {
     bool boolean(const char* name, bool& into) { return read(name, into, readBoolean, "true or false"); }
 };
 
-// Values as Alpaca carries them.
-int wire(Alignment value) { return int(value); }
-int wire(PierSide value) { return int(value); }
-int wire(DriveRate value) { return int(value); }
-std::string wire(UtcTime value) { return formatUtcDate(value); }
-template <class T>
-T wire(T value)
-{
-    return value;
-}
-
-template <class> struct ReaderOf;
-template <class T> struct ReaderOf<Outcome (Mount::*)(T&)> { using Value = T; };
-template <class T> struct ReaderOf<Outcome (Mount::*)(T&) const> { using Value = T; };
-
 using Handler = std::function<void(Call&)>;
 
 template <class Reader>
 Handler reads(Reader reader, Needs needs = Needs::Mount);
-
-// A read of the mount for the client, shared with the same read (key) of
-// any client that is queued or under way; the value wired, or its type's
-// empty one when refused.
-template <class Value>
-SharedReads::Result sharedRead(Call& call, const std::string& key, const std::function<Outcome(Value&)>& read)
-{
-    // A client that has not connected gets no other client's answer.
-    if (!call.device.clientConnected(call.client))
-        return {TelescopeDevice::notConnected(), Json(wire(Value{}))};
-    return call.device.sharedReads().read(key, [&] {
-        Value result{};
-        Outcome outcome = read(result);
-        return SharedReads::Result{outcome, outcome.succeeded() ? Json(wire(result)) : Json(wire(Value{}))};
-    });
-}
 
 template <class Reader>
 Handler reads(Reader reader, Needs needs)
@@ -117,7 +88,7 @@ Handler reads(Reader reader, Needs needs)
             call.take(outcome, wire(result));
         };
     return [reader](Call& call) {
-        SharedReads::Result shared = sharedRead<Value>(call, call.member, [&](Value& result) {
+        SharedReads::Result shared = clientRead<Value>(call.device, call.client, call.member, [&](Value& result) {
             return call.run(Needs::Mount, [&](Mount& core) { return (core.*reader)(result); });
         });
         call.error = alpacaError(shared.outcome);
@@ -294,13 +265,13 @@ void pulseGuide(Call& call)
 
 SharedReads::Result sharedIsPulseGuiding(Call& call)
 {
-    return sharedRead<bool>(call, "ispulseguiding",
+    return clientRead<bool>(call.device, call.client, "ispulseguiding",
                             [&](bool& value) { return call.device.isPulseGuiding(value, call.client); });
 }
 
 SharedReads::Result sharedSlewing(Call& call)
 {
-    return sharedRead<bool>(call, "slewing", [&](bool& value) { return call.device.slewing(value, call.client); });
+    return clientRead<bool>(call.device, call.client, "slewing", [&](bool& value) { return call.device.slewing(value, call.client); });
 }
 
 void answerWith(Call& call, SharedReads::Result shared)
@@ -360,60 +331,59 @@ void action(Call& call)
     call.value = std::string();
 }
 
-// The operational readings that could be had now, each named; the time
-// they were taken last. Nothing that fails is guessed at.
 void readDeviceState(Call& call)
 {
-    Json state = Json::array();
-    auto add = [&state](const char* name, Json value) { state.push_back(Json{{"Name", name}, {"Value", value}}); };
-    auto addShared = [&](const char* name, const SharedReads::Result& shared) {
-        if (shared.outcome.isSuccess())
-            add(name, shared.value);
-    };
-    // Each field shares its exchange with the member's own reads.
-    auto reading = [&](const char* name, auto reader) {
-        using Value = typename ReaderOf<decltype(reader)>::Value;
-        std::string key(name);
-        for (char& c : key)
-            c = char(std::tolower(static_cast<unsigned char>(c)));
-        addShared(name, sharedRead<Value>(call, key, [&](Value& result) {
-                      return call.run(Needs::Mount, [&](Mount& core) { return (core.*reader)(result); });
-                  }));
-    };
-    if (call.device.isConnected(call.client)) {
-        reading("Altitude", &Mount::altitude);
-        reading("AtHome", &Mount::atHome);
-        reading("AtPark", &Mount::atPark);
-        reading("Azimuth", &Mount::azimuth);
-        reading("Declination", &Mount::declination);
-        addShared("IsPulseGuiding", sharedIsPulseGuiding(call));
-        reading("RightAscension", &Mount::rightAscension);
-        reading("SideOfPier", &Mount::sideOfPier);
-        reading("SiderealTime", &Mount::siderealTime);
-        addShared("Slewing", sharedSlewing(call));
-        reading("Tracking", &Mount::tracking);
-        reading("UTCDate", &Mount::utcDate);
-    }
-    const auto now = std::chrono::time_point_cast<MountDays>(std::chrono::system_clock::now());
-    add("TimeStamp", formatUtcDate(UtcTime(now)));
     call.take(Outcome::success());
-    call.value = std::move(state);
+    call.value = call.deviceState.answer(call.client);
 }
+
+// What a write may change besides its own member, for the reads that
+// must not answer from before it. A slew changes no position read before
+// it: that was where the mount pointed then, as DeviceState's TimeStamp
+// says; a sync does.
+enum Changes : unsigned {
+    kChangesNothingElse = 0,
+    kChangesPosition = 1,
+    kChangesMotion = 2,
+    kChangesParking = 4,
+    kChangesGuiding = 8,
+    kChangesTime = 16,
+    // A raw command may do anything.
+    kChangesAnything = 31,
+};
 
 struct Route {
     const char* member;
     Handler get;
     Handler put;
+    unsigned changes = kChangesNothingElse;
 };
+
+// The reads a write changes: its own member's and those of its kinds.
+std::vector<std::string> readsChangedBy(const Route& route)
+{
+    static const std::vector<std::pair<Changes, std::vector<std::string>>> kinds = {
+        {kChangesPosition, {"rightascension", "declination", "altitude", "azimuth", "sideofpier"}},
+        {kChangesMotion, {"slewing", "tracking"}},
+        {kChangesParking, {"slewing", "tracking", "athome", "atpark"}},
+        {kChangesGuiding, {"ispulseguiding"}},
+        {kChangesTime, {"utcdate", "siderealtime"}},
+    };
+    std::vector<std::string> keys = {route.member};
+    for (const auto& [kind, members] : kinds)
+        if (route.changes & kind)
+            keys.insert(keys.end(), members.begin(), members.end());
+    return keys;
+}
 
 const std::vector<Route>& routes()
 {
     static const std::vector<Route> table = {
         // Common to every device.
         {"action", nullptr, action},
-        {"commandblind", nullptr, commandBlind},
-        {"commandbool", nullptr, command(&Mount::commandBool)},
-        {"commandstring", nullptr, command(&Mount::commandString)},
+        {"commandblind", nullptr, commandBlind, kChangesAnything},
+        {"commandbool", nullptr, command(&Mount::commandBool), kChangesAnything},
+        {"commandstring", nullptr, command(&Mount::commandString), kChangesAnything},
         {"connect", nullptr, startConnecting},
         {"connected", readConnected, writeConnected},
         {"connecting", [](Call& call) { call.take(Outcome::success(), call.device.connecting(call.client)); }, nullptr},
@@ -465,12 +435,15 @@ const std::vector<Route>& routes()
         {"rightascension", reads(&Mount::rightAscension), nullptr},
         {"rightascensionrate", reads(&Mount::rightAscensionRate, Needs::Nothing),
          writesNumber("RightAscensionRate", &Mount::setRightAscensionRate)},
-        {"sideofpier", reads(&Mount::sideOfPier), writesWhole("SideOfPier", &Mount::setSideOfPier)},
+        {"sideofpier", reads(&Mount::sideOfPier), writesWhole("SideOfPier", &Mount::setSideOfPier),
+         kChangesPosition | kChangesMotion},
         {"siderealtime", reads(&Mount::siderealTime), nullptr},
         {"siteelevation", reads(&Mount::siteElevation, Needs::Nothing),
          writesNumber("SiteElevation", &Mount::setSiteElevation, Needs::Nothing)},
-        {"sitelatitude", reads(&Mount::siteLatitude), writesNumber("SiteLatitude", &Mount::setSiteLatitude)},
-        {"sitelongitude", reads(&Mount::siteLongitude), writesNumber("SiteLongitude", &Mount::setSiteLongitude)},
+        {"sitelatitude", reads(&Mount::siteLatitude), writesNumber("SiteLatitude", &Mount::setSiteLatitude),
+         kChangesPosition},
+        {"sitelongitude", reads(&Mount::siteLongitude), writesNumber("SiteLongitude", &Mount::setSiteLongitude),
+         kChangesPosition | kChangesTime},
         {"slewing", readSlewing, nullptr},
         {"slewsettletime", reads(&Mount::slewSettleTime, Needs::Nothing),
          writesWhole("SlewSettleTime", &Mount::setSlewSettleTime, Needs::Nothing)},
@@ -478,30 +451,32 @@ const std::vector<Route>& routes()
          writesNumber("TargetDeclination", &Mount::setTargetDeclination, Needs::Nothing)},
         {"targetrightascension", reads(&Mount::targetRightAscension, Needs::Nothing),
          writesNumber("TargetRightAscension", &Mount::setTargetRightAscension, Needs::Nothing)},
-        {"tracking", reads(&Mount::tracking), writeTracking},
+        {"tracking", reads(&Mount::tracking), writeTracking, kChangesMotion},
         {"trackingrate", reads(&Mount::trackingRate), writesWhole("TrackingRate", &Mount::setTrackingRate)},
         {"trackingrates", readTrackingRates, nullptr},
-        {"utcdate", reads(&Mount::utcDate), writeUtcDate},
-        {"abortslew", nullptr, abortSlew},
+        {"utcdate", reads(&Mount::utcDate), writeUtcDate, kChangesTime | kChangesPosition},
+        {"abortslew", nullptr, abortSlew, kChangesMotion},
         {"axisrates", readAxisRates, nullptr},
         {"canmoveaxis", readCanMoveAxis, nullptr},
         {"destinationsideofpier", readDestinationSideOfPier, nullptr},
-        {"findhome", nullptr, findHome},
-        {"moveaxis", nullptr, moveAxis},
-        {"park", nullptr, runs(&Mount::park)},
-        {"pulseguide", nullptr, pulseGuide},
+        {"findhome", nullptr, findHome, kChangesParking},
+        {"moveaxis", nullptr, moveAxis, kChangesMotion},
+        {"park", nullptr, runs(&Mount::park), kChangesParking},
+        {"pulseguide", nullptr, pulseGuide, kChangesGuiding},
         {"setpark", nullptr, runs(&Mount::setPark)},
-        {"slewtoaltaz", nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAz)},
-        {"slewtoaltazasync", nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAzAsync)},
-        {"slewtocoordinates", nullptr, takesTwo("RightAscension", "Declination", &Mount::slewToCoordinates)},
+        {"slewtoaltaz", nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAz), kChangesMotion},
+        {"slewtoaltazasync", nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAzAsync), kChangesMotion},
+        {"slewtocoordinates", nullptr, takesTwo("RightAscension", "Declination", &Mount::slewToCoordinates),
+         kChangesMotion},
         {"slewtocoordinatesasync", nullptr,
-         takesTwo("RightAscension", "Declination", &Mount::slewToCoordinatesAsync)},
-        {"slewtotarget", nullptr, runs(&Mount::slewToTarget)},
-        {"slewtotargetasync", nullptr, runs(&Mount::slewToTargetAsync)},
-        {"synctoaltaz", nullptr, takesTwo("Azimuth", "Altitude", &Mount::syncToAltAz)},
-        {"synctocoordinates", nullptr, takesTwo("RightAscension", "Declination", &Mount::syncToCoordinates)},
-        {"synctotarget", nullptr, runs(&Mount::syncToTarget)},
-        {"unpark", nullptr, runs(&Mount::unpark)},
+         takesTwo("RightAscension", "Declination", &Mount::slewToCoordinatesAsync), kChangesMotion},
+        {"slewtotarget", nullptr, runs(&Mount::slewToTarget), kChangesMotion},
+        {"slewtotargetasync", nullptr, runs(&Mount::slewToTargetAsync), kChangesMotion},
+        {"synctoaltaz", nullptr, takesTwo("Azimuth", "Altitude", &Mount::syncToAltAz), kChangesPosition},
+        {"synctocoordinates", nullptr, takesTwo("RightAscension", "Declination", &Mount::syncToCoordinates),
+         kChangesPosition},
+        {"synctotarget", nullptr, runs(&Mount::syncToTarget), kChangesPosition},
+        {"unpark", nullptr, runs(&Mount::unpark), kChangesParking},
     };
     return table;
 }
@@ -544,10 +519,13 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
         std::uint32_t client;
         ~EndsRequest() { api.endRequest(client); }
     } ends{*this, client.clientId};
-    Call call{device, parameters, client.clientId, route->member, std::nullopt, {}, {}};
+    Call call{device, deviceState, parameters, client.clientId, route->member, std::nullopt, {}, {}};
     handler(call);
     if (!call.badRequest.empty())
         return badRequest(call.badRequest);
+    // Whatever the write's outcome, the mount may have taken it.
+    if (method != RequestMethod::Get)
+        device.sharedReads().changedByWrite(readsChangedBy(*route));
     // Every GET carries a value, a PUT none (but for those that return one).
     if (method == RequestMethod::Get && !call.value)
         call.value = Json();

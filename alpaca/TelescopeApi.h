@@ -4,6 +4,7 @@
 #pragma once
 
 #include "AlpacaResponse.h"
+#include "DeviceStateReadings.h"
 #include "RequestValues.h"
 #include "TelescopeDevice.h"
 
@@ -14,7 +15,7 @@
 class TelescopeApi {
 public:
     TelescopeApi(TelescopeDevice& device, ServerTransactions& transactions)
-        : device(device), transactions(transactions)
+        : device(device), transactions(transactions), deviceState(device, device.clockInUse())
     {
     }
 
@@ -28,6 +29,7 @@ private:
 
     TelescopeDevice& device;
     ServerTransactions& transactions;
+    DeviceStateReadings deviceState;
     std::mutex inFlightMutex;
     std::map<std::uint32_t, int> inFlight;
 };

@@ -37,6 +37,7 @@ bool TelescopeDevice::letGoOfVanishedPort()
     if (!mount.portHungUp())
         return false;
     mount.release();
+    reads.forgetAll();
     endConnectionTrace();
     homeSearchSinceMs = 0;
     {
@@ -174,6 +175,8 @@ Outcome TelescopeDevice::connectLink()
     MountQueue::Turn turn(queue);
     if (mount.sharedState().connected)
         return Outcome::success();
+    // What was read over an earlier connection is not this one's.
+    reads.forgetAll();
     Outcome outcome = mount.setConnected(true);
     logConnection(outcome);
     if (!outcome.succeeded())
@@ -191,6 +194,7 @@ Outcome TelescopeDevice::disconnectLink()
         return Outcome::success();
     homeSearchSinceMs = 0;
     Outcome outcome = mount.setConnected(false);
+    reads.forgetAll();
     endConnectionTrace();
     log("disconnected from " + settings.portLabel(1));
     return outcome;
@@ -281,14 +285,15 @@ Outcome TelescopeDevice::startPulseGuide(GuideDirection direction, std::int32_t 
 
 Outcome TelescopeDevice::isPulseGuiding(bool& value, std::uint32_t client)
 {
-    return callConnected(
-        [&](Mount& core) {
-            Outcome outcome = core.isPulseGuiding(value);
-            if (outcome.succeeded() && pulsingNow.load())
-                value = true;
-            return outcome;
-        },
-        Urgency::Normal, client);
+    return callConnected([&](Mount& core) { return pulseGuidingOn(core, value); }, Urgency::Normal, client);
+}
+
+Outcome TelescopeDevice::pulseGuidingOn(Mount& core, bool& value)
+{
+    Outcome outcome = core.isPulseGuiding(value);
+    if (outcome.succeeded() && pulsingNow.load())
+        value = true;
+    return outcome;
 }
 
 Outcome TelescopeDevice::startFindHome(std::uint32_t client)
@@ -306,32 +311,38 @@ Outcome TelescopeDevice::startFindHome(std::uint32_t client)
 
 Outcome TelescopeDevice::slewing(bool& value, std::uint32_t client)
 {
-    return callConnected(
-        [&](Mount& core) {
-        if (homeSearchSinceMs != 0) {
-            bool home = false;
-            core.atHome(home);
-            const std::int64_t elapsed = std::int64_t(clock.steadyMs()) - homeSearchSinceMs;
-            if (home) {
-                homeSearchSinceMs = 0;
-            } else if (elapsed >= std::int64_t(waitLimitMs(kHomeWaitLimitMs))) {
-                homeSearchSinceMs = 0;
-                log("the mount did not report reaching home; the home search no longer counts as slewing");
-            } else {
-                value = true;
-                return Outcome::success();
-            }
+    return callConnected([&](Mount& core) { return slewingOn(core, value); }, Urgency::Normal, client);
+}
+
+Outcome TelescopeDevice::slewingOn(Mount& core, bool& value)
+{
+    if (homeSearchSinceMs != 0) {
+        bool home = false;
+        core.atHome(home);
+        const std::int64_t elapsed = std::int64_t(clock.steadyMs()) - homeSearchSinceMs;
+        if (home) {
+            homeSearchSinceMs = 0;
+        } else if (elapsed >= std::int64_t(waitLimitMs(kHomeWaitLimitMs))) {
+            homeSearchSinceMs = 0;
+            log("the mount did not report reaching home; the home search no longer counts as slewing");
+        } else {
+            value = true;
+            return Outcome::success();
         }
-        return core.slewing(value);
-        },
-        Urgency::Normal, client);
+    }
+    return core.slewing(value);
 }
 
 Outcome TelescopeDevice::abortSlew(std::uint32_t client)
 {
     return callConnected(
         [&](Mount& core) {
-            Outcome outcome = core.abortSlew();
+            // Tracking as kept fresh (no write since): the stop need not
+            // wait for the question.
+            std::optional<SharedReads::Fresh> tracking = reads.fresh("tracking");
+            const bool known = tracking && tracking->value.is_boolean()
+                && clock.steadyMs() - tracking->steadyMs <= kTrackingKnownForMs;
+            Outcome outcome = known ? core.abortSlewRestoringTracking(tracking->value.get<bool>()) : core.abortSlew();
             if (outcome.succeeded())
                 homeSearchSinceMs = 0;
             return outcome;
@@ -374,5 +385,6 @@ void TelescopeDevice::shutdown()
         log("disconnected from " + settings.portLabel(1));
     }
     mount.release();
+    reads.forgetAll();
     endConnectionTrace();
 }

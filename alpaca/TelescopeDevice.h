@@ -40,10 +40,7 @@ public:
     Outcome call(Member&& member, Urgency urgency = Urgency::Normal, std::uint32_t client = 0)
     {
         MountQueue::Turn turn(queue, urgency, client);
-        Outcome outcome = member(mount);
-        if (letGoOfVanishedPort())
-            return notConnected();
-        return outcome;
+        return runOnMount(member, false);
     }
     // As call, for a member that needs the mount: refused as not connected
     // when the client has not connected (or the mount is not).
@@ -53,13 +50,19 @@ public:
         if (!clientConnected(client))
             return notConnected();
         MountQueue::Turn turn(queue, urgency, client);
-        if (!mount.sharedState().connected)
-            return notConnected();
-        Outcome outcome = member(mount);
-        if (letGoOfVanishedPort())
-            return notConnected();
-        return outcome;
+        return runOnMount(member, true);
     }
+
+    // A read the server makes for itself (keeping values fresh): a turn of
+    // its own among the clients', refused when the link is not open.
+    template <class Member>
+    Outcome callForServer(Member&& member)
+    {
+        MountQueue::Turn turn(queue, Urgency::Normal, kServerTurn);
+        return runOnMount(member, true);
+    }
+    // The turns the server's own reads take.
+    static constexpr std::uint32_t kServerTurn = 0xFFFFFFFFu;
 
     // Each client (by its ClientID; those without one are client 0, one
     // client together) connects and disconnects for itself. The serial link
@@ -87,6 +90,9 @@ public:
     // of this object's own while isPulseGuiding() is true.
     Outcome startPulseGuide(GuideDirection direction, std::int32_t durationMs, std::uint32_t client = 0);
     Outcome isPulseGuiding(bool& value, std::uint32_t client = 0);
+    // The two reads as made on the mount, within a turn already taken.
+    Outcome pulseGuidingOn(Mount& core, bool& value);
+    Outcome slewingOn(Mount& core, bool& value);
     // A home search that returns at once; slewing() is true until the mount
     // reports home (or the search's bound has passed).
     Outcome startFindHome(std::uint32_t client = 0);
@@ -107,8 +113,23 @@ public:
     // Whether the client has connected (no turn on the mount taken).
     bool clientConnected(std::uint32_t client);
     SharedReads& sharedReads() { return reads; }
+    Clock& clockInUse() { return clock; }
+    // The age the server's own reads keep values within; 0: they are off.
+    void setFreshnessGoalMs(std::uint32_t ms) { freshnessGoalMs = ms; }
+    std::uint32_t freshnessGoal() const { return freshnessGoalMs; }
 
 private:
+    // The member on the mount, within a turn taken.
+    template <class Member>
+    Outcome runOnMount(Member& member, bool needsLink)
+    {
+        if (needsLink && !mount.sharedState().connected)
+            return notConnected();
+        Outcome outcome = member(mount);
+        if (letGoOfVanishedPort())
+            return notConnected();
+        return outcome;
+    }
     // The link itself, whoever asked.
     Outcome connectLink();
     Outcome disconnectLink();
@@ -150,6 +171,7 @@ private:
     // Clients whose Connect waits for the link being made.
     std::set<std::uint32_t> clientsConnecting;
     std::atomic<std::int64_t> clientTimeoutMs{300000};
+    std::atomic<std::uint32_t> freshnessGoalMs{2000};
     std::thread housekeeper;
 
     std::mutex stopMutex;
@@ -158,6 +180,10 @@ private:
     // A disconnect ends a pulse still sending its pieces.
     bool cancelPieces = false;
 };
+
+// How long a read of tracking stands for the abort's restore of it: the
+// server's own reads keep it fresher; older, the abort asks again.
+constexpr std::uint64_t kTrackingKnownForMs = 5000;
 
 // The text of a member refused because the mount is not connected.
 constexpr const char* kNotConnected = "The telescope is not connected";

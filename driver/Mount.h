@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class MountProbe;
@@ -69,6 +70,10 @@ public:
     Outcome setTargetRightAscension(double value);
     Outcome slewing(bool& value);
     Outcome abortSlew();
+    // As abortSlew, with the tracking to restore afterwards already known
+    // (a server that keeps it fresh): the stop goes out first, with no
+    // question asked before it.
+    Outcome abortSlewRestoringTracking(bool wasTracking);
     Outcome slewToAltAz(double azimuth, double altitude);
     Outcome slewToAltAzAsync(double azimuth, double altitude);
     Outcome slewToCoordinates(double rightAscension, double declination);
@@ -165,6 +170,8 @@ public:
     bool probeOverConnection(MountProbe& probe);
 
 private:
+    // ":Q#", then tracking as it was, when that is known.
+    Outcome stopAndRestoreTracking(std::optional<bool> wasTracking);
     Outcome connect();
     // Asks ":MountInfo#" and takes the model its answer names.
     void detectModel();

@@ -205,15 +205,27 @@ Outcome Mount::abortSlew()
         return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedAbortSlew);
     bool wasTracking = false;
     Outcome known = tracking(wasTracking);
+    // Without a known state there is nothing sound to restore.
+    return stopAndRestoreTracking(known.succeeded() ? std::optional<bool>(wasTracking) : std::nullopt);
+}
+
+Outcome Mount::abortSlewRestoringTracking(bool wasTracking)
+{
+    if (parked)
+        return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedAbortSlew);
+    return stopAndRestoreTracking(wasTracking);
+}
+
+Outcome Mount::stopAndRestoreTracking(std::optional<bool> wasTracking)
+{
     link.command = ":Q#";
     if (model().abortAcknowledged)
         link.exchangeAck();
     else
         link.sendCommand();
     // ":Q#" stops tracking as well on these mounts: restore what it was.
-    // Without a known state there is nothing sound to restore.
-    if (known.succeeded())
-        setTracking(wasTracking);
+    if (wasTracking)
+        setTracking(*wasTracking);
     return Outcome::success();
 }
 

@@ -554,6 +554,9 @@ void runSession(std::string_view input)
     TelescopeDevice device(
         settings, [](const std::string&) {}, clock,
         [&mount, &clock] { return std::unique_ptr<SerialPort>(new FuzzPort(mount, clock)); });
+    // The server's own reads run on a timer of their own: off, so that one
+    // input is always one run.
+    device.setFreshnessGoalMs(0);
     AlpacaRouter router(device, settings, ServerIdentity{kUniqueId, "fuzz"}, session.allowRemoteSetup);
 
     std::uint64_t lastServerTransaction = 0;

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -547,6 +548,64 @@ TEST(Stopping, SigtermMidSlewExits0AndLetsGoOfTheDevice)
 TEST(Stopping, SigintMidSlewExits0AndLetsGoOfTheDevice)
 {
     expectStopsCleanlyOn(SIGINT, "SIGINT");
+}
+
+// The setup form's token, from the page.
+std::string setupToken(const ServerProcess& server)
+{
+    auto page = server.client()->Get("/setup/v1/telescope/0/setup");
+    std::smatch found;
+    static const std::regex token("name=\"token\" value=\"([^\"]+)\"");
+    if (!page || !std::regex_search(page->body, found, token))
+        return std::string();
+    return found[1];
+}
+
+TEST(Stopping, SigkillWhileTheConfigIsBeingStoredLeavesItWholeAndTheDeviceFree)
+{
+    // Killed at a different moment each time, stores under way: the restart
+    // finds the config as it was before a store or after it, never between.
+    for (const int killAfterMs : {150, 400, 900}) {
+        SCOPED_TRACE("killed after " + std::to_string(killAfterMs) + " ms of stores");
+        ScratchFolder scratch;
+        SimulatorProcess mount(scratch, 2, {"--slew-rate", "0.5"});
+        ASSERT_TRUE(mount.ready());
+        std::string id;
+        {
+            ServerProcess server(scratch, {"--serial", mount.link});
+            ASSERT_TRUE(server.ready()) << server.log();
+            ASSERT_EQ(put(server, "connected", "Connected=true").error(), 0);
+            startAFarSlew(server);
+            id = uniqueIdIn(readFile(server.configPath()));
+            const std::string token = setupToken(server);
+            ASSERT_FALSE(token.empty());
+            std::atomic<bool> storing{true};
+            std::thread stores([&] {
+                auto client = server.client();
+                for (int store = 0; storing; ++store) {
+                    const std::string form = "token=" + token + "&device=" + mount.link
+                        + (store % 2 == 0 ? "&trace=on" : "");
+                    client->Post("/setup/v1/telescope/0/setup", form, "application/x-www-form-urlencoded");
+                }
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
+            const int status = server.stop(SIGKILL, 5000);
+            storing = false;
+            stores.join();
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << statusText(status);
+        }
+        ServerProcess again(scratch, {"--serial", mount.link});
+        ASSERT_TRUE(again.ready()) << again.log();
+        const std::string config = readFile(again.configPath());
+        EXPECT_EQ(uniqueIdIn(config), id) << config;
+        EXPECT_EQ(servedUniqueId(again), id);
+        EXPECT_TRUE(contains(config, "serial = " + mount.link)) << config;
+        EXPECT_TRUE(contains(config, "trace = on") || contains(config, "trace = off")) << config;
+        // The kernel let go of the killed server's lock: the device opens.
+        const Answer connect = put(again, "connected", "Connected=true");
+        EXPECT_EQ(connect.error(), 0) << connect;
+        EXPECT_TRUE(exitedWith(again.stop(SIGTERM), 0)) << again.log();
+    }
 }
 
 // ---------------------------------------------------------------- device loss

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -680,13 +681,25 @@ TEST_P(EachModel, EveryReadMemberAnswersAsTheDriverReadsIt)
 {
     ASSERT_NO_FATAL_FAILURE(start(GetParam()));
     ASSERT_NO_FATAL_FAILURE(connect());
+    // Nothing read yet over this connection but the fence after connecting:
+    // DeviceState reads every other field.
+    Commands unread = kDeviceStateCommands[model - 1];
+    unread.erase(std::find(unread.begin(), unread.end(), kFenceCommand));
+    std::size_t before = simulator->commands().size();
+    Answer first = request("GET", "devicestate", "ClientTransactionID=8");
+    expectAnswer(first, ValueType::List, ok(), 8);
+    expectDeviceState(first.json.value("Value", Json()), true, model);
+    EXPECT_EQ(receivedSince(before), unread);
+
     runCases(readCases(), true);
 
-    const std::size_t before = simulator->commands().size();
+    before = simulator->commands().size();
     Answer answer = request("GET", "devicestate", "ClientTransactionID=9");
     expectAnswer(answer, ValueType::List, ok(), 9);
     expectDeviceState(answer.json.value("Value", Json()), true, model);
-    EXPECT_EQ(receivedSince(before), kDeviceStateCommands[model - 1]);
+    // Every field was read by its member just now: DeviceState answers
+    // from those values and asks the mount nothing.
+    EXPECT_EQ(receivedSince(before), Commands{});
 }
 
 // ---- Every write and action member in turn ---------------------------------
@@ -782,9 +795,10 @@ std::vector<MemberCase> writeCases()
         each("PUT", "tracking", "Tracking=false", ValueType::None, sends({":Q#"}), sends({":RT9#"}),
              sends({":ST0#"})),
         each("GET", "tracking", "", ValueType::Boolean, ok("false"), ok("false"), sends({":AT#"}, "false")),
-        // The abort stops tracking too, and sends back what tracking was.
+        // The abort stops tracking too, and sends back what tracking was:
+        // on model 3 as just read, so the stop goes out without asking.
         each("PUT", "abortslew", "", ValueType::None, sends({":Q#", ":Q#"}), sends({":Q#", ":RT9#"}),
-             sends({":AT#", ":Q#", ":ST0#"})),
+             sends({":Q#", ":ST0#"})),
         each("PUT", "tracking", "Tracking=true", ValueType::None, sends({":RG#"}), sends({":RT2#"}),
              sends({":ST1#"})),
 

@@ -100,6 +100,7 @@ TEST(ServerOptions, GoodCommandLines)
         {{"--allow-remote-setup"}, with([](ServerOptions& o) { o.allowRemoteSetup = true; })},
         {{"--client-timeout", "5"}, with([](ServerOptions& o) { o.clientTimeoutSeconds = 5; })},
         {{"--max-age-ms=250"}, with([](ServerOptions& o) { o.maxAgeMs = 250; })},
+        {{"--fresh-ms", "0"}, with([](ServerOptions& o) { o.freshMs = 0; })},
         {{"--help"}, with([](ServerOptions& o) { o.help = true; })},
         {{"--version"}, with([](ServerOptions& o) { o.version = true; })},
         // Naming the default address still counts as naming one.
@@ -173,6 +174,7 @@ TEST(ServerOptions, BadCommandLinesSayWhy)
         {{"--foo"}, "unknown option --foo"},
         {{"--client-timeout", "0"}, "--client-timeout needs a number from 1 to 65535"},
         {{"--max-age-ms", "x"}, "--max-age-ms needs a number from 0 to 65535"},
+        {{"--fresh-ms=-1"}, "--fresh-ms needs a number from 0 to 65535"},
         {{"--client-timeout", "-5"}, "--client-timeout needs a number from 1 to 65535"},
         {{"--foo=bar"}, "unknown option --foo"},
         {{"--Serial", "x"}, "unknown option --Serial"},
@@ -243,6 +245,7 @@ TEST(ServerOptions, HelpHasOneLinePerOptionWithItsDefault)
         {"  --config FILE ", "alpaca.conf"},    {"  --trace-dir DIR ", "default"},
         {"  --client-timeout SECONDS ", "(default: 300)"},
         {"  --max-age-ms N ", "(default: 0)"},
+        {"  --fresh-ms N ", "(default: 2000)"},
         {"  --allow-remote-setup ", "default"}, {"  --help ", "help"},
         {"  --version ", "version"},
     };

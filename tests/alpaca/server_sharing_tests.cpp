@@ -16,6 +16,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -397,4 +399,149 @@ TEST_F(Sharing, AMountThatVanishesWithClientsWaitingAnswersEachPromptlyThenNotCo
         EXPECT_EQ(lastError[i], kNotConnected);
     }
     EXPECT_NE(server->log().find("lost the mount"), std::string::npos) << server->log();
+}
+
+namespace {
+
+// Milliseconds since 1970 of an Alpaca UTC date ("2026-12-09T02:03:46.4040000Z").
+std::int64_t wallMsOf(const std::string& date)
+{
+    std::tm when{};
+    int fraction = 0;
+    if (std::sscanf(date.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%7dZ", &when.tm_year, &when.tm_mon, &when.tm_mday,
+                    &when.tm_hour, &when.tm_min, &when.tm_sec, &fraction) != 7)
+        return -1;
+    when.tm_year -= 1900;
+    when.tm_mon -= 1;
+    return std::int64_t(timegm(&when)) * 1000 + fraction / 10000;
+}
+
+std::int64_t wallMsNow()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// DeviceState's items by name.
+std::map<std::string, Json> itemsOf(const Json& answer)
+{
+    std::map<std::string, Json> items;
+    for (const Json& item : answer["Value"])
+        items[item["Name"].get<std::string>()] = item["Value"];
+    return items;
+}
+
+} // namespace
+
+TEST_F(Sharing, DeviceStateAnswersFromTheFreshestValuesAndRereadsOnlyWhatAWriteChanged)
+{
+    start(3);
+    ASSERT_EQ(put("connected", "Connected=true", 1)["ErrorNumber"], 0);
+    const std::int64_t beforeFirst = wallMsNow();
+    Json first = get("devicestate", 1);
+    ASSERT_EQ(first["ErrorNumber"], 0) << first.dump();
+    EXPECT_EQ(itemsOf(first).size(), 13u) << first.dump();
+
+    // Every field was just read: the next answer costs the mount nothing,
+    // and its TimeStamp is that of the oldest value in it, not of now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::size_t before = simulator->commands().size();
+    const std::int64_t beforeSecond = wallMsNow();
+    Json second = get("devicestate", 1);
+    EXPECT_EQ(simulator->commandsSince(before), std::vector<std::string>{});
+    EXPECT_EQ(itemsOf(second).size(), 13u) << second.dump();
+    const std::int64_t stamp = wallMsOf(itemsOf(second)["TimeStamp"].get<std::string>());
+    EXPECT_GE(stamp, beforeFirst - 5);
+    EXPECT_LT(stamp, beforeSecond) << "the TimeStamp claims the values are newer than they are";
+
+    // Tracking off changes the motion readings only: those are read again
+    // (on this model Slewing asks the mount nothing), and the answer has
+    // the new value, never the one from before.
+    ASSERT_EQ(put("tracking", "Tracking=false", 1)["ErrorNumber"], 0);
+    before = simulator->commands().size();
+    Json third = get("devicestate", 1);
+    EXPECT_EQ(itemsOf(third)["Tracking"], false) << third.dump();
+    EXPECT_EQ(simulator->commandsSince(before), std::vector<std::string>{":AT#"});
+}
+
+TEST_F(Sharing, AWriteEndsTheAgeAReadMayTakeAnAnswerAt)
+{
+    start(3, {"--max-age-ms", "5000"});
+    ASSERT_EQ(put("connected", "Connected=true", 1)["ErrorNumber"], 0);
+    EXPECT_EQ(get("tracking", 1)["Value"], true);
+    std::size_t before = count(":AT#");
+    EXPECT_EQ(get("tracking", 1)["Value"], true);
+    EXPECT_EQ(count(":AT#"), before) << "within the age, the answer is shared";
+    ASSERT_EQ(put("tracking", "Tracking=false", 1)["ErrorNumber"], 0);
+    before = count(":AT#");
+    EXPECT_EQ(get("tracking", 1)["Value"], false) << "an answer from before the write";
+    EXPECT_EQ(count(":AT#"), before + 1);
+}
+
+TEST_F(Sharing, TheServersOwnReadsKeepThePositionFreshOnlyWhileNoClientsReadsDo)
+{
+    // The position, and tracking, which an abort restores without asking.
+    const std::vector<std::string> kept = {":GR#", ":GD#", ":GA#", ":GZ#", ":AT#"};
+    const std::vector<std::string> position(kept.begin(), kept.begin() + 4);
+    auto countOf = [](const std::vector<std::string>& sent, const std::string& command) {
+        return std::size_t(std::count(sent.begin(), sent.end(), command));
+    };
+    start(3, {"--fresh-ms", "2000"});
+    ASSERT_EQ(put("connected", "Connected=true", 1)["ErrorNumber"], 0);
+
+    // A client that asks nothing: each of the position's reads at least
+    // once every two seconds, and nothing else.
+    std::size_t before = simulator->commands().size();
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    std::vector<std::string> sent = simulator->commandsSince(before);
+    for (const std::string& command : kept)
+        EXPECT_GE(countOf(sent, command), 2u) << command << " in 5 s of a quiet client";
+    for (const std::string& command : sent)
+        EXPECT_NE(std::find(kept.begin(), kept.end(), command), kept.end())
+            << command << ": only the position and tracking are kept while DeviceState is not asked";
+
+    // A client reading the position itself keeps it fresh: the server adds
+    // no read of its own.
+    before = simulator->commands().size();
+    std::size_t reads = 0;
+    for (const auto end = SteadyClock::now() + std::chrono::seconds(3); SteadyClock::now() < end;) {
+        for (const char* member : {"rightascension", "declination", "altitude", "azimuth"})
+            EXPECT_EQ(get(member, 1)["ErrorNumber"], 0);
+        ++reads;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    sent = simulator->commandsSince(before);
+    for (const std::string& command : position)
+        EXPECT_LE(countOf(sent, command), reads) << command << ": the server read what a client kept fresh";
+
+    // No client connected, nothing read.
+    ASSERT_EQ(put("connected", "Connected=false", 1)["ErrorNumber"], 0);
+    before = simulator->commands().size();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(simulator->commandsSince(before), std::vector<std::string>{});
+}
+
+TEST_F(Sharing, AnAbortWithTrackingFreshlyReadSendsTheStopFirst)
+{
+    start(3);
+    ASSERT_EQ(put("connected", "Connected=true", 1)["ErrorNumber"], 0);
+    const struct {
+        const char* before;   // what the client does just before the abort
+        std::vector<std::string> sent;
+    } cases[] = {
+        // The read leaves tracking known: nothing waits before the stop.
+        {"GET tracking", {":Q#", ":ST1#"}},
+        // A write of tracking leaves it unknown until read again.
+        {"PUT tracking", {":AT#", ":Q#", ":ST1#"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        if (std::string(c.before) == "GET tracking")
+            ASSERT_EQ(get("tracking", 1)["Value"], true);
+        else
+            ASSERT_EQ(put("tracking", "Tracking=true", 1)["ErrorNumber"], 0);
+        const std::size_t before = simulator->commands().size();
+        ASSERT_EQ(put("abortslew", "", 1)["ErrorNumber"], 0);
+        EXPECT_EQ(simulator->commandsSince(before), c.sent);
+    }
 }

@@ -408,6 +408,31 @@ TEST_P(SlewingByModel, AbortSlewStopsTheMountAndSendsTheTrackingStateAgain)
     }
 }
 
+TEST_P(SlewingByModel, AnAbortWithTrackingKnownSendsTheStopFirstAndRestoresWhatItWasTold)
+{
+    // The restore as each model sends it, for tracking on and off.
+    struct Restore {
+        bool wasTracking;
+        Commands sent[3];
+    };
+    const Restore restores[] = {
+        {true, {{":Q#", ":RG#"}, {":Q#", ":RT2#"}, {":Q#", ":ST1#"}}},
+        {false, {{":Q#", ":Q#"}, {":Q#", ":RT9#"}, {":Q#", ":ST0#"}}},
+    };
+    if (model() == 3)
+        for (const char* command : {":ST1#", ":ST0#", ":Q#"})
+            script.answer(command, "1");
+    acceptTarget();
+    keepSlewing();
+    ASSERT_EQ(mount->slewToCoordinatesAsync(kRightAscension, kDeclination), succeeded());
+    for (const Restore& restore : restores) {
+        SCOPED_TRACE(restore.wasTracking ? "was tracking" : "was not tracking");
+        forgetTraffic();
+        EXPECT_EQ(mount->abortSlewRestoringTracking(restore.wasTracking), succeeded());
+        EXPECT_EQ(script.commands(), restore.sent[model() - 1]);
+    }
+}
+
 TEST_P(SlewingByModel, AParkedMountRefusesEveryMoveWithItsOwnText)
 {
     for (const char* command : {":PK#", ":MH#", ":MP1#", ":MP0#"})
@@ -424,6 +449,8 @@ TEST_P(SlewingByModel, AParkedMountRefusesEveryMoveWithItsOwnText)
     };
     const std::vector<Refusal> refusals = {
         {"AbortSlew", [&] { return mount->abortSlew(); }, "Cannot AbortSlew when parking"},
+        {"AbortSlew, tracking known", [&] { return mount->abortSlewRestoringTracking(true); },
+         "Cannot AbortSlew when parking"},
         {"SlewToAltAz", [&] { return mount->slewToAltAz(10, 20); }, "Cannot SlewToAltAz when parking"},
         {"SlewToAltAzAsync", [&] { return mount->slewToAltAzAsync(10, 20); }, "Cannot SlewToAltAz when parking"},
         {"SlewToTargetAsync", [&] { return mount->slewToTargetAsync(); }, "Cannot Slew when parking"},

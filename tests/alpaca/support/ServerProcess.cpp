@@ -174,6 +174,10 @@ ServerProcess::ServerProcess(const ScratchFolder& scratch, std::vector<std::stri
         words.insert(words.end(), {"--discovery-port", "0"});
     if (!names(args, "--config"))
         words.insert(words.end(), {"--config", config});
+    // The tests count every command the mount receives: the server's own
+    // reads only where a test asks for them.
+    if (!names(args, "--fresh-ms"))
+        words.insert(words.end(), {"--fresh-ms", "0"});
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--http-port" && i + 1 < args.size())
             httpPort = std::atoi(args[i + 1].c_str());

@@ -44,8 +44,9 @@ private:
 
 class ServerProcess {
 public:
-    // Starts the server with --http-port (a free one), --discovery-port 0
-    // and --config (a file in scratch) unless args name them, then args.
+    // Starts the server with --http-port (a free one), --discovery-port 0,
+    // --config (a file in scratch) and --fresh-ms 0 unless args name them,
+    // then args.
     // Waits until it answers HTTP, or gives up after a few seconds.
     ServerProcess(const ScratchFolder& scratch, std::vector<std::string> args,
                   std::vector<std::string> environment = {});

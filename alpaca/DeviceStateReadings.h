@@ -1,0 +1,54 @@
+// DeviceState: the mount's operational readings, answered at once from the
+// freshest values every client's reads have left, each field sharing its
+// exchange with its member's own reads. While clients are connected, reads
+// of the server's own keep the position no older than a couple of seconds
+// when no client's reads do, and every field as fresh while DeviceState is
+// being asked.
+#pragma once
+
+#include "AlpacaResponse.h"
+#include "Clock.h"
+#include "TelescopeDevice.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+class DeviceStateReadings {
+public:
+    DeviceStateReadings(TelescopeDevice& device, Clock& clock);
+    ~DeviceStateReadings();
+    DeviceStateReadings(const DeviceStateReadings&) = delete;
+    DeviceStateReadings& operator=(const DeviceStateReadings&) = delete;
+
+    // The readings for client, in name order: each field's freshest value;
+    // a field with none (the link just made, or a write since) is read
+    // now. TimeStamp: when the oldest value given was read. Only the
+    // TimeStamp for a client that has not connected.
+    Json answer(std::uint32_t client);
+
+    void shutdown();
+
+private:
+    void keepFresh();
+    void refreshStale();
+    bool stopRequested();
+
+    TelescopeDevice& device;
+    Clock& clock;
+    // Steady milliseconds of the last DeviceState asked; 0 before any.
+    std::atomic<std::uint64_t> lastAskedMs{0};
+    std::mutex stopMutex;
+    std::condition_variable stopSignal;
+    bool stopping = false;
+    std::thread keeper;
+};
+
+// Every field is kept fresh for this long after a DeviceState.
+constexpr std::uint64_t kDeviceStateInterestMs = 10000;
+// The mount's clock is read again after this long: it runs on meanwhile.
+constexpr std::uint64_t kClockRereadMs = 60000;
+// How often the keeper looks at the ages.
+constexpr std::uint32_t kFreshnessLookMs = 100;
