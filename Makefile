@@ -9,6 +9,9 @@
 #   make soak    a bounded chaos run against a misbehaving mount (MINUTES=n)
 #   make load    the Alpaca server under 27 clients at once, on loopback (MINUTES=n, default 2; not a test)
 #   make fuzz    the Alpaca request fuzzer, libFuzzer under ASan/UBSan (MINUTES=n, default 10)
+#   make deb     the server's Debian packages, dist/velmaro-alpaca_2.1-1_{amd64,arm64}.deb
+#   make deb-check   those packages built afresh and checked (lintian, arm64 under qemu,
+#                installed into a clean Debian root); CI runs it after check
 # check and demo install what is missing first (scripts/bootstrap).
 
 MODEL ?= 2
@@ -16,7 +19,7 @@ BITS ?= 64
 MINUTES ?= 2
 SEED ?=
 
-.PHONY: all bootstrap build installer check demo clean bench soak fuzz load
+.PHONY: all bootstrap build installer check demo clean bench soak fuzz load deb deb-check
 
 all: build
 
@@ -48,6 +51,14 @@ load: build
 # MINUTES is soak's (default 2) unless given: the fuzzer's own default is 10.
 fuzz: bootstrap
 	@scripts/fuzz $(if $(filter command line environment,$(origin MINUTES)),$(MINUTES),10)
+
+deb: bootstrap
+	@scripts/deb
+
+# The protocol tests' program comes from the native tree.
+deb-check: build
+	@scripts/deb
+	@scripts/deb-check
 
 clean:
 	-@tests/wine/harness stop

@@ -99,8 +99,27 @@ int main(int argc, char** argv)
         return kCannotStart;
     }
     ServerConfig config;
-    if (!prepareConfig(configPath, defaultConfig, config))
-        return kCannotStart;
+    std::string writtenPath = configPath;
+    std::string serialOverride = options.serial;
+    if (options.stateDir.empty()) {
+        if (!prepareConfig(configPath, defaultConfig, config))
+            return kCannotStart;
+    } else {
+        // A service's config is the administrator's, read only: what the
+        // server writes goes to its state folder. The config's device then
+        // stands in as the command line's does.
+        ServerConfig administrators;
+        if (!loadConfig(configPath, administrators, error)) {
+            logLine("cannot use the config " + configPath + ": " + error);
+            return kCannotStart;
+        }
+        writtenPath = options.stateDir + "/alpaca.conf";
+        if (!prepareConfig(writtenPath, false, config))
+            return kCannotStart;
+        config.listen = administrators.listen;
+        if (serialOverride.empty())
+            serialOverride = administrators.serial;
+    }
     const std::string listen = options.listenGiven || config.listen.empty() ? options.listen : config.listen;
 
     if (!options.traceDir.empty())
@@ -109,7 +128,7 @@ int main(int argc, char** argv)
     const sigset_t signals = stopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    ServerSettings settings(configPath, config, options.serial, !options.traceDir.empty());
+    ServerSettings settings(writtenPath, config, serialOverride, !options.traceDir.empty());
     TelescopeDevice device(settings, logLine);
     device.setClientTimeoutMs(std::int64_t(options.clientTimeoutSeconds) * 1000);
     device.sharedReads().setMaxAgeMs(std::uint32_t(options.maxAgeMs));
@@ -148,7 +167,8 @@ int main(int argc, char** argv)
     const std::string shownListen = listen.find(':') != std::string::npos ? "[" + listen + "]" : listen;
     logLine(std::string("started ") + kDriverVersion + ": telescope 0 on http://" + shownListen + ":"
             + std::to_string(http.port()) + "/ with " + (device_.empty() ? "no serial device yet" : device_)
-            + ", " + discoveryText + ", config " + configPath);
+            + ", " + discoveryText + ", config " + configPath
+            + (options.stateDir.empty() ? std::string() : ", state " + writtenPath));
     const bool served = http.run();
     finished = true;
 

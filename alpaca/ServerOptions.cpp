@@ -34,6 +34,9 @@ const Option kOptions[] = {
      "the UDP discovery port, 0 to turn discovery off"},
     {"config", Kind::Text, "FILE", &ServerOptions::configPath, nullptr, nullptr, 0,
      "the config file (default: $XDG_CONFIG_HOME/velmaro/alpaca.conf, else ~/.config/velmaro/alpaca.conf)"},
+    {"state-dir", Kind::Text, "DIR", &ServerOptions::stateDir, nullptr, nullptr, 0,
+     "keep what the server writes (UniqueID, the setup page's choices) in DIR/alpaca.conf, and only read"
+     " --config (default: the server writes its config file)"},
     {"trace-dir", Kind::Text, "DIR", &ServerOptions::traceDir, nullptr, nullptr, 0,
      "write a trace of every connection into DIR (default: no trace)"},
     {"client-timeout", Kind::Port, "SECONDS", nullptr, &ServerOptions::clientTimeoutSeconds, nullptr, 1,

@@ -11,6 +11,9 @@ struct ServerOptions {
     bool listenGiven = false;      // --listen was on the command line (it then beats the config's)
     int discoveryPort = 32227;     // 0 turns discovery off
     std::string configPath;        // empty: defaultConfigPath()
+    // Non-empty: the server writes DIR/alpaca.conf, and --config (the
+    // administrator's, its serial and listen) is only read.
+    std::string stateDir;
     std::string traceDir;          // non-empty: trace every connection into DIR
     bool allowRemoteSetup = false;
     // A connected client silent this long has vanished: it is disconnected.

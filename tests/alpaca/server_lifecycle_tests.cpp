@@ -122,7 +122,7 @@ struct SplitRun {
 
 SplitRun runSplit(const ScratchFolder& scratch, std::vector<std::string> args)
 {
-    std::vector<std::string> words = {VELMARO_ALPACA_SERVER};
+    std::vector<std::string> words = serverCommand();
     words.insert(words.end(), args.begin(), args.end());
     const std::string outPath = scratch.file("stdout"), errPath = scratch.file("stderr");
     const std::string home = "HOME=" + scratch.path(), xdg = "XDG_CONFIG_HOME=" + scratch.file("config-home");
@@ -406,6 +406,55 @@ TEST(Config, TheFirstStartWritesAUniqueIdThatARestartKeeps)
     EXPECT_EQ(readFile(again.configPath()), written) << "a restart changed the config";
 }
 
+// The setup form's token, from the page.
+std::string setupToken(const ServerProcess& server)
+{
+    auto page = server.client()->Get("/setup/v1/telescope/0/setup");
+    std::smatch found;
+    static const std::regex token("name=\"token\" value=\"([^\"]+)\"");
+    if (!page || !std::regex_search(page->body, found, token))
+        return std::string();
+    return found[1];
+}
+
+TEST(Config, WithAStateFolderTheConfigIsOnlyReadAndTheServerWritesTheState)
+{
+    ScratchFolder scratch;
+    SimulatorProcess mount(scratch, 2);
+    ASSERT_TRUE(mount.ready());
+    // As a service runs it: the administrator's file names the device.
+    const std::string config = scratch.file("etc.conf");
+    const std::string state = scratch.file("state");
+    const std::string written = "# the administrator's\nserial = " + mount.link + "\nlisten = 127.0.0.1\n";
+    { std::ofstream(config) << written; }
+    fs::create_directory(state);
+    const std::vector<std::string> args = {"--config", config, "--state-dir", state};
+    std::string id;
+    {
+        ServerProcess server(scratch, args);
+        ASSERT_TRUE(server.ready()) << server.log();
+        id = uniqueIdIn(readFile(state + "/alpaca.conf"));
+        EXPECT_FALSE(id.empty()) << readFile(state + "/alpaca.conf");
+        EXPECT_EQ(servedUniqueId(server), id);
+        const Answer connect = put(server, "connected", "Connected=true");
+        EXPECT_EQ(connect.error(), 0) << "the config's device was not used: " << connect;
+        // The setup page's choice goes to the state, never the config.
+        const std::string token = setupToken(server);
+        auto stored = server.client()->Post("/setup/v1/telescope/0/setup",
+                                            "token=" + token + "&device=" + mount.link + "&trace=on",
+                                            "application/x-www-form-urlencoded");
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->status, 200) << stored->body;
+        EXPECT_TRUE(contains(readFile(state + "/alpaca.conf"), "trace = on"));
+        EXPECT_TRUE(exitedWith(server.stop(SIGTERM), 0)) << server.log();
+    }
+    EXPECT_EQ(readFile(config), written) << "the server wrote the administrator's config";
+    ServerProcess again(scratch, args);
+    ASSERT_TRUE(again.ready()) << again.log();
+    EXPECT_EQ(servedUniqueId(again), id);
+    EXPECT_TRUE(contains(again.log(), "state " + state + "/alpaca.conf")) << again.log();
+}
+
 // ---------------------------------------------------------------- no mount
 
 // Members that need the mount, each with a form for its PUT.
@@ -548,17 +597,6 @@ TEST(Stopping, SigtermMidSlewExits0AndLetsGoOfTheDevice)
 TEST(Stopping, SigintMidSlewExits0AndLetsGoOfTheDevice)
 {
     expectStopsCleanlyOn(SIGINT, "SIGINT");
-}
-
-// The setup form's token, from the page.
-std::string setupToken(const ServerProcess& server)
-{
-    auto page = server.client()->Get("/setup/v1/telescope/0/setup");
-    std::smatch found;
-    static const std::regex token("name=\"token\" value=\"([^\"]+)\"");
-    if (!page || !std::regex_search(page->body, found, token))
-        return std::string();
-    return found[1];
 }
 
 TEST(Stopping, SigkillWhileTheConfigIsBeingStoredLeavesItWholeAndTheDeviceFree)

@@ -97,6 +97,7 @@ TEST(ServerOptions, GoodCommandLines)
         {{"--discovery-port=40000"}, with([](ServerOptions& o) { o.discoveryPort = 40000; })},
         {{"--config", "/etc/velmaro.conf"}, with([](ServerOptions& o) { o.configPath = "/etc/velmaro.conf"; })},
         {{"--trace-dir=/var/log/velmaro"}, with([](ServerOptions& o) { o.traceDir = "/var/log/velmaro"; })},
+        {{"--state-dir", "/var/lib/velmaro"}, with([](ServerOptions& o) { o.stateDir = "/var/lib/velmaro"; })},
         {{"--allow-remote-setup"}, with([](ServerOptions& o) { o.allowRemoteSetup = true; })},
         {{"--client-timeout", "5"}, with([](ServerOptions& o) { o.clientTimeoutSeconds = 5; })},
         {{"--max-age-ms=250"}, with([](ServerOptions& o) { o.maxAgeMs = 250; })},
@@ -242,7 +243,8 @@ TEST(ServerOptions, HelpHasOneLinePerOptionWithItsDefault)
     } lines[] = {
         {"  --serial DEVICE ", "config"},       {"  --http-port N ", "(default: 11111)"},
         {"  --listen ADDRESS ", "127.0.0.1"},   {"  --discovery-port N ", "(default: 32227)"},
-        {"  --config FILE ", "alpaca.conf"},    {"  --trace-dir DIR ", "default"},
+        {"  --config FILE ", "alpaca.conf"},    {"  --state-dir DIR ", "default"},
+        {"  --trace-dir DIR ", "default"},
         {"  --client-timeout SECONDS ", "(default: 300)"},
         {"  --max-age-ms N ", "(default: 0)"},
         {"  --fresh-ms N ", "(default: 2000)"},

@@ -144,6 +144,18 @@ std::vector<std::string> SimulatorProcess::commandsSince(std::size_t since) cons
     return std::vector<std::string>(all.begin() + long(since), all.end());
 }
 
+std::vector<std::string> serverCommand()
+{
+    const char* other = std::getenv("VELMARO_TEST_SERVER");
+    if (!other || !*other)
+        return {VELMARO_ALPACA_SERVER};
+    std::vector<std::string> words;
+    std::istringstream in(other);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
 int freeLoopbackPort()
 {
     int probe = socket(AF_INET, SOCK_STREAM, 0);
@@ -165,7 +177,7 @@ ServerProcess::ServerProcess(const ScratchFolder& scratch, std::vector<std::stri
                              std::vector<std::string> environment)
     : config(scratch.file("alpaca.conf")), logPath(scratch.file("server.log"))
 {
-    std::vector<std::string> words = {VELMARO_ALPACA_SERVER};
+    std::vector<std::string> words = serverCommand();
     if (!names(args, "--http-port")) {
         httpPort = freeLoopbackPort();
         words.insert(words.end(), {"--http-port", std::to_string(httpPort)});
@@ -244,7 +256,7 @@ httplib::Result ServerProcess::put(const std::string& path, const std::string& f
 RunResult runServerToEnd(std::vector<std::string> args, int timeoutMs)
 {
     ScratchFolder scratch;
-    std::vector<std::string> words = {VELMARO_ALPACA_SERVER};
+    std::vector<std::string> words = serverCommand();
     words.insert(words.end(), args.begin(), args.end());
     const std::string logPath = scratch.file("run.log");
     pid_t process = startProcess(words, logPath, {});

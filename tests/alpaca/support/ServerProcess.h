@@ -78,6 +78,11 @@ private:
     bool answering = false;
 };
 
+// The server program and its first words: VELMARO_ALPACA_SERVER, or the
+// words of $VELMARO_TEST_SERVER, for another build run another way
+// ("qemu-aarch64-static /path/to/velmaro-alpaca").
+std::vector<std::string> serverCommand();
+
 // A TCP port on loopback that nothing listens on just now.
 int freeLoopbackPort();
 
