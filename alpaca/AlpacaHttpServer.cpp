@@ -4,7 +4,9 @@
 
 #include <httplib.h>
 
+#ifndef _WIN32
 #include <sys/socket.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -28,7 +30,7 @@ AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router)
     // on again with the system's backlog once bound.
     server->set_socket_options([this](socket_t sock) {
         httplib::default_socket_options(sock);
-        listeningSocket = sock;
+        listeningSocket = static_cast<long long>(sock);
     });
     server->set_read_timeout(kHttpTimeoutSeconds, 0);
     server->set_write_timeout(kHttpTimeoutSeconds, 0);
@@ -102,18 +104,23 @@ bool AlpacaHttpServer::bind(const std::string& address, int port, std::string& e
     if (port == 0) {
         boundPort = server->bind_to_any_port(address);
         if (boundPort > 0) {
-            ::listen(listeningSocket, SOMAXCONN);
+            relisten();
             return true;
         }
     } else if (server->bind_to_port(address, port)) {
         boundPort = port;
-        ::listen(listeningSocket, SOMAXCONN);
+        relisten();
         return true;
     }
     const std::string shown = address.find(':') != std::string::npos ? "[" + address + "]" : address;
     error = "cannot serve HTTP on " + shown + ":" + std::to_string(port) + ": "
         + (errno != 0 ? std::strerror(errno) : "the address cannot be bound");
     return false;
+}
+
+void AlpacaHttpServer::relisten()
+{
+    ::listen(static_cast<socket_t>(listeningSocket), SOMAXCONN);
 }
 
 bool AlpacaHttpServer::run()

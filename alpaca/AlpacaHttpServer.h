@@ -28,8 +28,10 @@ private:
     AlpacaRouter& router;
     std::unique_ptr<httplib::Server> server;
     int boundPort = 0;
-    // The listening socket, for a backlog longer than the library's own.
-    int listeningSocket = -1;
+    // The listening socket (an int or a SOCKET), for a backlog longer than
+    // the library's own.
+    long long listeningSocket = -1;
+    void relisten();
 };
 
 // Limits that keep one client from holding the server.

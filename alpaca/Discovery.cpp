@@ -1,19 +1,19 @@
-// The discovery responder: which sockets the listen address needs, and the
-// thread that answers "alpacadiscovery1" on them. What a request is and what
-// we answer is shared; the sockets are POSIX here, and a Winsock half would
-// go beside them behind _WIN32.
+// The discovery responder on POSIX sockets: lists the interfaces, opens what
+// DiscoveryPlan says the listen address needs, and answers "alpacadiscovery1"
+// on a thread of its own. DiscoveryWinsock.cpp is the same on Windows.
 #include "Discovery.h"
+#include "DiscoveryPlan.h"
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
-#ifndef _WIN32
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -23,30 +23,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#endif
 
-namespace {
-
-// A request is a few bytes; anything longer is not one, and is dropped
-// unread beyond this.
-constexpr std::size_t kMaxDatagram = 64;
-constexpr char kRequestPrefix[] = "alpacadiscovery";
-constexpr std::size_t kPrefixLength = sizeof kRequestPrefix - 1;
-constexpr char kSupportedVersion = '1';
-
-// Bytes after the version are let through, for a later client that sends
-// more; the bound above still holds.
-bool isDiscoveryRequest(const char* bytes, std::size_t length)
-{
-    return length > kPrefixLength && std::memcmp(bytes, kRequestPrefix, kPrefixLength) == 0
-        && bytes[kPrefixLength] == kSupportedVersion;
-}
-
-std::string replyFor(int alpacaPort) { return "{\"AlpacaPort\": " + std::to_string(alpacaPort) + "}"; }
-
-bool isPort(int value) { return value >= 0 && value <= 65535; }
-
-} // namespace
+using discovery::IpAddress;
+using discovery::PlannedEndpoint;
 
 DiscoveryResponder::DiscoveryResponder(int discoveryPort, int alpacaPort, std::string listenAddress)
     : requestedPort(discoveryPort), httpPort(alpacaPort), servedAddress(std::move(listenAddress))
@@ -57,229 +36,74 @@ DiscoveryResponder::~DiscoveryResponder() { stop(); }
 
 unsigned long DiscoveryResponder::answered() const { return answeredCount.load(); }
 
-#ifndef _WIN32
-
 namespace {
 
-constexpr char kMulticastGroup[] = "ff12::a1:9aca";
-// Datagrams taken from one socket before the others get their turn.
-constexpr int kBatch = 16;
-
-// One socket, and for a socket bound to every address on behalf of one
-// interface address, what it answers for.
+// A planned socket and, once opened, its descriptor.
 struct Endpoint {
-    int family = AF_INET;
-    in_addr bind4{};
-    in6_addr bind6{};
-    // Left out when the machine has no IPv6 (no socket, no ::1).
-    bool optional = false;
-    bool broadcast = false;
-    // Interfaces to join the IPv6 discovery group on.
-    std::vector<unsigned> groupInterfaces;
-
-    // One interface's own address: the socket is bound to every address
-    // (a broadcast is not addressed to ours), answers only what was sent to
-    // that address or broadcast on its interface, and replies from it, so
-    // the client reaches the HTTP server where it listens.
-    bool oneAddress = false;
-    unsigned ownInterface = 0;
-    in_addr own4{};
-    in_addr ownBroadcast4{};
-    bool hasBroadcast4 = false;
-    in6_addr own6{};
-
+    PlannedEndpoint plan;
     int descriptor = -1;
 };
 
-in6_addr multicastGroup()
-{
-    in6_addr group{};
-    ::inet_pton(AF_INET6, kMulticastGroup, &group);
-    return group;
-}
-
 std::string errorText(int code) { return std::system_category().message(code); }
 
-std::string addressText(int family, const void* address)
+std::string addressText(const IpAddress& address)
 {
     char text[INET6_ADDRSTRLEN] = "";
-    if (!::inet_ntop(family, address, text, sizeof text))
+    if (!::inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes.data(), text, sizeof text))
         return "?";
     return text;
 }
 
-// What the endpoint answers for: its own address, or the one it is bound to.
-std::string addressOf(const Endpoint& endpoint)
+// An AF_INET or AF_INET6 socket address as the plan reads it.
+std::optional<IpAddress> ipAddressOf(const sockaddr* address)
 {
-    if (endpoint.family == AF_INET)
-        return addressText(AF_INET, endpoint.oneAddress ? &endpoint.own4 : &endpoint.bind4);
-    return addressText(AF_INET6, endpoint.oneAddress ? &endpoint.own6 : &endpoint.bind6);
+    if (address->sa_family == AF_INET)
+        return IpAddress::ipv4(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
+    if (address->sa_family == AF_INET6) {
+        const auto* address6 = reinterpret_cast<const sockaddr_in6*>(address);
+        return IpAddress::ipv6(&address6->sin6_addr, address6->sin6_scope_id);
+    }
+    return std::nullopt;
 }
 
-std::string endpointText(const Endpoint& endpoint, int port)
+// Every interface entry getifaddrs lists (empty when it fails).
+std::vector<discovery::InterfaceAddress> interfaceAddresses()
 {
-    const std::string address = addressOf(endpoint);
-    return (endpoint.family == AF_INET ? address : "[" + address + "]") + ":" + std::to_string(port);
-}
-
-bool isLoopback4(const in_addr& address) { return (ntohl(address.s_addr) >> 24) == 127; }
-
-// The interfaces that take multicast; joining fails on the others.
-std::vector<unsigned> multicastInterfaces()
-{
-    std::vector<unsigned> found;
+    std::vector<discovery::InterfaceAddress> found;
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0)
         return found;
     for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-        if (!(entry->ifa_flags & IFF_MULTICAST) || !entry->ifa_name)
+        if (!entry->ifa_name)
             continue;
-        const unsigned index = ::if_nametoindex(entry->ifa_name);
-        bool known = index == 0;
-        for (unsigned seen : found)
-            known = known || seen == index;
-        if (!known)
-            found.push_back(index);
+        discovery::InterfaceAddress item;
+        item.index = ::if_nametoindex(entry->ifa_name);
+        if (item.index == 0)
+            continue;
+        item.name = entry->ifa_name;
+        item.multicast = (entry->ifa_flags & IFF_MULTICAST) != 0;
+        if (entry->ifa_addr)
+            item.address = ipAddressOf(entry->ifa_addr);
+        if ((entry->ifa_flags & IFF_BROADCAST) && entry->ifa_broadaddr && entry->ifa_broadaddr->sa_family == AF_INET)
+            item.broadcast = ipAddressOf(entry->ifa_broadaddr);
+        found.push_back(std::move(item));
     }
     ::freeifaddrs(list);
     return found;
 }
 
-// Finds the interface that holds `address` (an AF_INET or AF_INET6
-// sockaddr from getaddrinfo) and fills the endpoint's "one address" part.
-bool findOwnInterface(const sockaddr* address, Endpoint& endpoint)
+std::optional<IpAddress> parseNumeric(const std::string& text)
 {
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return false;
-    bool found = false;
-    for (const ifaddrs* entry = list; entry && !found; entry = entry->ifa_next) {
-        if (!entry->ifa_addr || entry->ifa_addr->sa_family != address->sa_family || !entry->ifa_name)
-            continue;
-        const unsigned index = ::if_nametoindex(entry->ifa_name);
-        if (index == 0)
-            continue;
-        if (address->sa_family == AF_INET) {
-            const auto* wanted = reinterpret_cast<const sockaddr_in*>(address);
-            const auto* held = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-            if (held->sin_addr.s_addr != wanted->sin_addr.s_addr)
-                continue;
-            endpoint.own4 = held->sin_addr;
-            if ((entry->ifa_flags & IFF_BROADCAST) && entry->ifa_broadaddr
-                && entry->ifa_broadaddr->sa_family == AF_INET) {
-                endpoint.ownBroadcast4 = reinterpret_cast<const sockaddr_in*>(entry->ifa_broadaddr)->sin_addr;
-                endpoint.hasBroadcast4 = true;
-            }
-        } else {
-            const auto* wanted = reinterpret_cast<const sockaddr_in6*>(address);
-            const auto* held = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
-            if (std::memcmp(&held->sin6_addr, &wanted->sin6_addr, sizeof(in6_addr)) != 0
-                || (wanted->sin6_scope_id != 0 && wanted->sin6_scope_id != index))
-                continue;
-            endpoint.own6 = held->sin6_addr;
-            if (entry->ifa_flags & IFF_MULTICAST)
-                endpoint.groupInterfaces.push_back(index);
-        }
-        endpoint.oneAddress = true;
-        endpoint.ownInterface = index;
-        found = true;
-    }
-    ::freeifaddrs(list);
-    return found;
-}
-
-Endpoint everyIpv4Address()
-{
-    Endpoint endpoint;
-    endpoint.bind4.s_addr = htonl(INADDR_ANY);
-    endpoint.broadcast = true;
-    return endpoint;
-}
-
-Endpoint everyIpv6Address()
-{
-    Endpoint endpoint;
-    endpoint.family = AF_INET6;
-    endpoint.bind6 = in6addr_any;
-    return endpoint;
-}
-
-bool planForIpv4(const sockaddr_in& address, const std::string& text, std::vector<Endpoint>& plan,
-                 std::string& error)
-{
-    if (address.sin_addr.s_addr == htonl(INADDR_ANY)) {
-        plan.push_back(everyIpv4Address());
-        return true;
-    }
-    if (isLoopback4(address.sin_addr)) {
-        Endpoint loopback;
-        loopback.bind4 = address.sin_addr;
-        // IPv4 only: an answer from ::1 would send the client to an HTTP
-        // server that does not listen there.
-        plan.push_back(loopback);
-        return true;
-    }
-    Endpoint own = everyIpv4Address();
-    own.broadcast = false;
-    if (!findOwnInterface(reinterpret_cast<const sockaddr*>(&address), own)) {
-        error = "discovery: listen address " + text + " is not an address of this machine";
-        return false;
-    }
-    plan.push_back(own);
-    return true;
-}
-
-bool planForIpv6(const sockaddr_in6& address, const std::string& text, std::vector<Endpoint>& plan,
-                 std::string& error)
-{
-    if (IN6_IS_ADDR_UNSPECIFIED(&address.sin6_addr)) {
-        plan.push_back(everyIpv4Address());
-        Endpoint every6 = everyIpv6Address();
-        every6.optional = true;
-        every6.groupInterfaces = multicastInterfaces();
-        plan.push_back(every6);
-        return true;
-    }
-    if (IN6_IS_ADDR_LOOPBACK(&address.sin6_addr)) {
-        Endpoint loopback6;
-        loopback6.family = AF_INET6;
-        loopback6.bind6 = in6addr_loopback;
-        plan.push_back(loopback6);
-        return true;
-    }
-    Endpoint own = everyIpv6Address();
-    if (!findOwnInterface(reinterpret_cast<const sockaddr*>(&address), own)) {
-        error = "discovery: listen address " + text + " is not an address of this machine";
-        return false;
-    }
-    plan.push_back(own);
-    return true;
-}
-
-// The sockets the listen address needs, not yet opened.
-bool planEndpoints(const std::string& listenAddress, std::vector<Endpoint>& plan, std::string& error)
-{
-    std::string text = listenAddress;
-    if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
-        text = text.substr(1, text.size() - 2);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_flags = AI_NUMERICHOST;
     addrinfo* found = nullptr;
-    if (text.empty() || ::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || !found) {
-        error = "discovery: listen address '" + listenAddress + "' is not an IP address";
-        return false;
-    }
-    bool planned = false;
-    if (found->ai_family == AF_INET)
-        planned = planForIpv4(*reinterpret_cast<const sockaddr_in*>(found->ai_addr), text, plan, error);
-    else if (found->ai_family == AF_INET6)
-        planned = planForIpv6(*reinterpret_cast<const sockaddr_in6*>(found->ai_addr), text, plan, error);
-    else
-        error = "discovery: listen address '" + listenAddress + "' is not an IP address";
+    if (text.empty() || ::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return std::nullopt;
+    std::optional<IpAddress> parsed = ipAddressOf(found->ai_addr);
     ::freeaddrinfo(found);
-    return planned;
+    return parsed;
 }
 
 bool setOption(int descriptor, int level, int name, int value)
@@ -290,34 +114,34 @@ bool setOption(int descriptor, int level, int name, int value)
 // The socket options before the bind: the shared port, IPv6 kept apart
 // from IPv4 (that socket is bound on its own), and what we read per
 // datagram.
-bool prepareSocket(const Endpoint& endpoint, int descriptor)
+bool prepareSocket(const PlannedEndpoint& endpoint, int descriptor)
 {
     if (!setOption(descriptor, SOL_SOCKET, SO_REUSEADDR, 1))
         return false;
     if (endpoint.broadcast && !setOption(descriptor, SOL_SOCKET, SO_BROADCAST, 1))
         return false;
-    if (endpoint.family == AF_INET6 && !setOption(descriptor, IPPROTO_IPV6, IPV6_V6ONLY, 1))
+    if (endpoint.v6() && !setOption(descriptor, IPPROTO_IPV6, IPV6_V6ONLY, 1))
         return false;
     if (endpoint.oneAddress) {
-        if (endpoint.family == AF_INET)
+        if (!endpoint.v6())
             return setOption(descriptor, IPPROTO_IP, IP_PKTINFO, 1);
         return setOption(descriptor, IPPROTO_IPV6, IPV6_RECVPKTINFO, 1);
     }
     return true;
 }
 
-int bindTo(const Endpoint& endpoint, int descriptor, int port)
+int bindTo(const PlannedEndpoint& endpoint, int descriptor, int port)
 {
-    if (endpoint.family == AF_INET) {
+    if (!endpoint.v6()) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr = endpoint.bind4;
+        std::memcpy(&address.sin_addr, endpoint.bind.bytes.data(), sizeof address.sin_addr);
         address.sin_port = htons(std::uint16_t(port));
         return ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     }
     sockaddr_in6 address{};
     address.sin6_family = AF_INET6;
-    address.sin6_addr = endpoint.bind6;
+    std::memcpy(&address.sin6_addr, endpoint.bind.bytes.data(), sizeof address.sin6_addr);
     address.sin6_port = htons(std::uint16_t(port));
     return ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
@@ -335,17 +159,16 @@ int boundPortOf(int descriptor)
 
 // Joins where it can: an interface without IPv6 refuses, and the others
 // still hear the group.
-std::string joinGroup(int descriptor, const std::vector<unsigned>& interfaces)
+std::string joinGroup(int descriptor, const std::vector<discovery::GroupInterface>& interfaces)
 {
     std::string joined;
     ipv6_mreq membership{};
-    membership.ipv6mr_multiaddr = multicastGroup();
-    for (unsigned index : interfaces) {
-        membership.ipv6mr_interface = index;
+    std::memcpy(&membership.ipv6mr_multiaddr, IpAddress::group().bytes.data(), sizeof membership.ipv6mr_multiaddr);
+    for (const discovery::GroupInterface& each : interfaces) {
+        membership.ipv6mr_interface = each.index;
         if (::setsockopt(descriptor, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, &membership, sizeof membership) != 0)
             continue;
-        char name[IF_NAMESIZE] = "";
-        joined += (joined.empty() ? "" : ", ") + std::string(::if_indextoname(index, name) ? name : "?");
+        joined += (joined.empty() ? "" : ", ") + each.name;
     }
     return joined;
 }
@@ -357,16 +180,17 @@ bool isMissingIpv6(int code) { return code == EAFNOSUPPORT || code == EPROTONOSU
 // optional (descriptor stays -1).
 bool openEndpoint(Endpoint& endpoint, int port, std::string& error)
 {
-    const int descriptor = ::socket(endpoint.family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int family = endpoint.plan.v6() ? AF_INET6 : AF_INET;
+    const int descriptor = ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     int failure = descriptor < 0 ? errno : 0;
-    if (!failure && (!prepareSocket(endpoint, descriptor) || bindTo(endpoint, descriptor, port) != 0))
+    if (!failure && (!prepareSocket(endpoint.plan, descriptor) || bindTo(endpoint.plan, descriptor, port) != 0))
         failure = errno;
     if (failure) {
         if (descriptor >= 0)
             ::close(descriptor);
-        if (endpoint.optional && isMissingIpv6(failure))
+        if (endpoint.plan.optional && isMissingIpv6(failure))
             return true;
-        error = "discovery port " + std::to_string(port) + " on " + addressOf(endpoint) + ": " + errorText(failure);
+        error = discovery::bindError(port, addressText(endpoint.plan.answersFor()), errorText(failure));
         return false;
     }
     endpoint.descriptor = descriptor;
@@ -405,58 +229,45 @@ union ControlBuffer {
     char bytes[CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo))];
 };
 
-// A reply to an all-zero, broadcast or multicast source, or to port 0,
-// would go nowhere or to many: such a datagram is forged.
 bool isReplyableSource(const sockaddr_storage& source, socklen_t length)
 {
     if (source.ss_family == AF_INET && length >= socklen_t(sizeof(sockaddr_in))) {
         const auto& from = reinterpret_cast<const sockaddr_in&>(source);
-        const std::uint32_t address = ntohl(from.sin_addr.s_addr);
-        return from.sin_port != 0 && address != INADDR_ANY && address != INADDR_BROADCAST
-            && !IN_MULTICAST(address);
+        return discovery::isReplyableSource(IpAddress::ipv4(&from.sin_addr), ntohs(from.sin_port));
     }
     if (source.ss_family == AF_INET6 && length >= socklen_t(sizeof(sockaddr_in6))) {
         const auto& from = reinterpret_cast<const sockaddr_in6&>(source);
-        return from.sin6_port != 0 && !IN6_IS_ADDR_UNSPECIFIED(&from.sin6_addr)
-            && !IN6_IS_ADDR_MULTICAST(&from.sin6_addr);
+        return discovery::isReplyableSource(IpAddress::ipv6(&from.sin6_addr), ntohs(from.sin6_port));
     }
     return false;
 }
 
-// For a socket answering for one address: was this datagram sent to that
-// address, or broadcast (multicast) on its interface?
-bool isAddressedToUs(const Endpoint& endpoint, msghdr& message)
+// For a socket answering for one address: what the packet info says the
+// datagram was sent to, and on which interface.
+bool isAddressedToUs(const PlannedEndpoint& endpoint, msghdr& message)
 {
     if (message.msg_flags & MSG_CTRUNC)
         return false;
     for (cmsghdr* info = CMSG_FIRSTHDR(&message); info; info = CMSG_NXTHDR(&message, info)) {
-        if (endpoint.family == AF_INET && info->cmsg_level == IPPROTO_IP && info->cmsg_type == IP_PKTINFO
+        if (!endpoint.v6() && info->cmsg_level == IPPROTO_IP && info->cmsg_type == IP_PKTINFO
             && info->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
             in_pktinfo packet{};
             std::memcpy(&packet, CMSG_DATA(info), sizeof packet);
-            const in_addr_t to = packet.ipi_addr.s_addr;
-            if (to == endpoint.own4.s_addr)
-                return true;
-            const bool broadcast
-                = to == htonl(INADDR_BROADCAST) || (endpoint.hasBroadcast4 && to == endpoint.ownBroadcast4.s_addr);
-            return broadcast && unsigned(packet.ipi_ifindex) == endpoint.ownInterface;
+            return discovery::isAddressedTo(endpoint, IpAddress::ipv4(&packet.ipi_addr), unsigned(packet.ipi_ifindex));
         }
-        if (endpoint.family == AF_INET6 && info->cmsg_level == IPPROTO_IPV6 && info->cmsg_type == IPV6_PKTINFO
+        if (endpoint.v6() && info->cmsg_level == IPPROTO_IPV6 && info->cmsg_type == IPV6_PKTINFO
             && info->cmsg_len >= CMSG_LEN(sizeof(in6_pktinfo))) {
             in6_pktinfo packet{};
             std::memcpy(&packet, CMSG_DATA(info), sizeof packet);
-            if (std::memcmp(&packet.ipi6_addr, &endpoint.own6, sizeof(in6_addr)) == 0)
-                return true;
-            const in6_addr group = multicastGroup();
-            return std::memcmp(&packet.ipi6_addr, &group, sizeof(in6_addr)) == 0
-                && packet.ipi6_ifindex == endpoint.ownInterface;
+            return discovery::isAddressedTo(endpoint, IpAddress::ipv6(&packet.ipi6_addr), packet.ipi6_ifindex);
         }
     }
     return false;
 }
 
 // Sends the reply from the endpoint's own address when it has one.
-bool sendReply(const Endpoint& endpoint, const std::string& reply, sockaddr_storage& to, socklen_t toLength)
+bool sendReply(const PlannedEndpoint& endpoint, int descriptor, const std::string& reply, sockaddr_storage& to,
+               socklen_t toLength)
 {
     iovec part{const_cast<char*>(reply.data()), reply.size()};
     msghdr message{};
@@ -468,14 +279,14 @@ bool sendReply(const Endpoint& endpoint, const std::string& reply, sockaddr_stor
     if (endpoint.oneAddress) {
         message.msg_control = control.bytes;
         cmsghdr* info;
-        if (endpoint.family == AF_INET) {
+        if (!endpoint.v6()) {
             message.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
             info = CMSG_FIRSTHDR(&message);
             info->cmsg_level = IPPROTO_IP;
             info->cmsg_type = IP_PKTINFO;
             info->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
             in_pktinfo packet{};
-            packet.ipi_spec_dst = endpoint.own4;
+            std::memcpy(&packet.ipi_spec_dst, endpoint.own.bytes.data(), sizeof packet.ipi_spec_dst);
             std::memcpy(CMSG_DATA(info), &packet, sizeof packet);
         } else {
             message.msg_controllen = CMSG_SPACE(sizeof(in6_pktinfo));
@@ -484,8 +295,8 @@ bool sendReply(const Endpoint& endpoint, const std::string& reply, sockaddr_stor
             info->cmsg_type = IPV6_PKTINFO;
             info->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
             in6_pktinfo packet{};
-            packet.ipi6_addr = endpoint.own6;
-            if (IN6_IS_ADDR_LINKLOCAL(&endpoint.own6))
+            std::memcpy(&packet.ipi6_addr, endpoint.own.bytes.data(), sizeof packet.ipi6_addr);
+            if (endpoint.own.isLinkLocal())
                 packet.ipi6_ifindex = endpoint.ownInterface;
             std::memcpy(CMSG_DATA(info), &packet, sizeof packet);
         }
@@ -493,7 +304,7 @@ bool sendReply(const Endpoint& endpoint, const std::string& reply, sockaddr_stor
     ssize_t sent;
     // Never blocks: a full send buffer costs this reply, not the thread.
     do
-        sent = ::sendmsg(endpoint.descriptor, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+        sent = ::sendmsg(descriptor, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
     while (sent < 0 && errno == EINTR);
     return sent == ssize_t(reply.size());
 }
@@ -503,8 +314,8 @@ bool sendReply(const Endpoint& endpoint, const std::string& reply, sockaddr_stor
 unsigned long answerWaiting(const Endpoint& endpoint, const std::string& reply)
 {
     unsigned long answered = 0;
-    for (int taken = 0; taken < kBatch; ++taken) {
-        char bytes[kMaxDatagram];
+    for (int taken = 0; taken < discovery::kBatch; ++taken) {
+        char bytes[discovery::kMaxDatagram];
         iovec part{bytes, sizeof bytes};
         sockaddr_storage from{};
         ControlBuffer control{};
@@ -513,7 +324,7 @@ unsigned long answerWaiting(const Endpoint& endpoint, const std::string& reply)
         message.msg_namelen = sizeof from;
         message.msg_iov = &part;
         message.msg_iovlen = 1;
-        if (endpoint.oneAddress) {
+        if (endpoint.plan.oneAddress) {
             message.msg_control = control.bytes;
             message.msg_controllen = sizeof control.bytes;
         }
@@ -523,12 +334,12 @@ unsigned long answerWaiting(const Endpoint& endpoint, const std::string& reply)
                 continue;
             break; // drained, or an error the next poll reports again
         }
-        if ((message.msg_flags & MSG_TRUNC) || !isDiscoveryRequest(bytes, std::size_t(got))
+        if ((message.msg_flags & MSG_TRUNC) || !discovery::isDiscoveryRequest(bytes, std::size_t(got))
             || !isReplyableSource(from, message.msg_namelen))
             continue;
-        if (endpoint.oneAddress && !isAddressedToUs(endpoint, message))
+        if (endpoint.plan.oneAddress && !isAddressedToUs(endpoint.plan, message))
             continue;
-        if (sendReply(endpoint, reply, from, message.msg_namelen))
+        if (sendReply(endpoint.plan, endpoint.descriptor, reply, from, message.msg_namelen))
             ++answered;
     }
     return answered;
@@ -540,18 +351,19 @@ bool DiscoveryResponder::start(std::string& error)
 {
     if (thread.joinable())
         return true;
-    if (!isPort(requestedPort)) {
-        error = "discovery port " + std::to_string(requestedPort) + " is not a port number";
-        return false;
-    }
-    if (!isPort(httpPort) || httpPort == 0) {
-        error = "discovery: HTTP port " + std::to_string(httpPort) + " is not a port number";
+    const std::string badSettings = discovery::settingsError(requestedPort, httpPort);
+    if (!badSettings.empty()) {
+        error = badSettings;
         return false;
     }
     auto opened = std::make_unique<Sockets>();
-    opened->reply = replyFor(httpPort);
-    if (!planEndpoints(servedAddress, opened->endpoints, error))
+    opened->reply = discovery::replyFor(httpPort);
+    std::vector<PlannedEndpoint> plan;
+    if (!discovery::planEndpoints(servedAddress, parseNumeric(discovery::unbracketed(servedAddress)),
+                                  interfaceAddresses, plan, error))
         return false;
+    for (PlannedEndpoint& each : plan)
+        opened->endpoints.push_back({std::move(each), -1});
 
     // With port 0 the first socket takes a free port and the others follow it.
     int port = requestedPort;
@@ -563,13 +375,11 @@ bool DiscoveryResponder::start(std::string& error)
             continue;
         if (port == 0)
             port = boundPortOf(endpoint.descriptor);
-        std::string label = endpointText(endpoint, port);
-        if (!endpoint.groupInterfaces.empty()) {
-            const std::string joined = joinGroup(endpoint.descriptor, endpoint.groupInterfaces);
-            if (!joined.empty())
-                label += " (" + std::string(kMulticastGroup) + " on " + joined + ")";
-        }
-        where += (where.empty() ? "" : ", ") + label;
+        const std::string joined = endpoint.plan.groupInterfaces.empty()
+            ? std::string()
+            : joinGroup(endpoint.descriptor, endpoint.plan.groupInterfaces);
+        where += (where.empty() ? "" : ", ")
+            + discovery::endpointLabel(endpoint.plan, addressText(endpoint.plan.answersFor()), port, joined);
     }
 
     int wake[2];
@@ -634,5 +444,3 @@ void DiscoveryResponder::serve()
                 answeredCount += answerWaiting(*owners[index - 1], sockets->reply);
     }
 }
-
-#endif // !_WIN32

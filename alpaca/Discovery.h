@@ -1,7 +1,8 @@
 // Alpaca discovery: answers a client's UDP "alpacadiscovery1" (broadcast on
 // IPv4, multicast to ff12::a1:9aca on IPv6) with {"AlpacaPort": N}, the
 // port of our HTTP server, and only on the interfaces that server serves.
-// The sockets live in Discovery.cpp, the one file with system calls.
+// The sockets live in Discovery.cpp (POSIX) and DiscoveryWinsock.cpp
+// (Windows); DiscoveryPlan holds what they share, with no system calls.
 #pragma once
 
 #include <atomic>

@@ -1,12 +1,15 @@
 // The connection cap with its 503s, and the keep-alive loop whose stream
-// gives each request a total time to arrive (see HttpConnections.h). POSIX
-// for now: the socket calls are the few small functions at the top.
+// gives each request a total time to arrive (see HttpConnections.h). The
+// socket calls are the few small functions at the top, for POSIX and
+// Winsock.
 #include "HttpConnections.h"
 
+#ifndef _WIN32
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -39,11 +42,23 @@ constexpr std::size_t kReadBufferBytes = 4 * 1024;
 
 // Waits up to `wait` for the socket to be readable (or closed, or failed):
 // 1 when it is, 0 when the time passed, -1 when the wait failed.
+#ifdef _WIN32
+int pollOne(pollfd& watch, int timeoutMs)
+{
+    return ::WSAPoll(&watch, 1, timeoutMs);
+}
+#else
+int pollOne(pollfd& watch, int timeoutMs)
+{
+    return ::poll(&watch, 1, timeoutMs);
+}
+#endif
+
 int waitUntilReadable(socket_t sock, Milliseconds wait)
 {
     for (;;) {
         pollfd watch{sock, POLLIN, 0};
-        const int ready = ::poll(&watch, 1, int(wait.count()));
+        const int ready = pollOne(watch, int(wait.count()));
         if (ready >= 0 || errno != EINTR)
             return ready > 0 ? 1 : ready;
     }
@@ -53,12 +68,38 @@ int waitUntilWritable(socket_t sock, Milliseconds wait)
 {
     for (;;) {
         pollfd watch{sock, POLLOUT, 0};
-        const int ready = ::poll(&watch, 1, int(wait.count()));
+        const int ready = pollOne(watch, int(wait.count()));
         if (ready >= 0 || errno != EINTR)
             return ready > 0 ? 1 : ready;
     }
 }
 
+#ifdef _WIN32
+// Winsock: no EINTR, no MSG_DONTWAIT or MSG_NOSIGNAL (no SIGPIPE either).
+ssize_t receive(socket_t sock, char* into, std::size_t size)
+{
+    return ::recv(sock, into, int(std::min<std::size_t>(size, 1 << 30)), 0);
+}
+
+ssize_t receiveArrived(socket_t sock, char* into, std::size_t size)
+{
+    u_long waiting = 0;
+    if (::ioctlsocket(sock, FIONREAD, &waiting) != 0 || waiting == 0)
+        return 0;
+    return receive(sock, into, std::min<std::size_t>(size, waiting));
+}
+
+ssize_t sendSome(socket_t sock, const char* data, std::size_t size)
+{
+    return ::send(sock, data, int(std::min<std::size_t>(size, 1 << 30)), 0);
+}
+
+void closeConnection(socket_t sock)
+{
+    ::shutdown(sock, SD_BOTH);
+    ::closesocket(sock);
+}
+#else
 // What recv gives: the bytes read, 0 at the client's end, -1 on failure.
 ssize_t receive(socket_t sock, char* into, std::size_t size)
 {
@@ -89,6 +130,7 @@ void closeConnection(socket_t sock)
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);
 }
+#endif
 
 // The address as httplib gives it (numeric: "127.0.0.1",
 // "::ffff:127.0.0.1"), since the server trusts loopback by that text.

@@ -17,10 +17,16 @@
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
-#include <pthread.h>
 #include <string>
 #include <thread>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#else
+#include <pthread.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -34,6 +40,15 @@ void logLine(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(logMutex);
     std::cerr << kProgram << ": " << text << std::endl;
+}
+
+void setTraceFolder(const std::string& folder)
+{
+#ifdef _WIN32
+    _putenv_s("VELMARO_TRACE_DIR", folder.c_str());
+#else
+    setenv("VELMARO_TRACE_DIR", folder.c_str(), 1);
+#endif
 }
 
 std::string hostName()
@@ -62,16 +77,97 @@ bool prepareConfig(const std::string& path, bool isDefault, ServerConfig& config
     return true;
 }
 
-// SIGINT and SIGTERM go to one thread, which ends the serving; every other
-// thread has them blocked.
-sigset_t stopSignals()
+// Ends the serving on the system's request to stop, from a thread of its
+// own: SIGINT and SIGTERM (blocked in every other thread), or on Windows
+// Ctrl+C, Ctrl+Break, the console closing, logoff and shutdown. A request
+// that comes before the server runs must still end it.
+class StopRequests {
+public:
+    // Before any other thread starts.
+    StopRequests();
+    void watch(AlpacaHttpServer& http);
+    // Once the serving has ended.
+    void end();
+
+private:
+    void stopServing(const char* why);
+
+    AlpacaHttpServer* http = nullptr;
+    std::atomic<bool> finished{false};
+#ifdef _WIN32
+    static BOOL WINAPI onConsoleEvent(DWORD event);
+    static std::atomic<StopRequests*> current;
+#else
+    sigset_t signals;
+    std::thread waiter;
+#endif
+};
+
+void StopRequests::stopServing(const char* why)
 {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
+    if (finished)
+        return;
+    logLine(std::string("stopping on ") + why);
+    while (!finished) {
+        http->stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
+
+#ifdef _WIN32
+std::atomic<StopRequests*> StopRequests::current{nullptr};
+
+StopRequests::StopRequests() {}
+
+BOOL WINAPI StopRequests::onConsoleEvent(DWORD event)
+{
+    StopRequests* self = current.load();
+    if (!self)
+        return FALSE;
+    self->stopServing(event == CTRL_C_EVENT ? "Ctrl+C" : event == CTRL_BREAK_EVENT ? "Ctrl+Break" : "the session ending");
+    return TRUE;
+}
+
+void StopRequests::watch(AlpacaHttpServer& server)
+{
+    http = &server;
+    current = this;
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void StopRequests::end()
+{
+    finished = true;
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    current = nullptr;
+}
+#else
+StopRequests::StopRequests()
+{
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void StopRequests::watch(AlpacaHttpServer& server)
+{
+    http = &server;
+    waiter = std::thread([this] {
+        int received = 0;
+        sigwait(&signals, &received);
+        stopServing(received == SIGINT ? "SIGINT" : "SIGTERM");
+    });
+}
+
+void StopRequests::end()
+{
+    finished = true;
+    // The waiter ends once a signal came; otherwise it is woken with one.
+    pthread_kill(waiter.native_handle(), SIGTERM);
+    waiter.join();
+}
+#endif
 
 } // namespace
 
@@ -123,10 +219,11 @@ int main(int argc, char** argv)
     const std::string listen = options.listenGiven || config.listen.empty() ? options.listen : config.listen;
 
     if (!options.traceDir.empty())
-        setenv("VELMARO_TRACE_DIR", options.traceDir.c_str(), 1);
+        setTraceFolder(options.traceDir);
+#ifndef _WIN32
     std::signal(SIGPIPE, SIG_IGN);
-    const sigset_t signals = stopSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+#endif
+    StopRequests stopRequests;
 
     ServerSettings settings(writtenPath, config, serialOverride, !options.traceDir.empty());
     TelescopeDevice device(settings, logLine);
@@ -149,19 +246,7 @@ int main(int argc, char** argv)
             logLine("no discovery: " + error);
     }
 
-    std::atomic<bool> finished{false};
-    std::thread signalWaiter([&] {
-        int received = 0;
-        sigwait(&signals, &received);
-        if (finished)
-            return;
-        logLine(std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
-        // A signal that comes before the server runs must still end it.
-        while (!finished) {
-            http.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
+    stopRequests.watch(http);
 
     const std::string device_ = settings.device();
     const std::string shownListen = listen.find(':') != std::string::npos ? "[" + listen + "]" : listen;
@@ -170,13 +255,10 @@ int main(int argc, char** argv)
             + ", " + discoveryText + ", config " + configPath
             + (options.stateDir.empty() ? std::string() : ", state " + writtenPath));
     const bool served = http.run();
-    finished = true;
+    stopRequests.end();
 
     discovery.stop();
     device.shutdown();
-    // The waiter ends once a signal came; otherwise it is woken with one.
-    pthread_kill(signalWaiter.native_handle(), SIGTERM);
-    signalWaiter.join();
     logLine(served ? "stopped" : "stopped: the HTTP server failed");
     return served ? 0 : kCannotStart;
 }

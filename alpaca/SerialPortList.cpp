@@ -2,6 +2,10 @@
 // and /sys: no device is opened, so listing never disturbs a port in use.
 #include "SerialPortList.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cstddef>
 #include <filesystem>
@@ -151,8 +155,41 @@ bool naturalLess(const std::string& a, const std::string& b)
     return a < b;
 }
 
+#ifdef _WIN32
+// Windows names its serial ports in the registry: COMn, described by the
+// driver's device name ("\\Device\\VCP0" for a USB adapter).
+std::vector<SerialPortEntry> windowsPorts()
+{
+    std::vector<SerialPortEntry> ports;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return ports;
+    for (DWORD index = 0; ports.size() < kMostNames; ++index) {
+        char name[256], value[256];
+        DWORD nameLength = sizeof name, valueLength = sizeof value - 1, type = 0;
+        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                          &valueLength)
+            != ERROR_SUCCESS)
+            break;
+        if (type != REG_SZ)
+            continue;
+        value[valueLength] = 0;
+        ports.push_back({value, std::string("serial port (") + name + ")"});
+    }
+    RegCloseKey(key);
+    std::sort(ports.begin(), ports.end(),
+              [](const SerialPortEntry& a, const SerialPortEntry& b) { return naturalLess(a.path, b.path); });
+    return ports;
+}
+#endif
+
 std::vector<SerialPortEntry> listSerialPorts(const std::string& devRoot, const std::string& sysRoot)
 {
+#ifdef _WIN32
+    (void)devRoot;
+    (void)sysRoot;
+    return windowsPorts();
+#endif
     std::vector<SerialPortEntry> ports;
     std::set<std::string> seen;
     addStableNames(devRoot, ports, seen);

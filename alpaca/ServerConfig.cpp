@@ -3,6 +3,7 @@
 // that a crash or a full disk never leaves a half-written file behind.
 #include "ServerConfig.h"
 
+#include "ConfigFiles.h"
 #include "ServerOptions.h"
 
 #include <cerrno>
@@ -11,21 +12,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-constexpr std::size_t kLargestFile = 64 * 1024;
-constexpr const char* kFileName = "velmaro/alpaca.conf";
-
-std::string systemReason(int code)
-{
-    return std::error_code(code, std::generic_category()).message();
-}
 
 bool isControl(unsigned char c)
 {
@@ -159,53 +147,6 @@ bool parseConfigText(const std::string& text, ServerConfig& config, std::string&
     return true;
 }
 
-// Reads a regular file of at most kLargestFile bytes. O_NONBLOCK so that a
-// FIFO put at the path cannot hang the server before fstat refuses it.
-// `missing` is set for a path that does not exist.
-bool readSmallFile(const std::string& path, std::string& text, bool& missing, std::string& error)
-{
-    missing = false;
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (descriptor < 0) {
-        missing = errno == ENOENT;
-        error = systemReason(errno);
-        return false;
-    }
-    struct stat status{};
-    bool ok = false;
-    if (::fstat(descriptor, &status) != 0)
-        error = systemReason(errno);
-    else if (S_ISDIR(status.st_mode))
-        error = "it is a folder";
-    else if (!S_ISREG(status.st_mode))
-        error = "it is not a regular file";
-    else if (std::uintmax_t(status.st_size) > kLargestFile)
-        error = "it is over 64 KiB";
-    else
-        ok = true;
-    // Read one byte past the limit, in case the file grew since fstat.
-    char buffer[4096];
-    while (ok && text.size() <= kLargestFile) {
-        const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0) {
-            error = systemReason(errno);
-            ok = false;
-        } else if (count == 0) {
-            break;
-        } else {
-            text.append(buffer, std::size_t(count));
-        }
-    }
-    if (ok && text.size() > kLargestFile) {
-        error = "it is over 64 KiB";
-        ok = false;
-    }
-    ::close(descriptor);
-    return ok;
-}
-
 // Why a value cannot be saved so that a load gives it back, or empty.
 std::string valueProblem(const std::string& value)
 {
@@ -251,130 +192,13 @@ std::string configText(const ServerConfig& config)
            settingLine("listen", config.listen) + settingLine("unique_id", config.uniqueId);
 }
 
-std::string folderOf(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The file a save really replaces: a link's target, so that a config kept
-// elsewhere and linked into place stays linked.
-std::string fileToReplace(const std::string& path)
-{
-    struct stat status{};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
-        return path;
-    char* target = ::realpath(path.c_str(), nullptr);
-    if (!target)
-        return path;
-    std::string resolved = target;
-    std::free(target);
-    return resolved;
-}
-
-bool writeAll(int descriptor, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t count = ::write(descriptor, text.data() + done, text.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (count == 0)
-                errno = EIO;
-            return false;
-        }
-        done += std::size_t(count);
-    }
-    return true;
-}
-
-// Writes text into a new file next to target and fsyncs it; the new file's
-// name, or false with errno set (and nothing left behind).
-bool writeTemporary(const std::string& target, const std::string& text, std::string& temporary)
-{
-    temporary = folderOf(target) + "/." + nameOf(target) + ".XXXXXX";
-    const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    bool ok = writeAll(descriptor, text) && ::fsync(descriptor) == 0;
-    int failure = ok ? 0 : errno;
-    if (::close(descriptor) != 0 && ok) {
-        ok = false;
-        failure = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        errno = failure;
-    }
-    return ok;
-}
-
-// Makes the rename itself durable. A filesystem that cannot sync a folder
-// (EINVAL) still has the new file in place, so only a real I/O failure is
-// reported.
-bool syncFolder(const std::string& folder, std::string& error)
-{
-    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0)
-        return true;
-    const bool ok = ::fsync(descriptor) == 0 || errno == EINVAL || errno == EROFS;
-    if (!ok)
-        error = "saved, but the folder " + folder + " could not be flushed: " + systemReason(errno);
-    ::close(descriptor);
-    return ok;
-}
-
-bool makeFolder(const std::string& folder, std::string& error)
-{
-    if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST)
-        return true;
-    error = "cannot make the folder " + folder + ": " + systemReason(errno);
-    return false;
-}
-
 } // namespace
-
-std::string defaultConfigPath()
-{
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') {
-        std::string base = xdg;
-        while (base.size() > 1 && base.back() == '/')
-            base.pop_back();
-        return (base == "/" ? "" : base) + "/" + kFileName;
-    }
-    std::string home;
-    if (const char* fromEnvironment = std::getenv("HOME"); fromEnvironment && fromEnvironment[0] == '/') {
-        home = fromEnvironment;
-    } else {
-        // A service started without HOME still has an account.
-        passwd entry{}, *found = nullptr;
-        char buffer[4096];
-        if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir &&
-            found->pw_dir[0] == '/')
-            home = found->pw_dir;
-    }
-    if (home.empty())
-        return {};
-    while (home.size() > 1 && home.back() == '/')
-        home.pop_back();
-    return (home == "/" ? "" : home) + "/.config/" + kFileName;
-}
 
 bool loadConfig(const std::string& path, ServerConfig& config, std::string& error)
 {
     std::string text, reason;
     bool missing = false;
-    if (!readSmallFile(path, text, missing, reason)) {
+    if (!readSmallFile(path, kLargestConfigFile, text, missing, reason)) {
         if (missing) {
             config = ServerConfig{};
             error.clear();
@@ -404,67 +228,17 @@ bool saveConfig(const std::string& path, const ServerConfig& config, std::string
         error = problem;
         return false;
     }
-    const std::string target = fileToReplace(path);
-    std::string temporary;
-    if (!writeTemporary(target, configText(config), temporary)) {
-        error = "cannot make a file in " + folderOf(target) + ": " + systemReason(errno);
-        return false;
-    }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        error = "cannot replace " + target + ": " + systemReason(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (!syncFolder(folderOf(target), error))
+    if (!replaceFile(path, configText(config), error))
         return false;
     error.clear();
     return true;
 }
 
-bool prepareConfigFolder(const std::string& path, bool isDefaultPath, std::string& error)
-{
-    const std::string folder = folderOf(path);
-    struct stat status{};
-    if (::stat(folder.c_str(), &status) == 0) {
-        if (S_ISDIR(status.st_mode))
-            return true;
-        error = "the config folder " + folder + " is not a folder";
-        return false;
-    }
-    if (errno != ENOENT) {
-        error = "cannot use the config folder " + folder + ": " + systemReason(errno);
-        return false;
-    }
-    if (!isDefaultPath) {
-        error = "the config folder " + folder + " does not exist";
-        return false;
-    }
-    // Another process may make it at the same moment: EEXIST is success.
-    if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST)
-        return true;
-    if (errno != ENOENT) {
-        error = "cannot make the config folder " + folder + ": " + systemReason(errno);
-        return false;
-    }
-    std::string reason;
-    if (makeFolder(folderOf(folder), reason) && makeFolder(folder, reason))
-        return true;
-    error = reason;
-    return false;
-}
-
 std::string newUniqueId()
 {
     unsigned char bytes[16];
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t count = ::getrandom(bytes + got, sizeof bytes - got, 0);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return {};
-        got += std::size_t(count);
-    }
+    if (!systemRandom(bytes, sizeof bytes))
+        return {};
     bytes[6] = (bytes[6] & 0x0f) | 0x40; // version 4: random
     bytes[8] = (bytes[8] & 0x3f) | 0x80; // the RFC 4122 variant
     static const char kHex[] = "0123456789abcdef";

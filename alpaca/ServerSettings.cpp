@@ -33,7 +33,13 @@ void ServerSettings::storeTraceSwitch(bool on)
 
 std::string ServerSettings::devicePath(int)
 {
+#ifdef _WIN32
+    // "COM12" is opened as \\.\COM12: the only form that reaches ports above COM9.
+    const std::string name = device();
+    return name.empty() || name.find('\\') != std::string::npos ? name : "\\\\.\\" + name;
+#else
     return device();
+#endif
 }
 
 std::string ServerSettings::portLabel(int)

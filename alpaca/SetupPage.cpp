@@ -4,6 +4,7 @@
 #include "MountProbe.h"
 #include "SerialPortList.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -77,8 +78,18 @@ std::string portChoices(const std::string& current)
 // A device the page may store: an absolute path of printable characters.
 bool isDevicePath(const std::string& path)
 {
+#ifdef _WIN32
+    // COMn, or a device path of its own (\\.\...).
+    const bool named = path.size() > 3 && path.compare(0, 3, "COM") == 0
+        && std::all_of(path.begin() + 3, path.end(), [](unsigned char c) { return c >= '0' && c <= '9'; });
+    if (!named && path.rfind("\\\\.\\", 0) != 0)
+        return false;
+    if (path.size() > kLongestDevicePath)
+        return false;
+#else
     if (path.empty() || path.size() > kLongestDevicePath || path[0] != '/')
         return false;
+#endif
     for (unsigned char c : path)
         if (c < 0x20 || c == 0x7f)
             return false;

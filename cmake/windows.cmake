@@ -60,6 +60,10 @@ add_custom_target(velmaro_interface DEPENDS ${VELMARO_GENERATED}/VelmaroInterfac
 # link <- driver (the mount core) <- server (the COM side) <- ui (the dialog).
 add_subdirectory(link)
 add_subdirectory(driver)
+# The Alpaca server for Windows, VelmaroAlpaca.exe: 64-bit only.
+if(VELMARO_ARCH STREQUAL x64)
+  add_subdirectory(alpaca)
+endif()
 # The system headers every Windows source reads, windows.h above all,
 # compiled once per tree rather than once per source.
 target_precompile_headers(velmaro_link PRIVATE
@@ -158,6 +162,20 @@ set(VELMARO_SCRIPT_ENVIRONMENT
   "VELMARO_SIMULATOR=${VELMARO_DIST_DIR}/linux/velmaro-mountsim"
   "VELMARO_DLL=${VELMARO_DIST_DIR}/${VELMARO_ARCH}/Velmaro.DLL"
   "VELMARO_DIST_DIR=${VELMARO_DIST_DIR}")
+
+# The Windows server under the server's protocol tests (the Linux tree's
+# program, which starts it through Wine in this test's lane), and its
+# Winsock discovery on its own.
+if(VELMARO_ARCH STREQUAL x64)
+  add_executable(alpaca_discovery_wine_test ${CMAKE_SOURCE_DIR}/tests/alpaca/discovery_wine_test.cpp)
+  target_link_libraries(alpaca_discovery_wine_test PRIVATE velmaro_alpaca ${VELMARO_STATIC_LINK})
+  add_test(NAME x64/alpaca_discovery_winsock COMMAND alpaca_discovery_wine_test)
+  set_tests_properties(x64/alpaca_discovery_winsock PROPERTIES RESOURCE_GROUPS lanes:1)
+  add_test(NAME x64/windows_server_protocol COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/windows-server-protocol.sh)
+  set_tests_properties(x64/windows_server_protocol PROPERTIES
+    RESOURCE_GROUPS lanes:1
+    ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT};VELMARO_PROTOCOL_TESTS=${CMAKE_SOURCE_DIR}/build/linux/tests/alpaca/alpaca_protocol_tests")
+endif()
 
 # Scripts against the simulated mount, through this bitness's cscript and
 # DLL: the built simulator is the native tree's, next to the DLLs in dist/.

@@ -9,6 +9,13 @@
 ;   C:\Program Files\Velmaro\x64\Velmaro.DLL   64-bit Windows only
 ;   C:\Program Files\Velmaro\x86\Velmaro.DLL
 ;   C:\Program Files\Velmaro\Uninstall.exe
+;   C:\Program Files\Velmaro\x64\VelmaroAlpaca.exe  the Alpaca server, when chosen
+;                                                  (64-bit Windows only), with a
+;                                                  Start-menu entry and, when
+;                                                  chosen, one in Startup
+;
+; The server is an optional part: on the components page, or /SERVER (and
+; /LOGON to start it at logon too) on a silent command line.
 ;
 ; Exit codes (what a deployment script sees with /S):
 ;   0 installed, 1 cancelled by the user, 2 a file could not be put in place,
@@ -49,6 +56,9 @@ Unicode true
 !define ERR_ENTRY 5
 !define ERR_RUNNING 6
 
+!define SERVER_EXE "VelmaroAlpaca.exe"
+!define SERVER_LINK "Velmaro Alpaca server.lnk"
+
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 RequestExecutionLevel admin
@@ -70,12 +80,14 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 the Velmaro deve
 !include LogicLib.nsh
 !include x64.nsh
 !include FileFunc.nsh
+!include Sections.nsh
 
 !define MUI_ABORTWARNING
 !define MUI_WELCOMEPAGE_TEXT "This installs the ${PRODUCT} ${VERSION}, the ASCOM telescope driver for Brevan, Lintor and Corvane mounts.$\r$\n$\r$\nOn 64-bit Windows both the 64-bit and the 32-bit driver are installed, so programs of either kind can use the mount. A port you chose before is kept.$\r$\n$\r$\nClose every astronomy program that uses the driver before you go on.$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_PAGE_CUSTOMFUNCTION_PRE SkipFolderOnUpgrade
 !insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT "The ${PRODUCT} is installed.$\r$\n$\r$\nIn your astronomy program, open the ASCOM Telescope Chooser, pick $\"Velmaro Telescope$\" and press Properties to choose the mount's COM port."
 !insertmacro MUI_PAGE_FINISH
@@ -94,6 +106,7 @@ Var Backup64         ; 1 when an installed x64 DLL was set aside as .old
 Var Backup32
 Var EntryExisted     ; 1 when an uninstall entry was there before this run
 Var Upgrading        ; 1 when an installed copy is found
+Var ServerPlaced     ; 1 once this run put the server in place
 Var Failure          ; the reason shown for a failure
 Var FailureCode
 
@@ -208,6 +221,8 @@ Function .onInit
     StrCpy $INSTDIR $0
     StrCpy $Upgrading 1
   ${EndIf}
+
+  Call ChooseServerParts
 
   SetRegView 32
   ClearErrors
@@ -343,6 +358,12 @@ Function RollBack
   ${EndIf}
   Delete "$INSTDIR\x64\Velmaro.DLL"
   Delete "$INSTDIR\x86\Velmaro.DLL"
+  ${If} $ServerPlaced == 1
+    Delete "$INSTDIR\x64\${SERVER_EXE}"
+    Delete "$SMPROGRAMS\Velmaro\${SERVER_LINK}"
+    RMDir "$SMPROGRAMS\Velmaro"
+    Delete "$SMSTARTUP\${SERVER_LINK}"
+  ${EndIf}
   ${If} $Backup64 == 1
     Rename "$INSTDIR\x64\Velmaro.DLL.old" "$INSTDIR\x64\Velmaro.DLL"
     Push 64
@@ -478,6 +499,65 @@ Section "Driver" SecDriver
   !insertmacro FailIf $0 ${ERR_REGISTER}
   Call RestorePort
 
+SectionEnd
+
+
+; The Alpaca server: one copy serves the mount to every program at once.
+Section /o "Alpaca server (share the mount between programs)" SecServer
+  ${IfNot} ${RunningX64}
+    Return
+  ${EndIf}
+  StrCpy $ServerPlaced 1
+  SetOutPath "$INSTDIR\x64"
+  ClearErrors
+  File "${DIST}/x64/${SERVER_EXE}"
+  ${If} ${Errors}
+    StrCpy $Failure "$INSTDIR\x64\${SERVER_EXE} could not be written."
+    StrCpy $FailureCode ${ERR_FILES}
+    Call Fail
+  ${EndIf}
+  CreateDirectory "$SMPROGRAMS\Velmaro"
+  CreateShortcut "$SMPROGRAMS\Velmaro\${SERVER_LINK}" "$INSTDIR\x64\${SERVER_EXE}" "" "" 0 SW_SHOWMINIMIZED \
+      "" "Serves the telescope mount to every astronomy program (ASCOM Alpaca)"
+  SetOutPath "$PLUGINSDIR"
+SectionEnd
+
+Section /o "Start the Alpaca server at logon" SecServerAtLogon
+  ${IfNot} ${RunningX64}
+  ${OrIfNot} ${SectionIsSelected} ${SecServer}
+    Return
+  ${EndIf}
+  SetOutPath "$INSTDIR\x64"
+  CreateShortcut "$SMSTARTUP\${SERVER_LINK}" "$INSTDIR\x64\${SERVER_EXE}" "" "" 0 SW_SHOWMINIMIZED
+  SetOutPath "$PLUGINSDIR"
+SectionEnd
+
+
+; What the server's parts are on this machine and command line. There is no
+; 32-bit server: on 32-bit Windows it is not offered.
+Function ChooseServerParts
+  ${IfNot} ${RunningX64}
+    SectionSetText ${SecServer} ""
+    SectionSetText ${SecServerAtLogon} ""
+  ${Else}
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/SERVER" $1
+    ${IfNot} ${Errors}
+      !insertmacro SelectSection ${SecServer}
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $0 "/LOGON" $1
+    ${IfNot} ${Errors}
+      !insertmacro SelectSection ${SecServer}
+      !insertmacro SelectSection ${SecServerAtLogon}
+    ${EndIf}
+  ${EndIf}
+
+FunctionEnd
+
+; Last, once every chosen part is in place: the uninstaller and the entry.
+Section "-Finish"
   ClearErrors
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   ${If} ${Errors}
@@ -602,6 +682,14 @@ Section "Uninstall"
 
   Delete "$INSTDIR\x64\Velmaro.DLL"
   Delete "$INSTDIR\x64\Velmaro.DLL.old"
+  Delete /REBOOTOK "$INSTDIR\x64\${SERVER_EXE}"
+  Delete "$SMPROGRAMS\Velmaro\${SERVER_LINK}"
+  RMDir "$SMPROGRAMS\Velmaro"
+  Delete "$SMSTARTUP\${SERVER_LINK}"
+  ; The server's config and what it wrote beside it (ProgramData).
+  Delete "$APPDATA\Velmaro\alpaca.conf"
+  Delete "$APPDATA\Velmaro\alpaca.conf.new"
+  RMDir "$APPDATA\Velmaro"
   Delete "$INSTDIR\x86\Velmaro.DLL"
   Delete "$INSTDIR\x86\Velmaro.DLL.old"
   Delete "$INSTDIR\Uninstall.exe"

@@ -11,8 +11,11 @@
 #          leaves the installed copy as it was; silent uninstall leaves
 #          nothing of ours; a failed install (damaged DLL, read-only folder)
 #          exits non-zero and leaves nothing.
-#   win32: the same Setup installs the x86 DLL only; a 32-bit session works;
-#          uninstall leaves nothing.
+#          With /SERVER /LOGON it adds the Alpaca server, its Start-menu
+#          entry and its Startup entry; the installed server serves and keeps
+#          its config in ProgramData; uninstall leaves nothing.
+#   win32: the same Setup installs the x86 DLL only, and no server even when
+#          asked; a 32-bit session works; uninstall leaves nothing.
 #
 # Environment (set by CMake): VELMARO_DIST_DIR, VELMARO_SIMULATOR,
 # VELMARO_SOURCE_DIR; VELMARO_INSTALLER_TEST_DIR overrides the work folder.
@@ -26,6 +29,9 @@ setup=$VELMARO_DIST_DIR/Velmaro-$version-Setup.exe
 export WINEDEBUG=-all
 # No Mono or Gecko downloads: there is no network, and nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine copies each Start-menu entry into the desktop's own menus, under the
+# XDG folders: this test's, not this machine's user's.
+export XDG_DATA_HOME=$work/xdg-data XDG_CONFIG_HOME=$work/xdg-config
 # Silent runs open no window; nothing of ours lands on anybody's display.
 unset DISPLAY
 wine64=/usr/lib/wine/wine64
@@ -137,8 +143,11 @@ snapshot() {
 # Registry lines and files present in the second snapshot, not in the first.
 # Wine itself rewrites the display driver's date at every start: no trace
 # of ours. Nor is Windows' list of files to delete at the next restart:
-# NSIS puts its temporary copies (the uninstaller's own) there.
-wine_noise='^system \[System\\\\CurrentControlSet\\\\Control\\\\(Session Manager\] "PendingFileRenameOperations"|Class\\\\\{4D36E968-E325-11CE-BFC1-08002BE10318\}\\\\0000\] "DriverDateData")='
+# NSIS puts its temporary copies (the uninstaller's own) there. Nor Wine's
+# note of the desktop menu entries it made for a Start-menu entry (Wine's
+# own, outside Windows; it keeps them after the entry is gone).
+wine_menus='^user \[Software\\\\Wine\\\\MenuFiles\] '
+wine_noise='^system \[System\\\\CurrentControlSet\\\\Control\\\\(Session Manager\] "PendingFileRenameOperations"|Class\\\\\{4D36E968-E325-11CE-BFC1-08002BE10318\}\\\\0000\] "DriverDateData")='"|$wine_menus"
 traces_since() {
     LC_ALL=C comm -13 "$work/$1.snapshot" "$work/$2.snapshot" | grep -Ev "$wine_noise"
 }
@@ -155,7 +164,7 @@ check_clean() {
     else fail "$label: removed:"; sed 's/^/    /' <<<"$traces" | head -40; fi
     # Ours by name, wherever it is, noise list or not.
     local named
-    named=$(LC_ALL=C comm -13 "$work/$before.snapshot" "$work/$after.snapshot" |
+    named=$(LC_ALL=C comm -13 "$work/$before.snapshot" "$work/$after.snapshot" | grep -Ev "$wine_menus" |
             grep -iE 'velmaro|5A1F37C2-8D4E-4b09-9E62-0C7D3B81A4F5|0B7C4E91-6F25-4D83-A2E4-9D15B8C37F60|E4D2906B-31A7-4C5E-8F1B-72A9C6D0E318|ascom')
     [ -z "$named" ] || { fail "$label: named traces:"; sed 's/^/    /' <<<"$named" | head -20; }
 }
@@ -241,12 +250,44 @@ client_says() { "run$1" cscript //nologo "$(windows_path "$work/client.vbs")" 2>
 # damaged so that its registration fails after the x64 one succeeded.
 make_variants() {
     mkdir -p "$work/damaged/x64" "$work/damaged/x86"
-    cp "$VELMARO_DIST_DIR/x64/Velmaro.DLL" "$work/damaged/x64/"
+    cp "$VELMARO_DIST_DIR/x64/Velmaro.DLL" "$VELMARO_DIST_DIR/x64/VelmaroAlpaca.exe" "$work/damaged/x64/"
     head -c 4096 "$VELMARO_DIST_DIR/x86/Velmaro.DLL" >"$work/damaged/x86/Velmaro.DLL"
     makensis -V1 -DVERSION=9.8 -DDIST="$VELMARO_DIST_DIR" -DOUTFILE="$work/Newer-Setup.exe" \
         "$VELMARO_SOURCE_DIR/installer/Velmaro.nsi" >/dev/null || fail "makensis of the newer version"
     makensis -V1 -DVERSION=9.9 -DDIST="$work/damaged" -DOUTFILE="$work/Damaged-Setup.exe" \
         "$VELMARO_SOURCE_DIR/installer/Velmaro.nsi" >/dev/null || fail "makensis of the damaged installer"
+}
+
+# ---- the Alpaca server, an optional part ---------------------------------
+
+server_link="Velmaro Alpaca server.lnk"
+start_menu() { echo "$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"; }
+check_no_server() {
+    local what=$1
+    [ -e "$program_files/Velmaro/x64/VelmaroAlpaca.exe" ] && fail "$what: the server installed unasked" \
+        || ok "$what: no server unless chosen"
+    [ -e "$(start_menu)/Velmaro/$server_link" ] && fail "$what: a server Start-menu entry unasked" \
+        || ok "$what: no server Start-menu entry"
+}
+# The installed server, started as its Start-menu entry does, answers and
+# keeps its config in ProgramData; then it stops on Ctrl+C.
+check_installed_server_serves() {
+    local what=$1 port answer
+    port=$(( (RANDOM % 20000) + 30000 ))
+    "$wine64" "$installed\\x64\\VelmaroAlpaca.exe" --http-port "$port" --discovery-port 0 \
+        </dev/null >"$work/server.log" 2>&1 &
+    local server=$!
+    answer=
+    for _ in $(seq 1 100); do
+        answer=$(curl -s --max-time 1 "http://127.0.0.1:$port/management/apiversions" || true)
+        [ -n "$answer" ] && break
+        sleep 0.2
+    done
+    [[ $answer == *'"Value":[1]'* ]] && ok "$what: the installed server answers ($answer)" \
+        || fail "$what: the installed server did not answer: $(cat "$work/server.log")"
+    kill -INT "$server" 2>/dev/null; wait "$server" 2>/dev/null
+    [ -f "$prefix/drive_c/ProgramData/Velmaro/alpaca.conf" ] && ok "$what: its config is in ProgramData\\Velmaro" \
+        || fail "$what: no ProgramData\\Velmaro\\alpaca.conf"
 }
 
 # ==== 64-bit Windows ========================================================
@@ -267,6 +308,7 @@ check_bitness win64 x86 32
 exists "$profile" 32 && ok "win64: profile in the 32-bit view" || fail "win64: no profile in the 32-bit view"
 exists "$profile" 64 && fail "win64: a profile in the 64-bit view" || ok "win64: no profile in the 64-bit view"
 check_entry win64 64 "$version"
+check_no_server win64
 
 reg add "$profile" /v COM /d 3 /f /reg:32 >/dev/null
 start_simulator
@@ -339,6 +381,24 @@ else
 fi
 wineserver -k 2>/dev/null
 
+# With the server chosen on the command line, and started at logon.
+fresh_prefix 64
+snapshot before_server64
+run_setup "$setup" /S /SERVER /LOGON; status=$?
+[ $status -eq 0 ] && ok "win64 with the server: Setup /S /SERVER /LOGON exits 0" || fail "win64 with the server: exited $status"
+check "win64 with the server: VelmaroAlpaca.exe in place" same_file "$program_files/Velmaro/x64/VelmaroAlpaca.exe" "$VELMARO_DIST_DIR/x64/VelmaroAlpaca.exe"
+[ -f "$(start_menu)/Velmaro/$server_link" ] && ok "win64 with the server: its Start-menu entry" || fail "win64 with the server: no Start-menu entry"
+[ -f "$(start_menu)/StartUp/$server_link" ] && ok "win64 with the server: started at logon" || fail "win64 with the server: no Startup entry"
+check_bitness "win64 with the server" x64 64
+check_entry "win64 with the server" 64 "$version"
+check_installed_server_serves "win64 with the server"
+settle
+timeout 120 "$wine32" "$installed\\Uninstall.exe" /S </dev/null >/dev/null 2>&1; status=$?
+[ $status -eq 0 ] && ok "win64 with the server: silent uninstall exits 0" || fail "win64 with the server: uninstall exited $status"
+settle
+check_clean "win64 with the server: uninstall" before_server64 after_server_uninstall64
+wineserver -k 2>/dev/null
+
 # ==== 32-bit Windows ========================================================
 
 arch=32
@@ -348,8 +408,10 @@ fresh_prefix 32
 reg add 'HKLM\Software\ASCOM\Platform' /v 'Platform Version' /d 6.6 /f /reg:32 >/dev/null
 reg add 'HKLM\Software\ASCOM\Telescope Drivers\Other.Telescope' /ve /d 'Another telescope' /f /reg:32 >/dev/null
 snapshot before32
-run_setup "$setup" /S; status=$?
-[ $status -eq 0 ] && ok "win32: Setup /S exits 0" || fail "win32: Setup /S exited $status"
+run_setup "$setup" /S /SERVER /LOGON; status=$?
+[ $status -eq 0 ] && ok "win32: Setup /S /SERVER /LOGON exits 0" || fail "win32: Setup /S /SERVER /LOGON exited $status"
+check_no_server win32
+[ -e "$(start_menu)/StartUp/$server_link" ] && fail "win32: a server Startup entry" || ok "win32: no server Startup entry"
 check_bitness win32 x86 32
 [ -e "$program_files/Velmaro/x64" ] && fail "win32: an x64 folder was installed" || ok "win32: no x64 DLL installed"
 exists "$profile" 32 && ok "win32: profile" || fail "win32: no profile"

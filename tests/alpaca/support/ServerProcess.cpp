@@ -156,6 +156,30 @@ std::vector<std::string> serverCommand()
     return words;
 }
 
+namespace {
+
+// The Wine prefix when the server under test is the Windows one.
+const char* winePrefix()
+{
+    const char* prefix = std::getenv("VELMARO_TEST_WINE_PREFIX");
+    return prefix && *prefix ? prefix : nullptr;
+}
+
+// Under Wine the Windows server reaches a device through a COM port: the
+// device gets one of the prefix's, COM20 and up (a lane's tests run one at
+// a time), linked to it as the DLL's tests link theirs.
+std::string windowsPortFor(const std::string& device)
+{
+    static int next = 20;
+    const std::string name = "com" + std::to_string(next++);
+    const std::string link = std::string(winePrefix()) + "/dosdevices/" + name;
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(device, link);
+    return "COM" + name.substr(3);
+}
+
+} // namespace
+
 int freeLoopbackPort()
 {
     int probe = socket(AF_INET, SOCK_STREAM, 0);
@@ -196,9 +220,14 @@ ServerProcess::ServerProcess(const ScratchFolder& scratch, std::vector<std::stri
         if (args[i] == "--config" && i + 1 < args.size())
             config = args[i + 1];
     }
+    if (winePrefix())
+        for (std::size_t i = 0; i + 1 < args.size(); ++i)
+            if (args[i] == "--serial" && args[i + 1].rfind("/", 0) == 0)
+                args[i + 1] = windowsPortFor(args[i + 1]);
     words.insert(words.end(), args.begin(), args.end());
     process = startProcess(words, logPath, environment);
-    for (int wait = 0; wait < 500 && running(); ++wait) {
+    // Some seconds: a server under Wine or qemu takes a while to start.
+    for (int wait = 0; wait < 1500 && running(); ++wait) {
         if (get("/management/apiversions")) {
             answering = true;
             break;
@@ -224,6 +253,10 @@ int ServerProcess::stop(int signal, int timeoutMs)
 {
     if (process <= 0)
         return -1;
+    // Windows has no SIGTERM: Wine turns SIGINT into the console's Ctrl+C,
+    // which is the Windows server's request to stop.
+    if (winePrefix() && signal == SIGTERM)
+        signal = SIGINT;
     kill(process, signal);
     int status = waitForExit(process, timeoutMs);
     process = -1;

@@ -80,7 +80,9 @@ private:
 
 // The server program and its first words: VELMARO_ALPACA_SERVER, or the
 // words of $VELMARO_TEST_SERVER, for another build run another way
-// ("qemu-aarch64-static /path/to/velmaro-alpaca").
+// ("qemu-aarch64-static /path/to/velmaro-alpaca", "wine64 VelmaroAlpaca.exe"
+// with $VELMARO_TEST_WINE_PREFIX naming the prefix, whose COM ports then
+// stand for the devices given to --serial).
 std::vector<std::string> serverCommand();
 
 // A TCP port on loopback that nothing listens on just now.

@@ -1,0 +1,116 @@
+// The discovery responder's decisions that do not depend on the system's
+// sockets: what a request is, what we answer, which sockets a listen address
+// needs, and which datagrams a socket answering for one address takes.
+// Discovery.cpp (POSIX) and DiscoveryWinsock.cpp (Windows) both build on it;
+// they turn system addresses into IpAddress and open what is planned here.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace discovery {
+
+// A request is a few bytes; anything longer is not one, and is dropped
+// unread beyond this.
+constexpr std::size_t kMaxDatagram = 64;
+constexpr char kMulticastGroup[] = "ff12::a1:9aca";
+// Datagrams taken from one socket before the others get their turn.
+constexpr int kBatch = 16;
+
+bool isDiscoveryRequest(const char* bytes, std::size_t length);
+std::string replyFor(int alpacaPort);
+
+// "" when both ports are usable, else the one-line reason.
+std::string settingsError(int discoveryPort, int alpacaPort);
+
+// An IPv4 or IPv6 address in network byte order (IPv4 in the first four
+// bytes); scope is the IPv6 interface index given with it, 0 when none.
+struct IpAddress {
+    bool v6 = false;
+    std::array<unsigned char, 16> bytes{};
+    unsigned scope = 0;
+
+    static IpAddress ipv4(const void* networkOrder4);
+    static IpAddress ipv6(const void* networkOrder16, unsigned scope = 0);
+    static IpAddress anyIpv4();
+    static IpAddress anyIpv6();
+    static IpAddress loopbackIpv6();
+    static IpAddress group();
+
+    // Same family and bytes; the scope is not compared.
+    bool sameAs(const IpAddress& other) const;
+    bool isAnyAddress() const;
+    bool isLoopback() const; // 127.0.0.0/8 or ::1
+    bool isMulticast() const;
+    bool isLimitedBroadcast() const; // 255.255.255.255
+    bool isLinkLocal() const;        // fe80::/10
+};
+
+// One address of one interface, as the system lists it; an entry without
+// an address stands for the interface itself (its multicast flag counts).
+struct InterfaceAddress {
+    unsigned index = 0; // never 0 in a list
+    std::string name;
+    bool multicast = false;
+    std::optional<IpAddress> address;
+    std::optional<IpAddress> broadcast; // IPv4, when the interface has one
+};
+using InterfaceLister = std::function<std::vector<InterfaceAddress>()>;
+
+struct GroupInterface {
+    unsigned index = 0;
+    std::string name;
+};
+
+// One socket to open, and for a socket bound to every address on behalf of
+// one interface address, what it answers for.
+struct PlannedEndpoint {
+    IpAddress bind;
+    // Left out when the machine has no IPv6 (no socket, no ::1).
+    bool optional = false;
+    bool broadcast = false;
+    // Interfaces to join the IPv6 discovery group on.
+    std::vector<GroupInterface> groupInterfaces;
+
+    // One interface's own address: the socket is bound to every address
+    // (a broadcast is not addressed to ours), answers only what was sent to
+    // that address or broadcast on its interface, and replies from it, so
+    // the client reaches the HTTP server where it listens.
+    bool oneAddress = false;
+    unsigned ownInterface = 0;
+    IpAddress own;
+    std::optional<IpAddress> ownBroadcast4;
+
+    bool v6() const { return bind.v6; }
+    // What the endpoint answers for: its own address, or the one it is bound to.
+    const IpAddress& answersFor() const { return oneAddress ? own : bind; }
+};
+
+// The listen address as it is parsed: without the brackets of "[::1]".
+std::string unbracketed(const std::string& listenAddress);
+
+// The sockets the listen address needs, not yet opened. `parsed` is the
+// unbracketed text read as a numeric address (nullopt when it is not one);
+// `interfaces` is asked only when an interface must be found.
+bool planEndpoints(const std::string& listenAddress, const std::optional<IpAddress>& parsed,
+                   const InterfaceLister& interfaces, std::vector<PlannedEndpoint>& plan, std::string& error);
+
+// A reply to an all-zero, broadcast or multicast source, or to port 0,
+// would go nowhere or to many: such a datagram is forged.
+bool isReplyableSource(const IpAddress& source, int sourcePort);
+
+// For a socket answering for one address: was the datagram that came to
+// `to` on interface `interfaceIndex` sent to that address, or broadcast
+// (multicast) on its interface?
+bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigned interfaceIndex);
+
+// For the log and for errors, given the system's text for the address.
+std::string endpointLabel(const PlannedEndpoint& endpoint, const std::string& addressText, int port,
+                          const std::string& joinedInterfaces);
+std::string bindError(int port, const std::string& addressText, const std::string& reason);
+
+} // namespace discovery
