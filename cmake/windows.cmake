@@ -163,18 +163,22 @@ set(VELMARO_SCRIPT_ENVIRONMENT
   "VELMARO_DLL=${VELMARO_DIST_DIR}/${VELMARO_ARCH}/Velmaro.DLL"
   "VELMARO_DIST_DIR=${VELMARO_DIST_DIR}")
 
-# The Windows server under the server's protocol tests (the Linux tree's
-# program, which starts it through Wine in this test's lane), and its
-# Winsock discovery on its own.
+# The Windows server under the server's protocol and members tests (the
+# Linux tree's programs, which start it through Wine in the test's lane),
+# and its Winsock discovery on its own.
 if(VELMARO_ARCH STREQUAL x64)
   add_executable(alpaca_discovery_wine_test ${CMAKE_SOURCE_DIR}/tests/alpaca/discovery_wine_test.cpp)
   target_link_libraries(alpaca_discovery_wine_test PRIVATE velmaro_alpaca ${VELMARO_STATIC_LINK})
   add_test(NAME x64/alpaca_discovery_winsock COMMAND alpaca_discovery_wine_test)
   set_tests_properties(x64/alpaca_discovery_winsock PROPERTIES RESOURCE_GROUPS lanes:1)
-  add_test(NAME x64/windows_server_protocol COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/windows-server-protocol.sh)
-  set_tests_properties(x64/windows_server_protocol PROPERTIES
-    RESOURCE_GROUPS lanes:1
-    ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT};VELMARO_PROTOCOL_TESTS=${CMAKE_SOURCE_DIR}/build/linux/tests/alpaca/alpaca_protocol_tests")
+  foreach(suite protocol members)
+    add_test(NAME x64/windows_server_${suite}
+             COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/windows-server-tests.sh
+                     ${CMAKE_SOURCE_DIR}/build/linux/tests/alpaca/alpaca_${suite}_tests)
+    set_tests_properties(x64/windows_server_${suite} PROPERTIES
+      RESOURCE_GROUPS lanes:1
+      ENVIRONMENT "${VELMARO_SCRIPT_ENVIRONMENT}")
+  endforeach()
 endif()
 
 # Scripts against the simulated mount, through this bitness's cscript and
