@@ -3,6 +3,7 @@
 // on a thread of its own. DiscoveryWinsock.cpp is the same on Windows.
 #include "Discovery.h"
 #include "DiscoveryPlan.h"
+#include "DiscoverySockets.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -25,6 +26,12 @@
 #include <unistd.h>
 
 using discovery::IpAddress;
+using discovery::addressText;
+using discovery::bindTo;
+using discovery::boundPortOf;
+using discovery::ipAddressOf;
+using discovery::joinGroup;
+using discovery::prepareSocket;
 using discovery::PlannedEndpoint;
 
 DiscoveryResponder::DiscoveryResponder(int discoveryPort, int alpacaPort, std::string listenAddress)
@@ -45,26 +52,6 @@ struct Endpoint {
 };
 
 std::string errorText(int code) { return std::system_category().message(code); }
-
-std::string addressText(const IpAddress& address)
-{
-    char text[INET6_ADDRSTRLEN] = "";
-    if (!::inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes.data(), text, sizeof text))
-        return "?";
-    return text;
-}
-
-// An AF_INET or AF_INET6 socket address as the plan reads it.
-std::optional<IpAddress> ipAddressOf(const sockaddr* address)
-{
-    if (address->sa_family == AF_INET)
-        return IpAddress::ipv4(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
-    if (address->sa_family == AF_INET6) {
-        const auto* address6 = reinterpret_cast<const sockaddr_in6*>(address);
-        return IpAddress::ipv6(&address6->sin6_addr, address6->sin6_scope_id);
-    }
-    return std::nullopt;
-}
 
 // Every interface entry getifaddrs lists (empty when it fails).
 std::vector<discovery::InterfaceAddress> interfaceAddresses()
@@ -104,73 +91,6 @@ std::optional<IpAddress> parseNumeric(const std::string& text)
     std::optional<IpAddress> parsed = ipAddressOf(found->ai_addr);
     ::freeaddrinfo(found);
     return parsed;
-}
-
-bool setOption(int descriptor, int level, int name, int value)
-{
-    return ::setsockopt(descriptor, level, name, &value, sizeof value) == 0;
-}
-
-// The socket options before the bind: the shared port, IPv6 kept apart
-// from IPv4 (that socket is bound on its own), and what we read per
-// datagram.
-bool prepareSocket(const PlannedEndpoint& endpoint, int descriptor)
-{
-    if (!setOption(descriptor, SOL_SOCKET, SO_REUSEADDR, 1))
-        return false;
-    if (endpoint.broadcast && !setOption(descriptor, SOL_SOCKET, SO_BROADCAST, 1))
-        return false;
-    if (endpoint.v6() && !setOption(descriptor, IPPROTO_IPV6, IPV6_V6ONLY, 1))
-        return false;
-    if (endpoint.oneAddress) {
-        if (!endpoint.v6())
-            return setOption(descriptor, IPPROTO_IP, IP_PKTINFO, 1);
-        return setOption(descriptor, IPPROTO_IPV6, IPV6_RECVPKTINFO, 1);
-    }
-    return true;
-}
-
-int bindTo(const PlannedEndpoint& endpoint, int descriptor, int port)
-{
-    if (!endpoint.v6()) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        std::memcpy(&address.sin_addr, endpoint.bind.bytes.data(), sizeof address.sin_addr);
-        address.sin_port = htons(std::uint16_t(port));
-        return ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    }
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    std::memcpy(&address.sin6_addr, endpoint.bind.bytes.data(), sizeof address.sin6_addr);
-    address.sin6_port = htons(std::uint16_t(port));
-    return ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-}
-
-int boundPortOf(int descriptor)
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
-    if (address.ss_family == AF_INET)
-        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-    return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-}
-
-// Joins where it can: an interface without IPv6 refuses, and the others
-// still hear the group.
-std::string joinGroup(int descriptor, const std::vector<discovery::GroupInterface>& interfaces)
-{
-    std::string joined;
-    ipv6_mreq membership{};
-    std::memcpy(&membership.ipv6mr_multiaddr, IpAddress::group().bytes.data(), sizeof membership.ipv6mr_multiaddr);
-    for (const discovery::GroupInterface& each : interfaces) {
-        membership.ipv6mr_interface = each.index;
-        if (::setsockopt(descriptor, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, &membership, sizeof membership) != 0)
-            continue;
-        joined += (joined.empty() ? "" : ", ") + each.name;
-    }
-    return joined;
 }
 
 // The machine has no IPv6 at all, or no ::1.

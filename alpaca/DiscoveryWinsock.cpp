@@ -9,6 +9,7 @@
 // another maker's) off the port, which is what clients expect to find.
 #include "Discovery.h"
 #include "DiscoveryPlan.h"
+#include "DiscoverySockets.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -33,6 +34,12 @@
 #include <vector>
 
 using discovery::IpAddress;
+using discovery::addressText;
+using discovery::bindTo;
+using discovery::boundPortOf;
+using discovery::ipAddressOf;
+using discovery::joinGroup;
+using discovery::prepareSocket;
 using discovery::PlannedEndpoint;
 
 DiscoveryResponder::DiscoveryResponder(int discoveryPort, int alpacaPort, std::string listenAddress)
@@ -108,25 +115,6 @@ std::string errorText(int code)
     if (message.empty())
         return "Winsock error " + std::to_string(code);
     return message;
-}
-
-std::string addressText(const IpAddress& address)
-{
-    char text[INET6_ADDRSTRLEN] = "";
-    if (!::inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes.data(), text, sizeof text))
-        return "?";
-    return text;
-}
-
-std::optional<IpAddress> ipAddressOf(const sockaddr* address)
-{
-    if (address->sa_family == AF_INET)
-        return IpAddress::ipv4(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
-    if (address->sa_family == AF_INET6) {
-        const auto* address6 = reinterpret_cast<const sockaddr_in6*>(address);
-        return IpAddress::ipv6(&address6->sin6_addr, address6->sin6_scope_id);
-    }
-    return std::nullopt;
 }
 
 // With the source port, which isReplyableSource needs; nullopt for a
@@ -230,11 +218,6 @@ std::optional<IpAddress> parseNumeric(const std::string& text)
     return parsed;
 }
 
-bool setOption(SOCKET handle, int level, int name, DWORD value)
-{
-    return ::setsockopt(handle, level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
-}
-
 // A UDP socket the child processes do not inherit, non-blocking.
 SOCKET openUdpSocket(bool v6)
 {
@@ -268,52 +251,6 @@ void ignorePortUnreachable(SOCKET handle)
     ::WSAIoctl(handle, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
 }
 
-// The socket options before the bind: the shared port, IPv6 kept apart
-// from IPv4 (that socket is bound on its own), and what we read per
-// datagram.
-bool prepareSocket(const PlannedEndpoint& endpoint, SOCKET handle)
-{
-    if (!setOption(handle, SOL_SOCKET, SO_REUSEADDR, 1))
-        return false;
-    if (endpoint.broadcast && !setOption(handle, SOL_SOCKET, SO_BROADCAST, 1))
-        return false;
-    if (endpoint.v6() && !setOption(handle, IPPROTO_IPV6, IPV6_V6ONLY, 1))
-        return false;
-    if (endpoint.oneAddress) {
-        if (!endpoint.v6())
-            return setOption(handle, IPPROTO_IP, IP_PKTINFO, 1);
-        return setOption(handle, IPPROTO_IPV6, IPV6_PKTINFO, 1);
-    }
-    return true;
-}
-
-int bindTo(const PlannedEndpoint& endpoint, SOCKET handle, int port)
-{
-    if (!endpoint.v6()) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        std::memcpy(&address.sin_addr, endpoint.bind.bytes.data(), sizeof address.sin_addr);
-        address.sin_port = htons(std::uint16_t(port));
-        return ::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    }
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    std::memcpy(&address.sin6_addr, endpoint.bind.bytes.data(), sizeof address.sin6_addr);
-    address.sin6_port = htons(std::uint16_t(port));
-    return ::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-}
-
-int boundPortOf(SOCKET handle)
-{
-    sockaddr_storage address{};
-    int length = sizeof address;
-    if (::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
-    if (address.ss_family == AF_INET)
-        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
-    return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
-}
-
 LPFN_WSARECVMSG receiveMessageFunction(SOCKET handle)
 {
     GUID id = WSAID_WSARECVMSG;
@@ -324,24 +261,6 @@ LPFN_WSARECVMSG receiveMessageFunction(SOCKET handle)
         != 0)
         return nullptr;
     return function;
-}
-
-// Joins where it can: an interface without IPv6 refuses, and the others
-// still hear the group.
-std::string joinGroup(SOCKET handle, const std::vector<discovery::GroupInterface>& interfaces)
-{
-    std::string joined;
-    ipv6_mreq membership{};
-    std::memcpy(&membership.ipv6mr_multiaddr, IpAddress::group().bytes.data(), sizeof membership.ipv6mr_multiaddr);
-    for (const discovery::GroupInterface& each : interfaces) {
-        membership.ipv6mr_interface = each.index;
-        if (::setsockopt(handle, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&membership),
-                         sizeof membership)
-            != 0)
-            continue;
-        joined += (joined.empty() ? "" : ", ") + each.name;
-    }
-    return joined;
 }
 
 // The machine has no IPv6 at all, or no ::1.
