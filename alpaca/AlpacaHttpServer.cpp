@@ -98,9 +98,44 @@ AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router)
 
 AlpacaHttpServer::~AlpacaHttpServer() = default;
 
-bool AlpacaHttpServer::bind(const std::string& address, int port, std::string& error)
+namespace {
+
+void clearSocketError()
 {
     errno = 0;
+#ifdef _WIN32
+    WSASetLastError(0);
+#endif
+}
+
+// Why the listening socket could not be bound, in the same words on either
+// system (Winsock's own texts differ by language and do not say "in use").
+std::string bindFailureReason()
+{
+#ifdef _WIN32
+    switch (WSAGetLastError()) {
+    case 0:
+        break;
+    case WSAEADDRINUSE:
+        return "Address already in use";
+    case WSAEADDRNOTAVAIL:
+        return "Cannot assign requested address";
+    case WSAEACCES:
+        // A port another program holds exclusively, or one the system
+        // reserves (the excluded ranges of virtualisation): both refuse so.
+        return "in use by another program or reserved by the system (access denied)";
+    default:
+        return "the address cannot be bound (Winsock error " + std::to_string(WSAGetLastError()) + ")";
+    }
+#endif
+    return errno != 0 ? std::strerror(errno) : "the address cannot be bound";
+}
+
+} // namespace
+
+bool AlpacaHttpServer::bind(const std::string& address, int port, std::string& error)
+{
+    clearSocketError();
     if (port == 0) {
         boundPort = server->bind_to_any_port(address);
         if (boundPort > 0) {
@@ -113,8 +148,7 @@ bool AlpacaHttpServer::bind(const std::string& address, int port, std::string& e
         return true;
     }
     const std::string shown = address.find(':') != std::string::npos ? "[" + address + "]" : address;
-    error = "cannot serve HTTP on " + shown + ":" + std::to_string(port) + ": "
-        + (errno != 0 ? std::strerror(errno) : "the address cannot be bound");
+    error = "cannot serve HTTP on " + shown + ":" + std::to_string(port) + ": " + bindFailureReason();
     return false;
 }
 

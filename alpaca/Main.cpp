@@ -22,6 +22,8 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
+#include "TraceFolder.h"
+
 #include <windows.h>
 #else
 #include <pthread.h>
@@ -45,7 +47,7 @@ void logLine(const std::string& text)
 void setTraceFolder(const std::string& folder)
 {
 #ifdef _WIN32
-    _putenv_s("VELMARO_TRACE_DIR", folder.c_str());
+    chooseTraceFolder(folder);
 #else
     setenv("VELMARO_TRACE_DIR", folder.c_str(), 1);
 #endif

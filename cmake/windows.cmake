@@ -163,15 +163,16 @@ set(VELMARO_SCRIPT_ENVIRONMENT
   "VELMARO_DLL=${VELMARO_DIST_DIR}/${VELMARO_ARCH}/Velmaro.DLL"
   "VELMARO_DIST_DIR=${VELMARO_DIST_DIR}")
 
-# The Windows server under the server's protocol and members tests (the
-# Linux tree's programs, which start it through Wine in the test's lane),
-# and its Winsock discovery on its own.
+# The Windows server under the server's tests over HTTP (the Linux tree's
+# programs, which start it through Wine in the test's lane): the protocol,
+# every member, sharing one mount, its life from start to stop and device
+# loss, and the HTTP limits; and its Winsock discovery on its own.
 if(VELMARO_ARCH STREQUAL x64)
   add_executable(alpaca_discovery_wine_test ${CMAKE_SOURCE_DIR}/tests/alpaca/discovery_wine_test.cpp)
   target_link_libraries(alpaca_discovery_wine_test PRIVATE velmaro_alpaca ${VELMARO_STATIC_LINK})
   add_test(NAME x64/alpaca_discovery_winsock COMMAND alpaca_discovery_wine_test)
   set_tests_properties(x64/alpaca_discovery_winsock PROPERTIES RESOURCE_GROUPS lanes:1)
-  foreach(suite protocol members)
+  foreach(suite protocol members sharing lifecycle http_limits)
     add_test(NAME x64/windows_server_${suite}
              COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/windows-server-tests.sh
                      ${CMAKE_SOURCE_DIR}/build/linux/tests/alpaca/alpaca_${suite}_tests)

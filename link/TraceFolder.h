@@ -11,3 +11,8 @@
 // the plain name already exists, `attempt` (above 1) after it.
 std::wstring traceFolder(const std::wstring& profileFolder, const SYSTEMTIME& time);
 std::wstring traceFileName(const SYSTEMTIME& time, DWORD process = 0, int attempt = 1);
+
+// Where every trace goes from now on in place of the profile's day folder
+// (the server's --trace-dir), in the system's code page; empty for the
+// usual folder again. Set before any trace opens.
+void chooseTraceFolder(const std::string& folder);

@@ -35,6 +35,26 @@ std::wstring widenedAscii(const std::string& text)
 
 HANDLE handleOf(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
+// A folder chosen outright for every trace; none: the profile's day folder.
+std::wstring chosenFolder;
+
+bool isFolder(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Makes the chosen folder and any missing above it. A step that cannot be
+// made (a drive, a share's root) is passed over: the folder itself decides.
+bool makeChosenFolder(const std::wstring& folder)
+{
+    for (std::size_t end = folder.find_first_of(L"\\/", 1); end != std::wstring::npos;
+         end = folder.find_first_of(L"\\/", end + 1))
+        CreateDirectoryW(folder.substr(0, end).c_str(), nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return isFolder(folder);
+}
+
 // Creates folder and the folders above it up to (not including) the
 // profile folder; false when one cannot be made or is not a folder.
 bool makeFolders(const std::wstring& profileFolder, const std::wstring& folder)
@@ -84,7 +104,7 @@ LocalTime localTimeNow()
 FileHandle createTraceFile(const LocalTime& opened)
 {
     std::wstring profile = profileFolder();
-    if (profile.empty())
+    if (profile.empty() && chosenFolder.empty())
         return kNoFile;
     SYSTEMTIME now{};
     now.wYear = static_cast<WORD>(opened.year);
@@ -94,8 +114,8 @@ FileHandle createTraceFile(const LocalTime& opened)
     now.wMinute = static_cast<WORD>(opened.minute);
     now.wSecond = static_cast<WORD>(opened.second);
     now.wMilliseconds = static_cast<WORD>(opened.milliseconds);
-    std::wstring folder = traceFolder(profile, now);
-    if (!makeFolders(profile, folder))
+    std::wstring folder = chosenFolder.empty() ? traceFolder(profile, now) : chosenFolder;
+    if (chosenFolder.empty() ? !makeFolders(profile, folder) : !makeChosenFolder(folder))
         return kNoFile;
     for (int attempt = 0; attempt <= kNameAttempts; ++attempt) {
         std::wstring path = folder + L"\\"
@@ -135,6 +155,19 @@ double traceClockMs()
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     return double(counter.QuadPart) / perMs;
+}
+
+void chooseTraceFolder(const std::string& folder)
+{
+    std::wstring wide;
+    const int length = folder.empty() ? 0 : MultiByteToWideChar(CP_ACP, 0, folder.data(), int(folder.size()), nullptr, 0);
+    if (length > 0) {
+        wide.resize(std::size_t(length));
+        MultiByteToWideChar(CP_ACP, 0, folder.data(), int(folder.size()), &wide[0], length);
+    }
+    while (wide.size() > 1 && (wide.back() == L'\\' || wide.back() == L'/') && wide[wide.size() - 2] != L':')
+        wide.pop_back();
+    chosenFolder = wide;
 }
 
 std::wstring traceFolder(const std::wstring& profileFolder, const SYSTEMTIME& time)

@@ -39,8 +39,45 @@ bool Win32SerialPort::open(const char* devicePath, std::uint32_t baudRate)
     return SetCommState(handle, &settings) != FALSE;
 }
 
+// What a call on a COM handle fails with once its device has gone: a USB
+// adapter pulled out (access denied, not connected, general failure, bad
+// command, as drivers differ), or under Wine the far end of a
+// pseudo-terminal closed (not ready).
+static bool meansDeviceGone(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Win32SerialPort::noteFailure(DWORD error)
+{
+    if (meansDeviceGone(error))
+        hungUp = true;
+}
+
+void Win32SerialPort::checkDeviceAfterEmptyRead()
+{
+    // A read on a vanished device may just time out empty; the port's
+    // error state tells it from a mount that is only silent.
+    DWORD errors = 0;
+    if (!ClearCommError(handle, &errors, nullptr))
+        noteFailure(GetLastError());
+}
+
 void Win32SerialPort::close()
 {
+    hungUp = false;
     if (handle == INVALID_HANDLE_VALUE)
         return;
     CloseHandle(handle);
@@ -59,15 +96,22 @@ bool Win32SerialPort::purge()
 bool Win32SerialPort::write(const void* bytes, std::uint32_t count)
 {
     DWORD written = 0;
-    BOOL ok = WriteFile(handle, bytes, count, &written, nullptr);
-    return ok && written == count;
+    if (!WriteFile(handle, bytes, count, &written, nullptr)) {
+        noteFailure(GetLastError());
+        return false;
+    }
+    return written == count;
 }
 
 std::uint32_t Win32SerialPort::read(void* buffer, std::uint32_t count)
 {
     DWORD received = 0;
-    if (!ReadFile(handle, buffer, count, &received, nullptr))
+    if (!ReadFile(handle, buffer, count, &received, nullptr)) {
+        noteFailure(GetLastError());
         return 0;
+    }
+    if (received == 0 && count > 0)
+        checkDeviceAfterEmptyRead();
     return received <= count ? received : count;
 }
 

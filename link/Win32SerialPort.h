@@ -19,10 +19,16 @@ public:
     bool write(const void* bytes, std::uint32_t count) override;
     std::uint32_t read(void* buffer, std::uint32_t count) override;
     bool isOpen() const override { return handle != INVALID_HANDLE_VALUE; }
+    bool hasHungUp() const override { return hungUp; }
 
 private:
     bool failOpen();
+    // Notes a hang-up that a call on the handle failed with.
+    void noteFailure(DWORD error);
+    // A read that brought nothing: silence, or a device that went away.
+    void checkDeviceAfterEmptyRead();
 
     HANDLE handle = INVALID_HANDLE_VALUE;
     DCB settings{};
+    bool hungUp = false;
 };

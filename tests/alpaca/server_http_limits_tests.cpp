@@ -17,11 +17,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <map>
 #include <memory>
@@ -260,26 +258,7 @@ int servedWithin(int port, Milliseconds wait, std::vector<std::string>& otherAns
     return status;
 }
 
-// The server's process id, found by its config file among the running
-// programs' command lines (0 when not found).
-pid_t processOf(const ServerProcess& server)
-{
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
-        if (name.empty() || !std::all_of(name.begin(), name.end(), digit))
-            continue;
-        std::ifstream in(entry.path() / "cmdline");
-        std::vector<std::string> words;
-        for (std::string word; std::getline(in, word, '\0');)
-            words.push_back(word);
-        if (!words.empty() && words[0] == VELMARO_ALPACA_SERVER
-            && std::find(words.begin(), words.end(), server.configPath()) != words.end())
-            return pid_t(std::stol(name));
-    }
-    return 0;
-}
-
+// The threads of a process, as the system lists them.
 std::size_t threadsOf(pid_t process)
 {
     std::error_code error;
@@ -375,8 +354,8 @@ TEST(ConnectionFlood, FiveHundredSilentConnectionsAreAllEndedInBoundedTimeWithBo
     ScratchFolder scratch;
     ServerProcess server(scratch, {});
     ASSERT_TRUE(server.ready()) << server.log();
-    const pid_t process = processOf(server);
-    ASSERT_NE(process, 0) << "the server's process was not found";
+    const pid_t process = server.pid();
+    ASSERT_GT(process, 0) << "the server's process was not found";
 
     std::atomic<bool> flooding{true};
     std::atomic<std::size_t> mostThreads{threadsOf(process)};

@@ -148,8 +148,8 @@ SplitRun runSplit(const ScratchFolder& scratch, std::vector<std::string> args)
         waitpid(child, nullptr, 0);
         run.status = -1;
     }
-    run.out = readFile(outPath);
-    run.err = readFile(errPath);
+    run.out = withLinuxLineEnds(readFile(outPath));
+    run.err = withLinuxLineEnds(readFile(errPath));
     return run;
 }
 
@@ -425,7 +425,7 @@ TEST(Config, WithAStateFolderTheConfigIsOnlyReadAndTheServerWritesTheState)
     // As a service runs it: the administrator's file names the device.
     const std::string config = scratch.file("etc.conf");
     const std::string state = scratch.file("state");
-    const std::string written = "# the administrator's\nserial = " + mount.link + "\nlisten = 127.0.0.1\n";
+    const std::string written = "# the administrator's\nserial = " + serverDeviceName(mount.link) + "\nlisten = 127.0.0.1\n";
     { std::ofstream(config) << written; }
     fs::create_directory(state);
     const std::vector<std::string> args = {"--config", config, "--state-dir", state};
@@ -441,7 +441,7 @@ TEST(Config, WithAStateFolderTheConfigIsOnlyReadAndTheServerWritesTheState)
         // The setup page's choice goes to the state, never the config.
         const std::string token = setupToken(server);
         auto stored = server.client()->Post("/setup/v1/telescope/0/setup",
-                                            "token=" + token + "&device=" + mount.link + "&trace=on",
+                                            "token=" + token + "&device=" + serverDeviceName(mount.link) + "&trace=on",
                                             "application/x-www-form-urlencoded");
         ASSERT_TRUE(stored);
         EXPECT_EQ(stored->status, 200) << stored->body;
@@ -529,7 +529,7 @@ TEST(NoMount, AMissingSerialDeviceIsRefusedAndTheServerKeepsRunning)
     ServerProcess server(scratch, {"--serial", missing});
     ASSERT_TRUE(server.ready()) << server.log();
     const std::string configBefore = readFile(server.configPath());
-    expectCannotOpen(put(server, "connected", "Connected=true"), missing);
+    expectCannotOpen(put(server, "connected", "Connected=true"), serverDeviceName(missing));
     expectEveryMemberRefusedAsNotConnected(server);
 
     // The connect that returns at once fails the same way, and says so.
@@ -569,7 +569,12 @@ void expectStopsCleanlyOn(int signal, const char* signalName)
     const Answer connect = put(server, "connected", "Connected=true");
     ASSERT_EQ(connect.error(), 0) << connect;
     startAFarSlew(server);
-    ASSERT_FALSE(openDevice(mount.link).locked) << "the server does not hold the device's lock while connected";
+    // The Windows server holds its COM port by the exclusive open instead,
+    // which Wine does not keep for a pseudo-terminal.
+    const bool locks = !serverIsWindows();
+    if (locks) {
+        ASSERT_FALSE(openDevice(mount.link).locked) << "the server does not hold the device's lock while connected";
+    }
     const std::string configBefore = readFile(server.configPath());
 
     const auto stopping = SteadyClock::now();
@@ -579,13 +584,13 @@ void expectStopsCleanlyOn(int signal, const char* signalName)
     EXPECT_LT(tookMs, 3000) << signalName;
 
     const DeviceOpen after = openDevice(mount.link);
-    EXPECT_TRUE(after.opened && after.locked) << "the device is still held after " << signalName;
+    EXPECT_TRUE(after.opened && (after.locked || !locks)) << "the device is still held after " << signalName;
     EXPECT_FALSE(after.exclusive) << "the tty was left in exclusive mode, which only root can open";
     EXPECT_EQ(readFile(server.configPath()), configBefore) << signalName << " changed the config";
 
     const std::string log = server.log();
-    EXPECT_EQ(countLines(log, std::string("stopping on ") + signalName), 1) << log;
-    EXPECT_EQ(countLines(log, "disconnected from " + mount.link), 1) << log;
+    EXPECT_EQ(countLines(log, "stopping on " + stopRequestName(signal)), 1) << log;
+    EXPECT_EQ(countLines(log, "disconnected from " + serverDeviceName(mount.link)), 1) << log;
     EXPECT_EQ(countLines(log, "velmaro-alpaca: stopped"), 1) << log;
 }
 
@@ -621,7 +626,7 @@ TEST(Stopping, SigkillWhileTheConfigIsBeingStoredLeavesItWholeAndTheDeviceFree)
             std::thread stores([&] {
                 auto client = server.client();
                 for (int store = 0; storing; ++store) {
-                    const std::string form = "token=" + token + "&device=" + mount.link
+                    const std::string form = "token=" + token + "&device=" + serverDeviceName(mount.link)
                         + (store % 2 == 0 ? "&trace=on" : "");
                     client->Post("/setup/v1/telescope/0/setup", form, "application/x-www-form-urlencoded");
                 }
@@ -637,7 +642,7 @@ TEST(Stopping, SigkillWhileTheConfigIsBeingStoredLeavesItWholeAndTheDeviceFree)
         const std::string config = readFile(again.configPath());
         EXPECT_EQ(uniqueIdIn(config), id) << config;
         EXPECT_EQ(servedUniqueId(again), id);
-        EXPECT_TRUE(contains(config, "serial = " + mount.link)) << config;
+        EXPECT_TRUE(contains(config, "serial = " + serverDeviceName(mount.link))) << config;
         EXPECT_TRUE(contains(config, "trace = on") || contains(config, "trace = off")) << config;
         // The kernel let go of the killed server's lock: the device opens.
         const Answer connect = put(again, "connected", "Connected=true");
@@ -690,7 +695,7 @@ TEST(DeviceLoss, ADeviceThatVanishesGivesPromptErrorsAndCanBeConnectedAgain)
     if (access(mount.link.c_str(), F_OK) != 0) {
         const Answer connect = put(server, "connected", "Connected=true");
         if (access(mount.link.c_str(), F_OK) != 0)
-            expectCannotOpen(connect, mount.link);
+            expectCannotOpen(connect, serverDeviceName(mount.link));
     }
 
     ASSERT_TRUE(waitUntil([&] { return access(mount.link.c_str(), F_OK) == 0; }, 5000)) << "the device never came back";
@@ -715,7 +720,7 @@ TEST(DeviceLoss, AMountSwitchedOffAndOnAgainCanBeConnectedAgain)
     expectPromptError(next, "the read after the loss was noticed");
     EXPECT_EQ(next.error(), kNotConnected) << next;
     EXPECT_EQ(countLines(server.log(), "lost the mount"), 1) << server.log();
-    expectCannotOpen(put(server, "connected", "Connected=true"), link);
+    expectCannotOpen(put(server, "connected", "Connected=true"), serverDeviceName(link));
 
     mount = std::make_unique<SimulatorProcess>(scratch, 2);
     ASSERT_TRUE(mount->ready());
@@ -756,7 +761,7 @@ TEST(Trace, EachConnectionWritesOneFileWithItsHeadAndEveryCommand)
     for (const std::string& line : lines)
         EXPECT_TRUE(std::regex_match(line, stamped)) << line;
     EXPECT_TRUE(contains(lines[0], "Velmaro Telescope driver 2.1")) << lines[0];
-    EXPECT_TRUE(contains(lines[1], "Port: " + mount.link)) << lines[1];
+    EXPECT_TRUE(contains(lines[1], "Port: " + serverDeviceName(mount.link))) << lines[1];
     EXPECT_TRUE(contains(lines[2], std::string("Model: ") + kModelTwoName + " (2)")) << lines[2];
     // Every command the mount received, in order, and no other.
     EXPECT_EQ(tracedCommands(trace), mount.commands()) << trace;
@@ -793,10 +798,13 @@ TEST(Log, OneLinePerStartStopConnectDisconnectAndFailure)
     ASSERT_TRUE(exitedWith(server.stop(SIGTERM), 0));
 
     const std::string log = server.log();
-    const char* const events[] = {"velmaro-alpaca: started ",          "velmaro-alpaca: connected to ",
-                                  "velmaro-alpaca: disconnected from ",  "velmaro-alpaca: cannot connect",
-                                  "velmaro-alpaca: stopping on SIGTERM", "velmaro-alpaca: stopped"};
-    for (const char* event : events)
+    const std::string events[] = {"velmaro-alpaca: started ",
+                                  "velmaro-alpaca: connected to ",
+                                  "velmaro-alpaca: disconnected from ",
+                                  "velmaro-alpaca: cannot connect",
+                                  "velmaro-alpaca: stopping on " + stopRequestName(SIGTERM),
+                                  "velmaro-alpaca: stopped"};
+    for (const std::string& event : events)
         EXPECT_EQ(countLines(log, event), 1) << event << " in:\n" << log;
     EXPECT_EQ(linesOf(log).size(), std::size(events)) << log;
     for (const std::string& line : linesOf(log))

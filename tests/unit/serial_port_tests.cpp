@@ -86,6 +86,7 @@ TEST(SerialPort, SilentReadEndsAfterFiveHundredPlusOneMsPerByte)
         EXPECT_EQ(got, 0u);
         EXPECT_GE(ms, expected - 15.0) << count << " bytes";
         EXPECT_LE(ms, expected + 150.0) << count << " bytes";
+        EXPECT_FALSE(port.hasHungUp()) << "a mount that does not answer has not gone away";
     }
 }
 

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -165,20 +167,53 @@ const char* winePrefix()
     return prefix && *prefix ? prefix : nullptr;
 }
 
-// Under Wine the Windows server reaches a device through a COM port: the
-// device gets one of the prefix's, COM20 and up (a lane's tests run one at
-// a time), linked to it as the DLL's tests link theirs.
-std::string windowsPortFor(const std::string& device)
+} // namespace
+
+std::string withLinuxLineEnds(std::string text)
 {
+    if (!winePrefix())
+        return text;
+    std::string lines;
+    lines.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            lines += text[i];
+    return lines;
+}
+
+bool serverIsWindows()
+{
+    return winePrefix() != nullptr;
+}
+
+// Under Wine the Windows server reaches a device through a COM port: each
+// device gets one of the prefix's, COM20 and up (a lane's tests run one at
+// a time), linked to it as the DLL's tests link theirs, and keeps it for
+// the program's run, as a device keeps its number on Windows.
+std::string serverDeviceName(const std::string& device)
+{
+    if (!winePrefix() || device.rfind("/", 0) != 0)
+        return device;
+    static std::mutex mutex;
+    static std::map<std::string, std::string> ports;
     static int next = 20;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto known = ports.find(device);
+    if (known != ports.end())
+        return known->second;
     const std::string name = "com" + std::to_string(next++);
     const std::string link = std::string(winePrefix()) + "/dosdevices/" + name;
     std::filesystem::remove(link);
     std::filesystem::create_symlink(device, link);
-    return "COM" + name.substr(3);
+    return ports[device] = "COM" + name.substr(3);
 }
 
-} // namespace
+std::string stopRequestName(int signal)
+{
+    if (winePrefix() && (signal == SIGTERM || signal == SIGINT))
+        return "Ctrl+C";
+    return signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "signal " + std::to_string(signal);
+}
 
 int freeLoopbackPort()
 {
@@ -220,10 +255,9 @@ ServerProcess::ServerProcess(const ScratchFolder& scratch, std::vector<std::stri
         if (args[i] == "--config" && i + 1 < args.size())
             config = args[i + 1];
     }
-    if (winePrefix())
-        for (std::size_t i = 0; i + 1 < args.size(); ++i)
-            if (args[i] == "--serial" && args[i + 1].rfind("/", 0) == 0)
-                args[i + 1] = windowsPortFor(args[i + 1]);
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "--serial")
+            args[i + 1] = serverDeviceName(args[i + 1]);
     words.insert(words.end(), args.begin(), args.end());
     process = startProcess(words, logPath, environment);
     // Some seconds: a server under Wine or qemu takes a while to start.
@@ -265,7 +299,7 @@ int ServerProcess::stop(int signal, int timeoutMs)
 
 std::string ServerProcess::log() const
 {
-    return readFile(logPath);
+    return withLinuxLineEnds(readFile(logPath));
 }
 
 std::unique_ptr<httplib::Client> ServerProcess::client() const
@@ -295,7 +329,7 @@ RunResult runServerToEnd(std::vector<std::string> args, int timeoutMs)
     pid_t process = startProcess(words, logPath, {});
     RunResult result;
     result.status = waitForExit(process, timeoutMs);
-    result.output = readFile(logPath);
+    result.output = withLinuxLineEnds(readFile(logPath));
     return result;
 }
 

@@ -60,6 +60,8 @@ public:
     // timeoutMs (it is then killed).
     int stop(int signal = 15, int timeoutMs = 10000);
     bool running() const;
+    // Its process (the one that runs it under qemu or Wine too).
+    pid_t pid() const { return process; }
     // What it wrote to stderr so far.
     std::string log() const;
 
@@ -84,6 +86,19 @@ private:
 // with $VELMARO_TEST_WINE_PREFIX naming the prefix, whose COM ports then
 // stand for the devices given to --serial).
 std::vector<std::string> serverCommand();
+
+// True when the server under test is the Windows one, under Wine.
+bool serverIsWindows();
+// What the server under test calls a device given to it: under Wine the
+// COM port that stands for it (the same one each time), else its path.
+std::string serverDeviceName(const std::string& device);
+// How the server's log names the stop that ServerProcess::stop(signal)
+// asks for ("SIGTERM"; under Wine both SIGTERM and SIGINT arrive as Ctrl+C).
+std::string stopRequestName(int signal);
+
+// The server's output with the Windows console's CR LF made LF, so that the
+// tests read either server's lines alike (unchanged for the Linux server).
+std::string withLinuxLineEnds(std::string text);
 
 // A TCP port on loopback that nothing listens on just now.
 int freeLoopbackPort();
