@@ -4,11 +4,14 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <devguid.h>
+#include <setupapi.h>
 #endif
 
 #include <algorithm>
 #include <cstddef>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <system_error>
 
@@ -156,14 +159,47 @@ bool naturalLess(const std::string& a, const std::string& b)
 }
 
 #ifdef _WIN32
-// Windows names its serial ports in the registry: COMn, described by the
-// driver's device name ("\\Device\\VCP0" for a USB adapter).
-std::vector<SerialPortEntry> windowsPorts()
+// The names Device Manager shows for the ports present, by COM port:
+// "Prolific USB-to-Serial Comm Port (COM3)". None where the system keeps
+// none (Wine).
+static std::map<std::string, std::string> friendlyPortNames()
+{
+    std::map<std::string, std::string> names;
+    HDEVINFO devices = SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return names;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; names.size() < kMostNames && SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        char friendly[256] = {}, port[64] = {};
+        DWORD type = 0;
+        if (!SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_FRIENDLYNAME, &type,
+                                               reinterpret_cast<BYTE*>(friendly), sizeof friendly - 1, nullptr)
+            || type != REG_SZ)
+            continue;
+        HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        DWORD length = sizeof port - 1;
+        if (RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(port), &length) == ERROR_SUCCESS
+            && type == REG_SZ)
+            names[std::string(port, strnlen(port, length))] = friendly;
+        RegCloseKey(key);
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return names;
+}
+
+// Windows names its serial ports in the registry: COMn, with the driver's
+// device name ("\\Device\\VCP0" for a USB adapter); Device Manager's name
+// for it describes it where there is one.
+static std::vector<SerialPortEntry> windowsPorts()
 {
     std::vector<SerialPortEntry> ports;
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
         return ports;
+    const std::map<std::string, std::string> friendly = friendlyPortNames();
     for (DWORD index = 0; ports.size() < kMostNames; ++index) {
         char name[256], value[256];
         DWORD nameLength = sizeof name, valueLength = sizeof value - 1, type = 0;
@@ -174,7 +210,8 @@ std::vector<SerialPortEntry> windowsPorts()
         if (type != REG_SZ)
             continue;
         value[valueLength] = 0;
-        ports.push_back({value, std::string("serial port (") + name + ")"});
+        const auto named = friendly.find(value);
+        ports.push_back({value, windowsPortDescription(value, name, named == friendly.end() ? "" : named->second)});
     }
     RegCloseKey(key);
     std::sort(ports.begin(), ports.end(),
@@ -182,6 +219,20 @@ std::vector<SerialPortEntry> windowsPorts()
     return ports;
 }
 #endif
+
+std::string windowsPortDescription(const std::string& port, const std::string& driverDevice,
+                                   const std::string& friendlyName)
+{
+    std::string name = friendlyName;
+    const std::string suffix = " (" + port + ")";
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        name.erase(name.size() - suffix.size());
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+        name.pop_back();
+    if (!name.empty())
+        return name;
+    return driverDevice.empty() ? std::string("serial port") : "serial port (" + driverDevice + ")";
+}
 
 std::vector<SerialPortEntry> listSerialPorts(const std::string& devRoot, const std::string& sysRoot)
 {

@@ -20,6 +20,12 @@ struct SerialPortEntry {
 std::vector<SerialPortEntry> listSerialPorts(const std::string& devRoot = "/dev",
                                              const std::string& sysRoot = "/sys");
 
+// On Windows, how COM port `port` is described: Device Manager's name for
+// it without the " (COMn)" it ends in ("Prolific USB-to-Serial Comm Port"),
+// else its driver's device name ("serial port (\\Device\\Serial0)").
+std::string windowsPortDescription(const std::string& port, const std::string& driverDevice,
+                                   const std::string& friendlyName);
+
 // Natural order: runs of digits compare by value, everything else byte by
 // byte; a strict weak order (equal values like "01"/"1" fall back to bytes).
 bool naturalLess(const std::string& a, const std::string& b);

@@ -76,6 +76,15 @@ std::string portChoices(const std::string& current)
 }
 
 // A device the page may store: an absolute path of printable characters.
+// The field for a device the list does not show, in the system's terms.
+#ifdef _WIN32
+constexpr const char* kOtherDeviceLabel = "or another COM port";
+constexpr const char* kOtherDeviceExample = "COM5";
+#else
+constexpr const char* kOtherDeviceLabel = "or another device path";
+constexpr const char* kOtherDeviceExample = "/dev/ttyUSB0";
+#endif
+
 bool isDevicePath(const std::string& path)
 {
 #ifdef _WIN32
@@ -155,10 +164,9 @@ HttpAnswer SetupPage::page(bool fromLoopback, const std::string& message, bool m
     html += "<input type=\"hidden\" name=\"token\" value=\"" + htmlEscaped(formToken) + "\">\n";
     html += std::string("<label for=\"device\">Serial device</label>\n<select id=\"device\" name=\"device\"")
         + disabled + ">\n" + portChoices(current) + "</select>\n";
-    html += std::string("<label for=\"other\">or another device path</label>\n"
-                        "<input type=\"text\" id=\"other\" name=\"other\" placeholder=\"/dev/ttyUSB0\" "
-                        "autocomplete=\"off\"")
-        + disabled + ">\n";
+    html += std::string("<label for=\"other\">") + kOtherDeviceLabel
+        + "</label>\n<input type=\"text\" id=\"other\" name=\"other\" placeholder=\"" + kOtherDeviceExample
+        + "\" autocomplete=\"off\"" + disabled + ">\n";
     html += std::string("<label><input type=\"checkbox\" id=\"trace\" name=\"trace\" value=\"on\"")
         + (settings.traceSwitch() ? " checked" : "") + disabled + ">Trace every connection</label>\n";
     if (changeable)

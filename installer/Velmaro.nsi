@@ -87,6 +87,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 the Velmaro deve
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_PAGE_CUSTOMFUNCTION_PRE SkipFolderOnUpgrade
 !insertmacro MUI_PAGE_DIRECTORY
+; The description below the list, so that the parts' names show whole.
+!define MUI_COMPONENTSPAGE_SMALLDESC
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT "The ${PRODUCT} is installed.$\r$\n$\r$\nIn your astronomy program, open the ASCOM Telescope Chooser, pick $\"Velmaro Telescope$\" and press Properties to choose the mount's COM port."
@@ -531,6 +533,12 @@ Section /o "Start the Alpaca server at logon" SecServerAtLogon
   CreateShortcut "$SMSTARTUP\${SERVER_LINK}" "$INSTDIR\x64\${SERVER_EXE}" "" "" 0 SW_SHOWMINIMIZED
   SetOutPath "$PLUGINSDIR"
 SectionEnd
+
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecDriver} "The ASCOM telescope driver, for 64-bit and 32-bit programs."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecServer} "VelmaroAlpaca.exe: owns the mount's COM port and serves the mount to every program at once, through ASCOM Alpaca. Start it from the Start menu."
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecServerAtLogon} "Starts the Alpaca server, minimised, each time you log on."
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 
 ; What the server's parts are on this machine and command line. There is no

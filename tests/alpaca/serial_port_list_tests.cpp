@@ -190,4 +190,28 @@ TEST(NaturalOrder, IsAStrictWeakOrder)
     }
 }
 
+TEST(WindowsPortDescription, DeviceManagersNameWithoutItsPortElseTheDriversDevice)
+{
+    struct Case {
+        const char* port;
+        const char* driverDevice;
+        const char* friendlyName;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"COM3", "\\Device\\ProlificSerial0", "Prolific USB-to-Serial Comm Port (COM3)", "Prolific USB-to-Serial Comm Port"},
+        {"COM12", "\\Device\\VCP0", "USB Serial Port (COM12)", "USB Serial Port"},
+        // Another port's number in the name is part of the name.
+        {"COM1", "\\Device\\VCP1", "USB Serial Port (COM12)", "USB Serial Port (COM12)"},
+        {"COM4", "\\Device\\Silabser0", "Silicon Labs CP210x USB to UART Bridge", "Silicon Labs CP210x USB to UART Bridge"},
+        {"COM5", "\\Device\\Serial0", "", "serial port (\\Device\\Serial0)"},
+        {"COM5", "\\Device\\Serial0", " (COM5)", "serial port (\\Device\\Serial0)"},
+        {"COM5", "", "", "serial port"},
+        {"COM5", "\\Device\\Serial0", "(COM5)", "(COM5)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(windowsPortDescription(c.port, c.driverDevice, c.friendlyName), c.shown)
+            << c.port << " [" << c.friendlyName << "]";
+}
+
 } // namespace
