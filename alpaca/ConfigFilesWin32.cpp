@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +54,29 @@ bool writeWhole(HANDLE file, const std::string& text)
         done += written;
     }
     return FlushFileBuffers(file) != 0;
+}
+
+// The machine's config folder is every user's: whoever starts the server
+// first makes it, and ProgramData would leave the files in it writable by
+// that user alone, so another user's server could not store a choice. Full
+// control for the system and administrators, change for users, passed on
+// to the files in it.
+constexpr const char* kSharedFolderAccess = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)";
+
+bool makeSharedFolder(const std::string& folder)
+{
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof attributes;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kSharedFolderAccess, SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return CreateDirectoryA(folder.c_str(), nullptr) != 0;
+    attributes.lpSecurityDescriptor = descriptor;
+    const BOOL made = CreateDirectoryA(folder.c_str(), &attributes);
+    const DWORD failure = GetLastError();
+    LocalFree(descriptor);
+    SetLastError(failure);
+    return made != 0;
 }
 
 } // namespace
@@ -146,7 +170,7 @@ bool prepareConfigFolder(const std::string& path, bool isDefaultPath, std::strin
         return false;
     }
     // Another process may make it at the same moment.
-    if (CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+    if (makeSharedFolder(folder) || GetLastError() == ERROR_ALREADY_EXISTS)
         return true;
     error = "cannot make the config folder " + folder + ": " + lastErrorText(GetLastError());
     return false;

@@ -166,12 +166,19 @@ set(VELMARO_SCRIPT_ENVIRONMENT
 # The Windows server under the server's tests over HTTP (the Linux tree's
 # programs, which start it through Wine in the test's lane): the protocol,
 # every member, sharing one mount, its life from start to stop and device
-# loss, and the HTTP limits; and its Winsock discovery on its own.
+# loss, and the HTTP limits; and its Winsock discovery and config files on
+# their own.
 if(VELMARO_ARCH STREQUAL x64)
   add_executable(alpaca_discovery_wine_test ${CMAKE_SOURCE_DIR}/tests/alpaca/discovery_wine_test.cpp)
   target_link_libraries(alpaca_discovery_wine_test PRIVATE velmaro_alpaca ${VELMARO_STATIC_LINK})
   add_test(NAME x64/alpaca_discovery_winsock COMMAND alpaca_discovery_wine_test)
   set_tests_properties(x64/alpaca_discovery_winsock PROPERTIES RESOURCE_GROUPS lanes:1)
+  # The server library's own flags: the test support's header cache is not
+  # made for them.
+  add_executable(alpaca_config_files_tests ${CMAKE_SOURCE_DIR}/tests/alpaca/config_files_wine_tests.cpp)
+  target_link_libraries(alpaca_config_files_tests PRIVATE velmaro_alpaca gtest_main ${VELMARO_STATIC_LINK})
+  gtest_discover_tests(alpaca_config_files_tests TEST_PREFIX x64/ DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES RESOURCE_GROUPS lanes:1)
   foreach(suite protocol members sharing lifecycle http_limits)
     add_test(NAME x64/windows_server_${suite}
              COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/windows-server-tests.sh
