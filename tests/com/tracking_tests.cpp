@@ -378,10 +378,12 @@ TEST_P(TrackingModel2, LongPulsesGoInPiecesAsTheMountFinishesEach)
 
     WatchedCall thrice = watchArrivals(mount, 3, [&] { return telescope->PulseGuide(guideSouth, 2500); });
     ASSERT_EQ(commandsOf(thrice), (Commands{":Ms999#", ":Ms999#", ":Ms502#"}));
+    // Lower bounds from the call's start: a piece that reached the mount
+    // late (a busy machine) shortens the gap after it, never these.
     EXPECT_GE(thrice.arrivals[0].atMs, 800 - early);
-    EXPECT_GE(thrice.arrivals[1].atMs - thrice.arrivals[0].atMs, 800 - early);
+    EXPECT_GE(thrice.arrivals[1].atMs, 1600 - early);
     EXPECT_LE(thrice.arrivals[1].atMs - thrice.arrivals[0].atMs, 800 + late);
-    EXPECT_GE(thrice.arrivals[2].atMs - thrice.arrivals[1].atMs, 302 - early);
+    EXPECT_GE(thrice.arrivals[2].atMs, 1902 - early);
     EXPECT_LE(thrice.arrivals[2].atMs - thrice.arrivals[1].atMs, 302 + late);
     // The call returns with the last piece sent, while the mount still moves.
     EXPECT_GE(thrice.returnedMs, 1902 - early);
