@@ -41,8 +41,6 @@ DiscoveryResponder::DiscoveryResponder(int discoveryPort, int alpacaPort, std::s
 
 DiscoveryResponder::~DiscoveryResponder() { stop(); }
 
-unsigned long DiscoveryResponder::answered() const { return answeredCount.load(); }
-
 namespace {
 
 // A planned socket and, once opened, its descriptor.

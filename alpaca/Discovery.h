@@ -36,7 +36,7 @@ public:
     void stop();
 
     // Requests answered over this object's life (any thread may ask).
-    unsigned long answered() const;
+    unsigned long answered() const { return answeredCount.load(); }
     // While running: the bound discovery port, and where it answers for the
     // log ("127.0.0.1:32227, [::1]:32227"). 0 and "" when stopped.
     int port() const { return boundPort; }

@@ -49,8 +49,6 @@ DiscoveryResponder::DiscoveryResponder(int discoveryPort, int alpacaPort, std::s
 
 DiscoveryResponder::~DiscoveryResponder() { stop(); }
 
-unsigned long DiscoveryResponder::answered() const { return answeredCount.load(); }
-
 namespace {
 
 // The wait in WSAPoll when no wake-up comes: stop() still gets through.

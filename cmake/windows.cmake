@@ -176,7 +176,7 @@ if(VELMARO_ARCH STREQUAL x64)
   # The server library's own flags: the test support's header cache is not
   # made for them.
   add_executable(alpaca_config_files_tests ${CMAKE_SOURCE_DIR}/tests/alpaca/config_files_wine_tests.cpp)
-  target_link_libraries(alpaca_config_files_tests PRIVATE velmaro_alpaca gtest_main ${VELMARO_STATIC_LINK})
+  target_link_libraries(alpaca_config_files_tests PRIVATE velmaro_alpaca velmaro_test_support gtest_main ${VELMARO_STATIC_LINK})
   gtest_discover_tests(alpaca_config_files_tests TEST_PREFIX x64/ DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES RESOURCE_GROUPS lanes:1)
   foreach(suite protocol members sharing lifecycle http_limits)

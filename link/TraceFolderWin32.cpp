@@ -67,8 +67,7 @@ bool makeFolders(const std::wstring& profileFolder, const std::wstring& folder)
         std::wstring step = folder.substr(0, end);
         if (!CreateDirectoryW(step.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
-        DWORD attributes = GetFileAttributesW(step.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (!isFolder(step))
             return false;
         from = end;
     }

@@ -2,6 +2,7 @@
 // the build machine): the config folder made or refused, the machine's
 // folder open to every user, and a file replaced whole and read back.
 #include "ConfigFiles.h"
+#include "TestSystem.h"
 #include "ServerConfig.h"
 
 #include <gtest/gtest.h>
@@ -25,38 +26,12 @@ public:
             + std::to_string(GetTickCount64());
         CreateDirectoryA(folder.c_str(), nullptr);
     }
-    ~TemporaryFolder() { removeAll(folder); }
+    ~TemporaryFolder() { removeFolderTree(folder); }
     std::string file(const std::string& name) const { return folder + "\\" + name; }
 
 private:
-    static void removeAll(const std::string& path)
-    {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string name = found.cFileName;
-                if (name == "." || name == "..")
-                    continue;
-                const std::string inner = path + "\\" + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    removeAll(inner);
-                else
-                    DeleteFileA(inner.c_str());
-            } while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryA(path.c_str());
-    }
-
     std::string folder;
 };
-
-bool runningUnderWine()
-{
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
 
 bool isFolder(const std::string& path)
 {

@@ -126,9 +126,8 @@ struct SplitRun {
 // (which no other test of the lane makes: they all name a config).
 std::string defaultConfigFolder(const ScratchFolder& scratch)
 {
-    const char* prefix = std::getenv("VELMARO_TEST_WINE_PREFIX");
-    if (serverIsWindows() && prefix)
-        return std::string(prefix) + "/drive_c/ProgramData/Velmaro";
+    if (serverIsWindows())
+        return serverWinePrefix() + "/drive_c/ProgramData/Velmaro";
     return scratch.file("config-home");
 }
 

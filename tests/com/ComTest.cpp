@@ -102,12 +102,6 @@ long runScript(const std::string& script)
     return code;
 }
 
-bool runningUnderWine()
-{
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
 bool storedWithoutNul(const StoredString& stored)
 {
     DWORD exact = DWORD(stored.text.size() * sizeof(wchar_t));

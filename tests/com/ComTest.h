@@ -5,6 +5,7 @@
 
 #include "MountScripts.h"
 #include "ScriptedMount.h"
+#include "TestSystem.h"
 #include "TextConversion.h"
 #include "VelmaroInterface.h"
 
@@ -54,7 +55,6 @@ struct StoredString {
 // A string stored without its NUL: exactly its characters on Windows. Wine's
 // registry server terminates every string it keeps, one character more.
 bool storedWithoutNul(const StoredString& stored);
-bool runningUnderWine();
 StoredString readString(HKEY root, const std::string& key, const char* value, REGSAM view = 0);
 bool keyExists(HKEY root, const std::string& key, REGSAM view = 0);
 std::vector<std::string> subKeys(HKEY root, const std::string& key);

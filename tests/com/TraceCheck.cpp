@@ -1,5 +1,7 @@
 #include "TraceCheck.h"
 
+#include "TestSystem.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -9,26 +11,6 @@
 namespace {
 
 const char kProfileKey[] = "Software\\ASCOM\\Telescope Drivers\\Velmaro.Telescope";
-
-void removeTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
 
 std::vector<std::string> namesIn(const std::string& pattern, bool folders)
 {
@@ -117,7 +99,7 @@ TraceFolder::TraceFolder()
 TraceFolder::~TraceFolder()
 {
     SetEnvironmentVariableA("USERPROFILE", hadPrevious ? previous.c_str() : nullptr);
-    removeTree(path);
+    removeFolderTree(path);
 }
 
 std::vector<std::string> TraceFolder::files() const

@@ -169,6 +169,15 @@ check_clean() {
     [ -z "$named" ] || { fail "$label: named traces:"; sed 's/^/    /' <<<"$named" | head -20; }
 }
 
+# The silent uninstaller, then nothing of ours left and nothing else gone.
+uninstall_silently() {
+    local what=$1 before=$2 after=$3 status
+    timeout 120 "$wine32" "$installed\\Uninstall.exe" /S </dev/null >/dev/null 2>&1; status=$?
+    [ $status -eq 0 ] && ok "$what: silent uninstall exits 0" || fail "$what: silent uninstall exited $status"
+    settle
+    check_clean "$what: uninstall" "$before" "$after"
+}
+
 # ---- what an installed copy looks like ----------------------------------
 
 class='HKLM\Software\Classes\CLSID\{5A1F37C2-8D4E-4b09-9E62-0C7D3B81A4F5}\InprocServer32'
@@ -393,10 +402,7 @@ check_bitness "win64 with the server" x64 64
 check_entry "win64 with the server" 64 "$version"
 check_installed_server_serves "win64 with the server"
 settle
-timeout 120 "$wine32" "$installed\\Uninstall.exe" /S </dev/null >/dev/null 2>&1; status=$?
-[ $status -eq 0 ] && ok "win64 with the server: silent uninstall exits 0" || fail "win64 with the server: uninstall exited $status"
-settle
-check_clean "win64 with the server: uninstall" before_server64 after_server_uninstall64
+uninstall_silently "win64 with the server" before_server64 after_server_uninstall64
 wineserver -k 2>/dev/null
 
 # ==== 32-bit Windows ========================================================
@@ -421,10 +427,7 @@ start_simulator
 check_session win32 32
 stop_simulator
 settle
-timeout 120 "$wine32" "$installed\\Uninstall.exe" /S </dev/null >/dev/null 2>&1; status=$?
-[ $status -eq 0 ] && ok "win32: silent uninstall exits 0" || fail "win32: silent uninstall exited $status"
-settle
-check_clean "win32: uninstall" before32 after_uninstall32
+uninstall_silently win32 before32 after_uninstall32
 wineserver -k 2>/dev/null
 
 echo "installer test: $failures failed, $((SECONDS - started)) s"

@@ -1,5 +1,6 @@
 // The serial port over the null modem: COM1 is ours, COM2 the scripted mount.
 #include "ScriptedMount.h"
+#include "TestSystem.h"
 #include "Win32SerialPort.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +9,6 @@ namespace {
 
 constexpr const char* kOurEnd = "\\\\.\\COM1";
 constexpr const char* kNoDevice = "\\\\.\\COM9";
-
-bool runningUnderWine()
-{
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
 
 TEST(SerialPort, PortWithoutDeviceFailsCleanlyAndCloseIsIdempotent)
 {

@@ -186,6 +186,11 @@ bool serverIsWindows()
     return winePrefix() != nullptr;
 }
 
+std::string serverWinePrefix()
+{
+    return serverIsWindows() ? winePrefix() : "";
+}
+
 // Under Wine the Windows server reaches a device through a COM port: each
 // device gets one of the prefix's, COM20 and up (a lane's tests run one at
 // a time), linked to it as the DLL's tests link theirs, and keeps it for

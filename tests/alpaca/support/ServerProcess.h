@@ -89,6 +89,8 @@ std::vector<std::string> serverCommand();
 
 // True when the server under test is the Windows one, under Wine.
 bool serverIsWindows();
+// Its Wine prefix then, empty for the Linux server.
+std::string serverWinePrefix();
 // What the server under test calls a device given to it: under Wine the
 // COM port that stands for it (the same one each time), else its path.
 std::string serverDeviceName(const std::string& device);
