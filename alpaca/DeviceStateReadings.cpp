@@ -3,6 +3,7 @@
 #include "AlpacaWire.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cctype>
 #include <chrono>
 #include <optional>
@@ -29,6 +30,13 @@ struct StateField {
     // The mount's clock: answered as last read plus the time since, and
     // read again only now and then (three exchanges on some models).
     bool ticking;
+    // Tells where a motion stands: read afresh while one may be under way,
+    // so that no answer holds a slew or a park that has ended, or misses
+    // one that has.
+    bool motion;
+    // Of those, the ones read together in one turn while a motion may be
+    // under way, which then tell of one moment.
+    bool TelescopeDevice::MotionReading::*together;
     FieldRead read;
     std::string key;
 };
@@ -54,6 +62,13 @@ FieldRead coreReading()
     return readingOf<Value>([](TelescopeDevice&, Mount& core, Value& value) { return (core.*Reader)(value); });
 }
 
+// A read the device makes on the mount (what it adds to the core's).
+template <Outcome (TelescopeDevice::*Reader)(Mount&, bool&)>
+FieldRead deviceReading()
+{
+    return readingOf<bool>([](TelescopeDevice& device, Mount& core, bool& value) { return (device.*Reader)(core, value); });
+}
+
 std::string lowerCase(const char* name)
 {
     std::string key(name);
@@ -66,22 +81,18 @@ const std::vector<StateField>& stateFields()
 {
     static const std::vector<StateField> fields = [] {
         std::vector<StateField> table = {
-            {"Altitude", true, false, coreReading<&Mount::altitude>(), {}},
-            {"AtHome", false, false, coreReading<&Mount::atHome>(), {}},
-            {"AtPark", false, false, coreReading<&Mount::atPark>(), {}},
-            {"Azimuth", true, false, coreReading<&Mount::azimuth>(), {}},
-            {"Declination", true, false, coreReading<&Mount::declination>(), {}},
-            {"IsPulseGuiding", false, false, readingOf<bool>([](TelescopeDevice& device, Mount& core, bool& value) {
-                 return device.pulseGuidingOn(core, value);
-             }), {}},
-            {"RightAscension", true, false, coreReading<&Mount::rightAscension>(), {}},
-            {"SideOfPier", false, false, coreReading<&Mount::sideOfPier>(), {}},
-            {"SiderealTime", false, false, coreReading<&Mount::siderealTime>(), {}},
-            {"Slewing", false, false, readingOf<bool>([](TelescopeDevice& device, Mount& core, bool& value) {
-                 return device.slewingOn(core, value);
-             }), {}},
-            {"Tracking", true, false, coreReading<&Mount::tracking>(), {}},
-            {"UTCDate", false, true, coreReading<&Mount::utcDate>(), {}},
+            {"Altitude", true, false, false, nullptr, coreReading<&Mount::altitude>(), {}},
+            {"AtHome", false, false, true, nullptr, coreReading<&Mount::atHome>(), {}},
+            {"AtPark", false, false, true, &TelescopeDevice::MotionReading::atPark, deviceReading<&TelescopeDevice::atParkOn>(), {}},
+            {"Azimuth", true, false, false, nullptr, coreReading<&Mount::azimuth>(), {}},
+            {"Declination", true, false, false, nullptr, coreReading<&Mount::declination>(), {}},
+            {"IsPulseGuiding", false, false, false, nullptr, deviceReading<&TelescopeDevice::pulseGuidingOn>(), {}},
+            {"RightAscension", true, false, false, nullptr, coreReading<&Mount::rightAscension>(), {}},
+            {"SideOfPier", false, false, false, nullptr, coreReading<&Mount::sideOfPier>(), {}},
+            {"SiderealTime", false, false, false, nullptr, coreReading<&Mount::siderealTime>(), {}},
+            {"Slewing", false, false, true, &TelescopeDevice::MotionReading::slewing, deviceReading<&TelescopeDevice::slewingOn>(), {}},
+            {"Tracking", true, false, true, &TelescopeDevice::MotionReading::tracking, deviceReading<&TelescopeDevice::trackingOn>(), {}},
+            {"UTCDate", false, true, false, nullptr, coreReading<&Mount::utcDate>(), {}},
         };
         for (StateField& field : table)
             field.key = lowerCase(field.name);
@@ -106,6 +117,35 @@ std::string timeStampOf(std::int64_t wallMs)
 }
 
 } // namespace
+
+namespace {
+
+using MotionPart = bool TelescopeDevice::MotionReading::*;
+constexpr MotionPart kMotionParts[3] = {&TelescopeDevice::MotionReading::slewing,
+                                        &TelescopeDevice::MotionReading::atPark,
+                                        &TelescopeDevice::MotionReading::tracking};
+
+std::size_t motionIndex(MotionPart part)
+{
+    std::size_t index = 0;
+    while (index + 1 < std::size(kMotionParts) && kMotionParts[index] != part)
+        ++index;
+    return index;
+}
+
+} // namespace
+
+void DeviceStateReadings::readMotionTogether(std::uint32_t client, std::optional<SharedReads::Fresh> (&into)[3])
+{
+    TelescopeDevice::MotionReading reading;
+    const std::int64_t asked = clock.wallMs();
+    Outcome outcome = device.callConnected([&](Mount& core) { return device.motionOn(core, reading); },
+                                           Urgency::Normal, client);
+    if (!outcome.isSuccess())
+        return;
+    for (std::size_t index = 0; index < std::size(kMotionParts); ++index)
+        into[index] = SharedReads::Fresh{Json(reading.*kMotionParts[index]), 0, asked};
+}
 
 DeviceStateReadings::DeviceStateReadings(TelescopeDevice& device, Clock& clock) : device(device), clock(clock)
 {
@@ -134,8 +174,20 @@ Json DeviceStateReadings::answer(std::uint32_t client)
     Json state = Json::array();
     std::optional<std::int64_t> oldest;
     if (device.isConnected(client)) {
+        const bool moving = device.motionUnderWay();
+        std::optional<SharedReads::Fresh> motionNow[3];
+        if (moving)
+            readMotionTogether(client, motionNow);
         for (const StateField& field : stateFields()) {
-            std::optional<SharedReads::Fresh> fresh = device.sharedReads().fresh(field.key);
+            std::optional<SharedReads::Fresh> fresh;
+            if (field.together && moving) {
+                // Read together just now, or left out when that failed.
+                fresh = motionNow[motionIndex(field.together)];
+                if (!fresh)
+                    continue;
+            } else if (!(field.motion && moving)) {
+                fresh = device.sharedReads().fresh(field.key);
+            }
             if (!fresh) {
                 // Nothing fit to give: read now, as the member would be.
                 const std::int64_t asked = clock.wallMs();

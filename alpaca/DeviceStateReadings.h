@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 class DeviceStateReadings {
@@ -32,6 +33,9 @@ public:
     void shutdown();
 
 private:
+    // Slewing, AtPark and Tracking in one turn, as the client's read (left
+    // empty when refused).
+    void readMotionTogether(std::uint32_t client, std::optional<SharedReads::Fresh> (&into)[3]);
     void keepFresh();
     void refreshStale();
     bool stopRequested();

@@ -147,35 +147,63 @@ bool readBoolean(std::string_view text, bool& value)
     return true;
 }
 
+// The zone after the time: none or "Z" (UTC), or an offset "+hh:mm",
+// "+hhmm" or "+hh" (either sign) east of UTC, in seconds.
+static bool readZoneOffset(std::string_view zone, int& offsetSeconds)
+{
+    offsetSeconds = 0;
+    if (zone.empty() || zone == "Z" || zone == "z")
+        return true;
+    const char sign = zone[0];
+    if (sign != '+' && sign != '-')
+        return false;
+    zone.remove_prefix(1);
+    int hours = 0, minutes = 0;
+    bool whole;
+    if (zone.size() == 2)
+        whole = fixedDigits(zone, 0, 2, hours);
+    else if (zone.size() == 4)
+        whole = fixedDigits(zone, 0, 2, hours) && fixedDigits(zone, 2, 2, minutes);
+    else if (zone.size() == 5)
+        whole = fixedDigits(zone, 0, 2, hours) && zone[2] == ':' && fixedDigits(zone, 3, 2, minutes);
+    else
+        return false;
+    if (!whole || hours > 23 || minutes > 59)
+        return false;
+    offsetSeconds = (sign == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+    return true;
+}
+
 bool readUtcDate(std::string_view text, UtcTime& value)
 {
-    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z'))
-        text.remove_suffix(1);
     int year, month, day, hour, minute, second;
     if (text.size() < 19 || !fixedDigits(text, 0, 4, year) || text[4] != '-' || !fixedDigits(text, 5, 2, month)
         || text[7] != '-' || !fixedDigits(text, 8, 2, day) || (text[10] != 'T' && text[10] != 't')
         || !fixedDigits(text, 11, 2, hour) || text[13] != ':' || !fixedDigits(text, 14, 2, minute)
         || text[16] != ':' || !fixedDigits(text, 17, 2, second))
         return false;
+    std::size_t at = 19;
     double fraction = 0.0;
-    if (text.size() > 19) {
-        // A dot and one digit or more: nothing else may follow the seconds.
-        if (text[19] != '.' || text.size() == 20 || text.size() > 19 + 1 + 9)
-            return false;
+    if (at < text.size() && text[at] == '.') {
+        // A dot and one digit or more, nine at most.
+        ++at;
+        const std::size_t digitsFrom = at;
         double scale = 0.1;
-        for (std::size_t i = 20; i < text.size(); ++i, scale /= 10) {
-            if (text[i] < '0' || text[i] > '9')
-                return false;
-            fraction += (text[i] - '0') * scale;
-        }
+        for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, scale /= 10)
+            fraction += (text[at] - '0') * scale;
+        if (at == digitsFrom || at - digitsFrom > 9)
+            return false;
     }
+    int offsetSeconds = 0;
+    if (!readZoneOffset(text.substr(at), offsetSeconds))
+        return false;
     using namespace std::chrono;
     const year_month_day date{std::chrono::year(year), std::chrono::month(unsigned(month)),
                               std::chrono::day(unsigned(day))};
     if (!date.ok() || hour > 23 || minute > 59 || second > 59)
         return false;
     const double seconds = double(sys_days(date).time_since_epoch().count()) * 86400.0 + hour * 3600.0
-        + minute * 60.0 + second + fraction;
+        + minute * 60.0 + second + fraction - offsetSeconds;
     value = UtcTime(MountDays(seconds / 86400.0));
     return true;
 }

@@ -43,7 +43,9 @@ bool readBoolean(std::string_view text, bool& value);
 // A client's transaction or client number: a whole number from 0 to
 // 4294967295.
 bool readUnsigned(std::string_view text, std::uint32_t& value);
-// ISO 8601 UTC, "2026-12-08T22:15:30.25Z" (the fraction and the Z optional).
+// An ISO 8601 time as clients send it, "2026-12-08T22:15:30.25Z": up to
+// nine digits of fraction, and "Z", an offset ("+01:00", "-0530", "+01")
+// that is taken off, or no zone at all (UTC).
 bool readUtcDate(std::string_view text, UtcTime& value);
 // As Alpaca writes it: "2026-12-08T22:15:30.2500000Z".
 std::string formatUtcDate(UtcTime value);

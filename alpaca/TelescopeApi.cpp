@@ -15,6 +15,9 @@ namespace {
 constexpr const char* kParkedTracking = "Cannot start tracking when parked";
 constexpr const char* kNoSuchAxis = "There is no such axis";
 constexpr const char* kNoSuchAction = "The action is not supported: ";
+constexpr const char* kNoSuchTrackingRate = "The mount has no such tracking rate: ";
+constexpr const char* kNoClockSetting =
+    "The mount's clock cannot be set from the server: the mount has no command for it";
 
 // Whether a member is refused as not connected while the mount is not.
 enum class Needs { Mount, Nothing };
@@ -216,10 +219,26 @@ void moveAxis(Call& call)
 
 void readTrackingRates(Call& call)
 {
-    DriveRate rate = DriveRate::Sidereal;
-    Outcome outcome = call.run(Needs::Nothing, [&](Mount& core) { return core.trackingRates(rate); });
+    std::vector<DriveRate> rates;
+    Outcome outcome = call.run(Needs::Nothing, [&](Mount& core) { return core.listedTrackingRates(rates); });
     call.take(outcome);
-    call.value = outcome.succeeded() ? Json::array({int(rate)}) : Json::array();
+    call.value = Json::array();
+    if (outcome.succeeded())
+        for (DriveRate rate : rates)
+            call.value->push_back(wire(rate));
+}
+
+void writeTrackingRate(Call& call)
+{
+    std::int32_t rate = 0;
+    if (!call.integer("TrackingRate", rate))
+        return;
+    call.take(call.run(Needs::Mount, [&](Mount& core) {
+        // Only what the mount can set and read back as set reaches it.
+        if (!core.hasTrackingRate(rate))
+            return Outcome::failure(OutcomeKind::InvalidValue, kNoSuchTrackingRate + std::to_string(rate));
+        return core.setTrackingRate(static_cast<DriveRate>(rate));
+    }));
 }
 
 void readDestinationSideOfPier(Call& call)
@@ -251,9 +270,10 @@ void writeTracking(Call& call)
 
 void writeUtcDate(Call& call)
 {
+    // Read all the same: a value that is no date is a malformed request.
     UtcTime time{};
-    if (call.read("UTCDate", time, readUtcDate, "an ISO 8601 UTC date"))
-        call.take(call.run(Needs::Mount, [&](Mount& core) { return core.setUtcDate(time); }));
+    if (call.read("UTCDate", time, readUtcDate, "an ISO 8601 date"))
+        call.error = {kAlpacaNotImplemented, kNoClockSetting};
 }
 
 void pulseGuide(Call& call)
@@ -261,6 +281,12 @@ void pulseGuide(Call& call)
     std::int32_t direction = 0, duration = 0;
     if (call.integer("Direction", direction) && call.integer("Duration", duration))
         call.take(call.device.startPulseGuide(static_cast<GuideDirection>(direction), duration, call.client));
+}
+
+void answerWith(Call& call, SharedReads::Result shared)
+{
+    call.error = alpacaError(shared.outcome);
+    call.value = std::move(shared.value);
 }
 
 SharedReads::Result sharedIsPulseGuiding(Call& call)
@@ -274,10 +300,13 @@ SharedReads::Result sharedSlewing(Call& call)
     return clientRead<bool>(call.device, call.client, "slewing", [&](bool& value) { return call.device.slewing(value, call.client); });
 }
 
-void answerWith(Call& call, SharedReads::Result shared)
+// A read the device makes on the mount, shared as the member's.
+template <Outcome (TelescopeDevice::*Reader)(Mount&, bool&)>
+void readOnDevice(Call& call)
 {
-    call.error = alpacaError(shared.outcome);
-    call.value = std::move(shared.value);
+    answerWith(call, clientRead<bool>(call.device, call.client, call.member, [&](bool& value) {
+        return call.run(Needs::Mount, [&](Mount& core) { return (call.device.*Reader)(core, value); });
+    }));
 }
 
 void readIsPulseGuiding(Call& call)
@@ -324,8 +353,9 @@ void commandBlind(Call& call)
 
 void action(Call& call)
 {
+    // Parameters may be left out when there are none.
     const std::string* name = call.text("Action");
-    if (!name || !call.text("Parameters"))
+    if (!name)
         return;
     call.error = {kAlpacaActionNotImplemented, kNoSuchAction + name->substr(0, 64)};
     call.value = std::string();
@@ -402,7 +432,7 @@ const std::vector<Route>& routes()
         {"aperturearea", reads(&Mount::apertureArea, Needs::Nothing), nullptr},
         {"aperturediameter", reads(&Mount::apertureDiameter, Needs::Nothing), nullptr},
         {"athome", reads(&Mount::atHome), nullptr},
-        {"atpark", reads(&Mount::atPark), nullptr},
+        {"atpark", readOnDevice<&TelescopeDevice::atParkOn>, nullptr},
         {"azimuth", reads(&Mount::azimuth), nullptr},
         {"canfindhome", reads(&Mount::canFindHome), nullptr},
         {"canpark", reads(&Mount::canPark), nullptr},
@@ -451,8 +481,8 @@ const std::vector<Route>& routes()
          writesNumber("TargetDeclination", &Mount::setTargetDeclination, Needs::Nothing)},
         {"targetrightascension", reads(&Mount::targetRightAscension, Needs::Nothing),
          writesNumber("TargetRightAscension", &Mount::setTargetRightAscension, Needs::Nothing)},
-        {"tracking", reads(&Mount::tracking), writeTracking, kChangesMotion},
-        {"trackingrate", reads(&Mount::trackingRate), writesWhole("TrackingRate", &Mount::setTrackingRate)},
+        {"tracking", readOnDevice<&TelescopeDevice::trackingOn>, writeTracking, kChangesMotion},
+        {"trackingrate", reads(&Mount::trackingRate), writeTrackingRate},
         {"trackingrates", readTrackingRates, nullptr},
         {"utcdate", reads(&Mount::utcDate), writeUtcDate, kChangesTime | kChangesPosition},
         {"abortslew", nullptr, abortSlew, kChangesMotion},
@@ -461,7 +491,7 @@ const std::vector<Route>& routes()
         {"destinationsideofpier", readDestinationSideOfPier, nullptr},
         {"findhome", nullptr, findHome, kChangesParking},
         {"moveaxis", nullptr, moveAxis, kChangesMotion},
-        {"park", nullptr, runs(&Mount::park), kChangesParking},
+        {"park", nullptr, [](Call& call) { call.take(call.device.startPark(call.client)); }, kChangesParking},
         {"pulseguide", nullptr, pulseGuide, kChangesGuiding},
         {"setpark", nullptr, runs(&Mount::setPark)},
         {"slewtoaltaz", nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAz), kChangesMotion},
@@ -476,7 +506,7 @@ const std::vector<Route>& routes()
         {"synctocoordinates", nullptr, takesTwo("RightAscension", "Declination", &Mount::syncToCoordinates),
          kChangesPosition},
         {"synctotarget", nullptr, runs(&Mount::syncToTarget), kChangesPosition},
-        {"unpark", nullptr, runs(&Mount::unpark), kChangesParking},
+        {"unpark", nullptr, [](Call& call) { call.take(call.device.unpark(call.client)); }, kChangesParking},
     };
     return table;
 }

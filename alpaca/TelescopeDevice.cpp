@@ -5,7 +5,14 @@
 #include "Waits.h"
 
 #include <chrono>
+#include <string>
 #include <utility>
+
+namespace {
+
+constexpr const char* kNegativePulse = "A guide pulse cannot last less than no time: ";
+
+} // namespace
 
 TelescopeDevice::TelescopeDevice(ServerSettings& settings, Log log, Clock& clock, SerialPortMaker makePort)
     : settings(settings), log(std::move(log)), clock(clock), makePort(makePort),
@@ -274,7 +281,18 @@ Outcome TelescopeDevice::startPulseGuide(GuideDirection direction, std::int32_t 
     joinWorker();
     PulsePlan pieces;
     Outcome outcome = callConnected(
-        [&](Mount& core) { return core.beginPulseGuide(direction, durationMs, pieces); }, Urgency::Normal, client);
+        [&](Mount& core) {
+            if (durationMs >= 0)
+                return core.beginPulseGuide(direction, durationMs, pieces);
+            // The pulse's other refusals first (parked, a mount that does not
+            // guide, no such direction): a pulse of no length sends nothing.
+            Outcome checked = core.beginPulseGuide(direction, 0, pieces);
+            if (!checked.succeeded())
+                return checked;
+            return Outcome::failure(OutcomeKind::InvalidValue,
+                                    kNegativePulse + std::to_string(durationMs) + " ms");
+        },
+        Urgency::Normal, client);
     if (pieces.empty())
         return outcome;
     std::lock_guard<std::mutex> lock(workerMutex);
@@ -316,6 +334,22 @@ Outcome TelescopeDevice::slewing(bool& value, std::uint32_t client)
 
 Outcome TelescopeDevice::slewingOn(Mount& core, bool& value)
 {
+    return slewingGiven(followPark(core), core, value);
+}
+
+Outcome TelescopeDevice::slewingGiven(ParkProgress park, Mount& core, bool& value)
+{
+    switch (park) {
+    case ParkProgress::Moving:
+        value = true;
+        return Outcome::success();
+    case ParkProgress::Arrived:
+        value = false;
+        return Outcome::success();
+    case ParkProgress::None:
+    case ParkProgress::Unconfirmed:
+        break;
+    }
     if (homeSearchSinceMs != 0) {
         bool home = false;
         core.atHome(home);
@@ -333,10 +367,133 @@ Outcome TelescopeDevice::slewingOn(Mount& core, bool& value)
     return core.slewing(value);
 }
 
+TelescopeDevice::ParkProgress TelescopeDevice::followPark(Mount& core)
+{
+    const std::int64_t since = parkSinceMs;
+    if (since == 0 && !parkUnconfirmed)
+        return ParkProgress::None;
+    bool arrived = false;
+    core.parkArrived(arrived);
+    if (arrived) {
+        endPark();
+        // What was read of the motion before the arrival no longer holds.
+        reads.changedByWrite({"slewing", "atpark", "tracking"});
+        return ParkProgress::Arrived;
+    }
+    if (since != 0 && std::int64_t(clock.steadyMs()) - since >= std::int64_t(waitLimitMs(kParkWaitLimitMs))) {
+        parkSinceMs = 0;
+        parkUnconfirmed = true;
+        log("the mount did not report reaching its park position within "
+            + std::to_string(waitLimitMs(kParkWaitLimitMs) / 1000)
+            + " s; the park no longer counts as slewing, and AtPark asks the mount each time");
+    }
+    return parkSinceMs != 0 ? ParkProgress::Moving : ParkProgress::Unconfirmed;
+}
+
+void TelescopeDevice::endPark()
+{
+    parkSinceMs = 0;
+    parkUnconfirmed = false;
+}
+
+Outcome TelescopeDevice::startPark(std::uint32_t client)
+{
+    return callConnected(
+        [&](Mount& core) {
+            // A park on its way: asked for again, it is the same park.
+            if (parkSinceMs != 0)
+                return Outcome::success();
+            bool moving = false;
+            Outcome outcome = core.beginPark(moving);
+            if (moving) {
+                // The park replaces a home search as it does a slew.
+                homeSearchSinceMs = 0;
+                parkUnconfirmed = false;
+                parkSinceMs = std::max<std::int64_t>(1, std::int64_t(clock.steadyMs()));
+            } else if (outcome.succeeded() && core.parkRecorded()) {
+                endPark();
+            }
+            return outcome;
+        },
+        Urgency::Normal, client);
+}
+
+Outcome TelescopeDevice::unpark(std::uint32_t client)
+{
+    return callConnected(
+        [&](Mount& core) {
+            const bool wasParking = parkSinceMs != 0;
+            const bool wasParked = core.parkRecorded();
+            endPark();
+            Outcome outcome = core.unpark();
+            if (outcome.succeeded() && wasParked)
+                core.noteUnparked();
+            // A mount with no unpark command may still be on its way.
+            if (wasParking)
+                core.watchForStop();
+            return outcome;
+        },
+        Urgency::Normal, client);
+}
+
+Outcome TelescopeDevice::atParkOn(Mount& core, bool& value)
+{
+    return atParkGiven(followPark(core), core, value);
+}
+
+Outcome TelescopeDevice::atParkGiven(ParkProgress park, Mount& core, bool& value)
+{
+    switch (park) {
+    case ParkProgress::Moving:
+    case ParkProgress::Unconfirmed:
+        value = false;
+        return Outcome::success();
+    case ParkProgress::Arrived:
+        value = true;
+        return Outcome::success();
+    case ParkProgress::None:
+        break;
+    }
+    return core.atPark(value);
+}
+
+Outcome TelescopeDevice::trackingOn(Mount& core, bool& value)
+{
+    // Parking and parked, the mount does not track, whatever it was told
+    // before the park.
+    if (parkSinceMs != 0 || parkUnconfirmed || core.parkRecorded()) {
+        value = false;
+        return Outcome::success();
+    }
+    return core.tracking(value);
+}
+
+Outcome TelescopeDevice::motionOn(Mount& core, MotionReading& value)
+{
+    // One look at the park for all three: they cannot tell of two moments.
+    const ParkProgress park = followPark(core);
+    Outcome outcome = slewingGiven(park, core, value.slewing);
+    if (outcome.succeeded())
+        outcome = atParkGiven(park, core, value.atPark);
+    if (outcome.succeeded())
+        outcome = trackingOn(core, value.tracking);
+    return outcome;
+}
+
+bool TelescopeDevice::motionUnderWay() const
+{
+    return parkSinceMs != 0 || parkUnconfirmed || homeSearchSinceMs != 0 || slewUnderWay;
+}
+
 Outcome TelescopeDevice::abortSlew(std::uint32_t client)
 {
     return callConnected(
         [&](Mount& core) {
+            if (parkSinceMs != 0 || parkUnconfirmed) {
+                // The park stops where the mount is: neither parked nor moving.
+                endPark();
+                return core.abortPark();
+            }
             // Tracking as kept fresh (no write since): the stop need not
             // wait for the question.
             std::optional<SharedReads::Fresh> tracking = reads.fresh("tracking");

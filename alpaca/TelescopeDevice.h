@@ -97,8 +97,28 @@ public:
     // reports home (or the search's bound has passed).
     Outcome startFindHome(std::uint32_t client = 0);
     Outcome slewing(bool& value, std::uint32_t client = 0);
-    // Goes before every waiting read.
+    // Goes before every waiting read; during a park it stops the park short.
     Outcome abortSlew(std::uint32_t client = 0);
+
+    // A park that returns at once. Until the mount is at its park position
+    // slewing is true and atPark and tracking false; then both turn
+    // together. A park the mount never reports ended stops counting as
+    // slewing after the bound, and atPark then asks the mount each time.
+    Outcome startPark(std::uint32_t client = 0);
+    Outcome unpark(std::uint32_t client = 0);
+    // The reads as made on the mount, within a turn already taken.
+    Outcome atParkOn(Mount& core, bool& value);
+    Outcome trackingOn(Mount& core, bool& value);
+    // Slewing, AtPark and Tracking as of one moment, within a turn taken.
+    struct MotionReading {
+        bool slewing = false;
+        bool atPark = false;
+        bool tracking = false;
+    };
+    Outcome motionOn(Mount& core, MotionReading& value);
+    // A slew, park or home search may be under way: the readings of motion
+    // may be old by the time they are given (no turn taken).
+    bool motionUnderWay() const;
 
     // What the setup page shows: the probe of the stored device, or, while
     // the server holds the port, the same questions over its connection.
@@ -126,10 +146,18 @@ private:
         if (needsLink && !mount.sharedState().connected)
             return notConnected();
         Outcome outcome = member(mount);
+        slewUnderWay = mount.slewRecorded();
         if (letGoOfVanishedPort())
             return notConnected();
         return outcome;
     }
+    // Where the park under way stands, after one look at the mount when
+    // there is one.
+    enum class ParkProgress { None, Moving, Arrived, Unconfirmed };
+    ParkProgress followPark(Mount& core);
+    Outcome slewingGiven(ParkProgress park, Mount& core, bool& value);
+    Outcome atParkGiven(ParkProgress park, Mount& core, bool& value);
+    void endPark();
     // The link itself, whoever asked.
     Outcome connectLink();
     Outcome disconnectLink();
@@ -160,7 +188,13 @@ private:
     std::atomic<bool> connectingNow{false};
     std::atomic<bool> pulsingNow{false};
     // Steady milliseconds when the home search began; 0 when none runs.
-    std::int64_t homeSearchSinceMs = 0;
+    std::atomic<std::int64_t> homeSearchSinceMs{0};
+    // Steady milliseconds when the park under way began; 0 when none is.
+    std::atomic<std::int64_t> parkSinceMs{0};
+    // A park past its bound that the mount has not reported ended.
+    std::atomic<bool> parkUnconfirmed{false};
+    // The core's slew record as last seen after a call.
+    std::atomic<bool> slewUnderWay{false};
 
     std::mutex clientsMutex;
     // Connected clients, with the steady milliseconds they were last heard.
@@ -180,6 +214,9 @@ private:
     // A disconnect ends a pulse still sending its pieces.
     bool cancelPieces = false;
 };
+
+// How long a park may take before the server stops reporting it as a slew.
+constexpr std::uint32_t kParkWaitLimitMs = 300000;
 
 // How long a read of tracking stands for the abort's restore of it: the
 // server's own reads keep it fresher; older, the abort asks again.

@@ -179,7 +179,7 @@ if(VELMARO_ARCH STREQUAL x64)
   target_link_libraries(alpaca_config_files_tests PRIVATE velmaro_alpaca velmaro_test_support gtest_main ${VELMARO_STATIC_LINK})
   gtest_discover_tests(alpaca_config_files_tests TEST_PREFIX x64/ DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES RESOURCE_GROUPS lanes:1)
-  foreach(suite protocol members sharing lifecycle http_limits)
+  foreach(suite protocol members motion sharing lifecycle http_limits)
     add_test(NAME x64/windows_server_${suite}
              COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/windows-server-tests.sh
                      ${CMAKE_SOURCE_DIR}/build/linux/tests/alpaca/alpaca_${suite}_tests)

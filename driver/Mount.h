@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class MountProbe;
 
@@ -99,6 +100,10 @@ public:
     Outcome setTrackingRate(DriveRate value);
     // The one rate the driver names (sidereal).
     Outcome trackingRates(DriveRate& value) const;
+    // The rates the model can set and read back as set, for a front end
+    // that names them all; and whether rate is one of them.
+    Outcome listedTrackingRates(std::vector<DriveRate>& value) const;
+    bool hasTrackingRate(int rate) const;
     Outcome pulseGuide(GuideDirection direction, std::int32_t durationMs);
     // pulseGuide in two steps, for a front end that returns at once: all
     // but the timed pieces of a model that sends the pulse in pieces, which
@@ -149,6 +154,19 @@ public:
     Outcome waitForHome();
     Outcome slewSettleTime(int& value) const;
     Outcome setSlewSettleTime(int value);
+    // Park for a front end that reports the park's progress itself: a
+    // mount parked already (a model that can be asked is asked first) is
+    // sent nothing. moving says whether a park began, whose arrival
+    // parkArrived then tells, one look each call; abortPark stops it short.
+    Outcome beginPark(bool& moving);
+    Outcome parkArrived(bool& arrived);
+    Outcome abortPark();
+    // A motion the mount may still be finishing (a park given up): a model
+    // that can be asked whether it slews is asked until it has stopped.
+    void watchForStop();
+    // The unpark was sent: a model whose unpark starts the drive tracks
+    // again, as the record must then say.
+    void noteUnparked();
 
     // Not members: what the front end needs to know of the mount.
 
@@ -165,6 +183,9 @@ public:
     // Whether this object has the mount parked, as its park record says
     // (no exchange).
     bool parkRecorded() const { return parked; }
+    // Whether this object has a slew under way, as its record says (no
+    // exchange).
+    bool slewRecorded() const { return slewInProgress; }
     // Lets the probe ask the mount over this object's open port; false,
     // and nothing asked, when it holds none.
     bool probeOverConnection(MountProbe& probe);
@@ -188,6 +209,8 @@ private:
     bool matchCoordinates();
     Outcome syncEquatorial(double rightAscension, double declination);
     Outcome waitForSlewEnd();
+    // Parking helper: whether the position has held still for long enough.
+    bool positionSettled();
 
     std::shared_ptr<MountState> state;
     MountSettings& settings;
@@ -214,4 +237,12 @@ private:
     std::int32_t guideBacklog[4] = {};
     // Wall-clock milliseconds when the last pulse began.
     std::int64_t pulseStartMs = 0;
+    // The position the park's arrival test last saw move, and when.
+    struct SettleSample {
+        bool taken = false;
+        double declination = 0.0;
+        double altitude = 0.0;
+        double azimuth = 0.0;
+        std::uint64_t steadyMs = 0;
+    } parkSettle;
 };

@@ -15,6 +15,8 @@ constexpr ModelCommand kNoCommand{nullptr, false};
 constexpr const char* kSignedLongitude = ":Sg %c%03d*%02d:%02d#";
 constexpr const char* kEastwardLongitude = ":Sg %03d*%02d:%02d#";
 constexpr const char* kCoordinatesMatched = "Coordinates matched. #";
+constexpr std::uint8_t kSiderealLunarSolar
+    = rateBit(int(DriveRate::Sidereal)) | rateBit(int(DriveRate::Lunar)) | rateBit(int(DriveRate::Solar));
 
 constexpr MountModelRow kNotDetectedRow{
     .name = kModelNameNotDetected,
@@ -38,16 +40,19 @@ constexpr MountModelRow kNotDetectedRow{
     .syncReply = kCoordinatesMatched,
     .park = {{":PK#", true}, kNoCommand},
     .unpark = kNoCommand,
+    .unparkStartsTracking = false,
     .homeSearch = nullptr,
     .homeQuery = nullptr,
     .parkQuery = nullptr,
+    .parkEnd = ParkEnd::AskSlewing,
     .trackingQuery = nullptr,
     .trackingStart = {":RT2#", ":RT0#", ":RT1#"},
     .trackingStop = ":RT9#",
     .trackingAcknowledged = false,
     .trackingRateQuery = ":GTR#",
-    .trackingRateCodes = {0, '2', '1', 0, 0},
-    .trackingRateCommand = ":STR%d#",
+    .trackingRateCodes = {'0', '2', '1', 0, 0},
+    .trackingRateCommand = ":STR%c#",
+    .listedTrackingRates = rateBit(int(DriveRate::Sidereal)),
     .guideRate = GuideRateReading::Fixed,
     .guideRateQuery = nullptr,
     .guideRateReplyLength = 0,
@@ -94,16 +99,19 @@ constexpr std::array<MountModelRow, kModelCount> makeRows()
         .syncReply = kCoordinatesMatched,
         .park = {{":PK#", true}, kNoCommand},
         .unpark = kNoCommand,
+        .unparkStartsTracking = false,
         .homeSearch = nullptr,
         .homeQuery = nullptr,
         .parkQuery = nullptr,
+        .parkEnd = ParkEnd::AskSlewing,
         .trackingQuery = nullptr,
         .trackingStart = {":RG#", ":RG#", ":RG#"},
         .trackingStop = ":Q#",
         .trackingAcknowledged = false,
         .trackingRateQuery = ":GTR#",
-        .trackingRateCodes = {0, '2', '1', 0, 0},
-        .trackingRateCommand = ":STR%d#",
+        .trackingRateCodes = {'0', '2', '1', 0, 0},
+        .trackingRateCommand = ":STR%c#",
+        .listedTrackingRates = kSiderealLunarSolar,
         .guideRate = GuideRateReading::Step,
         .guideRateQuery = ":GGS#",
         .guideRateReplyLength = 1,
@@ -143,9 +151,11 @@ constexpr std::array<MountModelRow, kModelCount> makeRows()
         .syncReply = "Coordinates     matched.        #",
         .park = {{":KA", false}, kNoCommand},
         .unpark = {":PO#", false},
+        .unparkStartsTracking = true,
         .homeSearch = nullptr,
         .homeQuery = nullptr,
         .parkQuery = nullptr,
+        .parkEnd = ParkEnd::PositionSettles,
         .trackingQuery = nullptr,
         .trackingStart = {":RT2#", ":RT0#", ":RT1#"},
         .trackingStop = ":RT9#",
@@ -153,6 +163,7 @@ constexpr std::array<MountModelRow, kModelCount> makeRows()
         .trackingRateQuery = nullptr,
         .trackingRateCodes = {},
         .trackingRateCommand = nullptr,
+        .listedTrackingRates = kSiderealLunarSolar,
         .guideRate = GuideRateReading::Fixed,
         .guideRateQuery = nullptr,
         .guideRateReplyLength = 0,
@@ -192,16 +203,19 @@ constexpr std::array<MountModelRow, kModelCount> makeRows()
         .syncReply = "1",
         .park = {{":MH#", true}, {":MP1#", true}},
         .unpark = {":MP0#", true},
+        .unparkStartsTracking = true,
         .homeSearch = ":MH#",
         .homeQuery = ":AH#",
         .parkQuery = ":AP#",
+        .parkEnd = ParkEnd::AskParked,
         .trackingQuery = ":AT#",
         .trackingStart = {":ST1#", ":ST1#", ":ST1#"},
         .trackingStop = ":ST0#",
         .trackingAcknowledged = true,
         .trackingRateQuery = ":QT#",
-        .trackingRateCodes = {0, '1', '2', '3', '4'},
-        .trackingRateCommand = ":RT%d#",
+        .trackingRateCodes = {'0', '1', '2', '3', '4'},
+        .trackingRateCommand = ":RT%c#",
+        .listedTrackingRates = kSiderealLunarSolar | rateBit(int(DriveRate::King)),
         .guideRate = GuideRateReading::Fraction,
         .guideRateQuery = ":AG#",
         .guideRateReplyLength = 5,
@@ -250,6 +264,17 @@ constexpr bool everyRowConsistent()
         if (row.guideRateQuery && row.guideRateReplyLength == 0)
             return false;
         if (row.canSlewAltAz != (row.altAzSlewStartedAnswer != 0))
+            return false;
+        if ((row.parkEnd == ParkEnd::AskParked) != (row.parkQuery != nullptr))
+            return false;
+        if (!(row.listedTrackingRates & rateBit(int(DriveRate::Sidereal))))
+            return false;
+        // A listed rate reads back as set: a mount that is asked has a
+        // character for it, one that is not remembers only these three.
+        for (int rate = kLowestDriveRate; rate <= kHighestDriveRate; ++rate)
+            if ((row.listedTrackingRates & rateBit(rate)) && row.trackingRateQuery && row.trackingRateCodes[rate] == 0)
+                return false;
+        if (!row.trackingRateQuery && (row.listedTrackingRates & ~kSiderealLunarSolar))
             return false;
     }
     return true;

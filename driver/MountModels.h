@@ -27,6 +27,13 @@ enum class SlewEnd : std::uint8_t {
     ArrivalTest,  // no such command: compare the position with the target
 };
 
+// How the server tells that a park has reached its position.
+enum class ParkEnd : std::uint8_t {
+    AskParked,        // the park query: "1" once parked
+    AskSlewing,       // ":SE?#": the mount counts a park as a slew, "0" once over
+    PositionSettles,  // neither: declination, altitude and azimuth stop changing
+};
+
 // How a model reports its guide rate.
 enum class GuideRateReading : std::uint8_t {
     Fixed,     // cannot be asked: half the sidereal rate
@@ -52,6 +59,12 @@ struct ModelCommand {
 // Tracking rates as the model's commands and replies know them, indexed by
 // the client's rate: sidereal, lunar, and every other rate.
 enum TrackingRateSlot { kRateSlotSidereal, kRateSlotLunar, kRateSlotOther, kRateSlots };
+
+// A set of the clients' tracking rates, one bit per rate by its value.
+constexpr std::uint8_t rateBit(int rate)
+{
+    return static_cast<std::uint8_t>(1u << rate);
+}
 
 struct MountModelRow {
     const char* name;  // as the setup dialog shows it
@@ -83,9 +96,11 @@ struct MountModelRow {
     // Parking and home.
     ModelCommand park[2];
     ModelCommand unpark;
+    bool unparkStartsTracking;    // the unpark command starts the drive again
     const char* homeSearch;       // accepted with "1"; nullptr: no home search
     const char* homeQuery;        // "1" at home; nullptr: never at home
     const char* parkQuery;        // "1" parked; nullptr: the driver's own record
+    ParkEnd parkEnd;
 
     // Tracking and guiding.
     const char* trackingQuery;    // "1" tracking; nullptr: the driver's own record
@@ -93,8 +108,12 @@ struct MountModelRow {
     const char* trackingStop;
     bool trackingAcknowledged;    // the record follows only an accepted command
     const char* trackingRateQuery;    // one-character reply; nullptr: remembered
-    char trackingRateCodes[5];        // the reply character of each rate (by value)
-    const char* trackingRateCommand;  // printf format of the rate; nullptr: remembered
+    // The mount's character for each rate (by value), in its replies and
+    // in the rate command; a rate without one is sent as its own digit.
+    char trackingRateCodes[5];
+    const char* trackingRateCommand;  // printf format of the rate's character; nullptr: remembered
+    // The rates the model can both set and read back as set (rateBit).
+    std::uint8_t listedTrackingRates;
     GuideRateReading guideRate;
     const char* guideRateQuery;          // nullptr: cannot be asked
     std::uint32_t guideRateReplyLength;

@@ -7,9 +7,16 @@
 #include "Utilities.h"
 #include "Waits.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr std::uint32_t kHomePollMs = 200;
+
+// A model that cannot be asked has reached its park once its position holds
+// still: declination, altitude and azimuth within 1' over a second at least.
+constexpr double kSettledDegrees = 1.0 / 60.0;
+constexpr std::uint64_t kSettledForMs = 1000;
 
 // An acknowledged command needs the mount's "1"; another is done once sent.
 bool sendModelCommand(CommandChannel& link, const ModelCommand& command)
@@ -66,6 +73,106 @@ Outcome Mount::park()
     }
     parked = true;
     return Outcome::success();
+}
+
+Outcome Mount::beginPark(bool& moving)
+{
+    moving = false;
+    // Parked already: nothing to send, and nothing that could fail. A model
+    // that can be asked is asked; for the others the record tells, set by
+    // the park that got there (or is on its way).
+    if (const char* query = model().parkQuery) {
+        link.command = query;
+        link.exchangeAck();
+        if (link.acknowledged()) {
+            parked = true;
+            trackingOn = false;
+            return Outcome::success();
+        }
+    } else if (parked) {
+        return Outcome::success();
+    }
+    Outcome sent = park();
+    if (!sent.succeeded())
+        return sent;
+    // The park takes the place of any slew under way; its own end is told
+    // by parkArrived. The mount stops tracking to park.
+    slewInProgress = false;
+    trackingOn = false;
+    parkSettle = {};
+    moving = true;
+    return sent;
+}
+
+Outcome Mount::parkArrived(bool& arrived)
+{
+    arrived = false;
+    const MountModelRow& row = model();
+    switch (row.parkEnd) {
+    case ParkEnd::AskParked:
+        link.command = row.parkQuery;
+        link.exchangeAck();
+        arrived = link.acknowledged();
+        break;
+    case ParkEnd::AskSlewing:
+        // Only the mount's own "0" ends it: silence proves nothing.
+        link.command = ":SE?#";
+        link.exchangeAck();
+        arrived = link.replyFirst() == '0';
+        break;
+    case ParkEnd::PositionSettles:
+        arrived = positionSettled();
+        break;
+    }
+    return Outcome::success();
+}
+
+bool Mount::positionSettled()
+{
+    SettleSample now;
+    now.steadyMs = clock.steadyMs();
+    now.taken = readDegrees(Query::Declination, now.declination) && readDegrees(Query::Altitude, now.altitude)
+        && readDegrees(Query::Azimuth, now.azimuth);
+    if (!now.taken) {
+        // A reading missed: the next one starts the second afresh.
+        parkSettle = {};
+        return false;
+    }
+    auto near = [](double a, double b) { return std::fabs(a - b) <= kSettledDegrees; };
+    // Azimuth is a circle: 359.99 and 0.01 are near.
+    auto nearAzimuth = [](double a, double b) {
+        const double apart = std::fabs(a - b);
+        return std::fmin(apart, 360.0 - apart) <= kSettledDegrees;
+    };
+    const bool still = parkSettle.taken && near(now.declination, parkSettle.declination)
+        && near(now.altitude, parkSettle.altitude) && nearAzimuth(now.azimuth, parkSettle.azimuth);
+    if (!still) {
+        parkSettle = now;
+        return false;
+    }
+    return now.steadyMs - parkSettle.steadyMs >= kSettledForMs;
+}
+
+Outcome Mount::abortPark()
+{
+    // The park stops short: the mount is neither parked nor moving, and it
+    // stopped tracking when the park began.
+    parked = false;
+    trackingOn = false;
+    parkSettle = {};
+    return stopAndRestoreTracking(std::nullopt);
+}
+
+void Mount::noteUnparked()
+{
+    if (model().unparkStartsTracking)
+        trackingOn = true;
+}
+
+void Mount::watchForStop()
+{
+    if (model().slewEnd == SlewEnd::AskMount)
+        slewInProgress = true;
 }
 
 Outcome Mount::unpark()

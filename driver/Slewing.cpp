@@ -223,6 +223,11 @@ Outcome Mount::stopAndRestoreTracking(std::optional<bool> wasTracking)
         link.exchangeAck();
     else
         link.sendCommand();
+    // A model that cannot be asked has stopped short of the target, which
+    // its arrival test would wait for forever: the slew is over. The others
+    // go on asking until the mount says it has stopped.
+    if (model().slewEnd == SlewEnd::ArrivalTest)
+        slewInProgress = false;
     // ":Q#" stops tracking as well on these mounts: restore what it was.
     if (wasTracking)
         setTracking(*wasTracking);

@@ -197,8 +197,11 @@ Outcome Mount::setTrackingRate(DriveRate value)
     // clients name would reach the mount as garbage.
     if (rate < kLowestDriveRate || rate > kHighestDriveRate)
         return Outcome::numbered(kErrorInvalidValue);
-    if (const char* command = model().trackingRateCommand) {
-        link.formatCommand(command, rate);
+    const MountModelRow& row = model();
+    if (const char* command = row.trackingRateCommand) {
+        // In the mount's own numbering, the one its rate query answers in.
+        char code = row.trackingRateCodes[rate];
+        link.formatCommand(command, code != 0 ? code : char('0' + rate));
         link.exchangeAck();
     } else {
         // Sent with the next setTracking(true).
@@ -211,6 +214,20 @@ Outcome Mount::trackingRates(DriveRate& value) const
 {
     value = DriveRate::Sidereal;
     return Outcome::success();
+}
+
+Outcome Mount::listedTrackingRates(std::vector<DriveRate>& value) const
+{
+    value.clear();
+    for (int rate = kLowestDriveRate; rate <= kHighestDriveRate; ++rate)
+        if (model().listedTrackingRates & rateBit(rate))
+            value.push_back(static_cast<DriveRate>(rate));
+    return Outcome::success();
+}
+
+bool Mount::hasTrackingRate(int rate) const
+{
+    return rate >= kLowestDriveRate && rate <= kHighestDriveRate && (model().listedTrackingRates & rateBit(rate)) != 0;
 }
 
 Outcome Mount::pulseGuide(GuideDirection direction, std::int32_t durationMs)

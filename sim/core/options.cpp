@@ -39,7 +39,7 @@ ParsedCommandLine failure(std::string message) {
 std::string usageLine() {
     return "usage: velmaro-mountsim --model 1|2|3 --link PATH [--transcript FILE] [--pace]"
            " [--fault CMD=silence|garbage|truncated|late|noise|overlong|out-of-range|vanish]..."
-           " [--random-faults PERCENT] [--seed N] [--fault-log FILE] [--vanish-ms MS] [--slew-rate DEG_PER_S]"
+           " [--random-faults PERCENT] [--seed N] [--fault-log FILE] [--motion-log FILE] [--vanish-ms MS] [--slew-rate DEG_PER_S]"
            " [--latitude DEG] [--longitude DEG_EAST] [--utc-offset HOURS]";
 }
 
@@ -80,7 +80,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         }
         if (name != "--model" && name != "--link" && name != "--transcript" && name != "--fault" &&
             name != "--slew-rate" && name != "--latitude" && name != "--longitude" && name != "--utc-offset" &&
-            name != "--random-faults" && name != "--seed" && name != "--fault-log" && name != "--vanish-ms") {
+            name != "--random-faults" && name != "--seed" && name != "--fault-log" && name != "--vanish-ms" &&
+            name != "--motion-log") {
             return failure("unknown option '" + name + "'");
         }
         if (!value) {
@@ -117,6 +118,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--fault-log") {
             if (value->empty()) return failure("--fault-log needs a path");
             o.faultLogPath = *value;
+        } else if (name == "--motion-log") {
+            if (value->empty()) return failure("--motion-log needs a path");
+            o.motionLogPath = *value;
         } else if (name == "--vanish-ms") {
             const auto v = parseCount(*value);
             if (!v || *v > 60000) return failure("--vanish-ms wants milliseconds from 0 to 60000");

@@ -14,6 +14,7 @@ struct FrontEndOptions {
     std::string transcriptPath;  // empty: no transcript
     bool pace = false;
     std::string faultLogPath;   // empty: injected faults are not logged
+    std::string motionLogPath;  // empty: the motion is not logged
     double vanishSeconds = 0.3; // how long the port stays away after a vanish fault
 };
 

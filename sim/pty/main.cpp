@@ -21,6 +21,7 @@
 
 using velmaro::sim::FrontEndOptions;
 using velmaro::sim::MountSim;
+using velmaro::sim::MountSnapshot;
 using velmaro::sim::ParsedCommandLine;
 using velmaro::sim::PtyPort;
 using velmaro::sim::Reply;
@@ -35,6 +36,9 @@ void onStopSignal(int) { stopRequested = 1; }
 
 // Bytes held back by a full line are dropped past this: no client is reading.
 constexpr std::size_t kMaxBacklog = 64 * 1024;
+// How often the motion is looked at for its log, in seconds.
+constexpr double kMotionLogTick = 0.02;
+
 // After EIO the master is not polled for this long, so a vanished client
 // cannot turn the loop into a busy spin.
 constexpr double kNoClientBackoff = 0.05;
@@ -123,6 +127,17 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return 1;
     }
+    // A line each time the mount starts or stops moving, parks or tracks:
+    // "<monotonic ms> slewing parked tracking", each 0 or 1.
+    Transcript motionLog;
+    if (!opts.motionLogPath.empty() && !motionLog.open(opts.motionLogPath)) {
+        std::fprintf(stderr, "velmaro-mountsim: cannot open %s: %s\n", opts.motionLogPath.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    std::string lastMotion;
+    const bool loggingMotion = !opts.motionLogPath.empty();
+
     if (!port.link(opts.linkPath, &error)) {
         std::fprintf(stderr, "velmaro-mountsim: %s\n", error.c_str());
         return 1;
@@ -157,6 +172,8 @@ int main(int argc, char** argv) {
         const bool quiet = now < quietUntil;
         std::optional<double> wake = scheduler.nextWake();
         if (quiet) wake = wake ? std::min(*wake, quietUntil) : quietUntil;
+        // The motion is looked at often enough for its log to be on time.
+        if (loggingMotion) wake = std::min(wake.value_or(now + kMotionLogTick), now + kMotionLogTick);
 
         pollfd pfd{};
         pfd.fd = quiet ? -1 : port.master();
@@ -206,6 +223,19 @@ int main(int argc, char** argv) {
                 quietUntil = now + kNoClientBackoff;
                 backlog.clear();
                 break;
+            }
+        }
+
+        if (loggingMotion) {
+            sim.update(now, utc);
+            const MountSnapshot s = sim.state();
+            const std::string motion = std::string(s.slewing ? "1" : "0") + " " + (s.parked ? "1" : "0") + " " +
+                                       (s.tracking ? "1" : "0");
+            if (motion != lastMotion) {
+                char stamp[32];
+                std::snprintf(stamp, sizeof stamp, "%.1f ", now * 1000.0);
+                motionLog.record(stamp + motion);
+                lastMotion = motion;
             }
         }
 

@@ -45,6 +45,9 @@ const char* const kNotConnectedText = "The telescope is not connected";
 const char* const kUnknownError = "Unknown Error";
 const char* const kNoSuchAxis = "There is no such axis";
 const char* const kAltAzGuiding = "Do not support PulseGuide in Alt-Azi mounts!";
+const char* const kNegativePulse = "A guide pulse cannot last less than no time: -5 ms";
+const char* const kNoClockSetting = "The mount's clock cannot be set from the server: the mount has no command for it";
+const char* const kNoSuchRate = "The mount has no such tracking rate: ";
 const char* const kDriverInfo =
     "Velmaro Telescope ASCOM Driver 2.1 Copyright (C) 2026 the Velmaro developers. All rights reserved.";
 
@@ -664,7 +667,8 @@ std::vector<MemberCase> readCases()
         // The driver's own record on models 1 and 2; model 3 is asked.
         each("GET", "tracking", "", ValueType::Boolean, ok("false"), ok("false"), sends({":AT#"}, "true")),
         each("GET", "trackingrate", "", ValueType::Integer, sends({":GTR#"}, "0"), ok("0"), sends({":QT#"}, "0")),
-        same("GET", "trackingrates", "", ValueType::List, ok("[0]")),
+        // What each model can set and read back as set.
+        each("GET", "trackingrates", "", ValueType::List, ok("[0,1,2]"), ok("[0,1,2]"), ok("[0,1,2,3]")),
         same("GET", "utcdate", "", ValueType::Date, sends({":GG#", ":GC#", ":GL#"})),
         same("GET", "axisrates", "Axis=0", ValueType::List, ok("[]")),
         same("GET", "axisrates", "Axis=2", ValueType::List, ok("[]")),
@@ -720,10 +724,15 @@ std::vector<MemberCase> writeCases()
     const Expect noAltAz = refused(kNotImplemented, kUnknownError);
     const Expect noGuideRate = refused(kNotImplemented, "Cannot set the guide rate of the telescope");
     const Expect badValue = refused(kInvalidValue, kUnknownError);
+    const Expect noClock = refused(kNotImplemented, kNoClockSetting);
+    auto noSuchRate = [](const char* rate) { return refused(kInvalidValue, std::string(kNoSuchRate) + rate); };
     auto parked = [](const char* text) { return refused(kInvalidWhileParked, text); };
     return {
         // Refused by the driver, nothing sent.
         same("PUT", "action", "Action=foo&Parameters=", ValueType::Text,
+             refused(kActionNotImplemented, "The action is not supported: foo")),
+        // A client leaves Parameters out when it has none.
+        same("PUT", "action", "Action=foo", ValueType::Text,
              refused(kActionNotImplemented, "The action is not supported: foo")),
         same("PUT", "commandblind", "Command=%3AGR%23&Raw=true", ValueType::None,
              refused(kNotImplemented, "Do not support CommandBlind")),
@@ -749,6 +758,13 @@ std::vector<MemberCase> writeCases()
              sends({":RT2#", ":Mn100#"}), sends({":ST1#", ":Mn00100#"})),
         each("PUT", "pulseguide", "Direction=4&Duration=100", ValueType::None, refused(kNotImplemented, kAltAzGuiding),
              badValue, badValue),
+        // No length is no pulse; less than none is refused, nothing sent.
+        each("PUT", "pulseguide", "Direction=1&Duration=0", ValueType::None, refused(kNotImplemented, kAltAzGuiding),
+             ok(), ok()),
+        each("PUT", "pulseguide", "Direction=1&Duration=-5", ValueType::None, refused(kNotImplemented, kAltAzGuiding),
+             refused(kInvalidValue, kNegativePulse), refused(kInvalidValue, kNegativePulse)),
+        each("PUT", "pulseguide", "Direction=-1&Duration=-5", ValueType::None,
+             refused(kNotImplemented, kAltAzGuiding), badValue, badValue),
         same("PUT", "connect", "", ValueType::None, ok()),
         same("PUT", "connected", "Connected=true", ValueType::None, ok()),
 
@@ -769,7 +785,10 @@ std::vector<MemberCase> writeCases()
         each("PUT", "sitelongitude", "SiteLongitude=-71.25", ValueType::None, sends({":Sg -071*15:00#"}),
              sends({":Sg 288*45:00#"}), sends({":Sg -071*15:00#"})),
         same("GET", "sitelongitude", "", ValueType::Number, sends({":Gg#"}, "-71.25")),
-        same("PUT", "utcdate", "UTCDate=2026-01-02T03:04:05.000Z", ValueType::None, ok()),
+        // The mount's clock cannot be set: every well-formed date is refused.
+        same("PUT", "utcdate", "UTCDate=2026-01-02T03:04:05.000Z", ValueType::None, noClock),
+        same("PUT", "utcdate", "UTCDate=2026-12-09T07%3A19%3A18.693063%2B00%3A00", ValueType::None, noClock),
+        same("PUT", "utcdate", "UTCDate=2026-12-09T02:19:18-05:00", ValueType::None, noClock),
 
         // Guide rates: only model 3 takes one, as percent of the sidereal rate.
         each("PUT", "guideratedeclination", "GuideRateDeclination=0.0041666", ValueType::None, noGuideRate,
@@ -784,10 +803,10 @@ std::vector<MemberCase> writeCases()
              noGuideRate, sends({":RG050#"})),
 
         // Tracking and its rate; model 2 remembers the rate for the next start.
-        same("PUT", "trackingrate", "TrackingRate=9", ValueType::None, badValue),
-        same("PUT", "trackingrate", "TrackingRate=-1", ValueType::None, badValue),
-        each("PUT", "trackingrate", "TrackingRate=1", ValueType::None, sends({":STR1#"}), ok(), sends({":RT1#"})),
-        each("GET", "trackingrate", "", ValueType::Integer, sends({":GTR#"}), ok("1"), sends({":QT#"}, "1")),
+        same("PUT", "trackingrate", "TrackingRate=9", ValueType::None, noSuchRate("9")),
+        same("PUT", "trackingrate", "TrackingRate=-1", ValueType::None, noSuchRate("-1")),
+        each("PUT", "trackingrate", "TrackingRate=1", ValueType::None, sends({":STR2#"}), ok(), sends({":RT1#"})),
+        each("GET", "trackingrate", "", ValueType::Integer, sends({":GTR#"}, "1"), ok("1"), sends({":QT#"}, "1")),
         each("PUT", "tracking", "Tracking=true", ValueType::None, sends({":RG#"}), sends({":RT0#"}),
              sends({":ST1#"})),
         each("GET", "tracking", "", ValueType::Boolean, ok("true"), ok("true"), sends({":AT#"}, "true")),
@@ -844,7 +863,8 @@ std::vector<MemberCase> writeCases()
         same("GET", "slewing", "", ValueType::Boolean, ok("false")),
 
         // Parked: every motion refused before anything is sent.
-        each("PUT", "park", "", ValueType::None, sends({":PK#"}), sends({":KA"}), sends({":MH#", ":MP1#"}),
+        // Model 3 is asked first whether it is parked already.
+        each("PUT", "park", "", ValueType::None, sends({":PK#"}), sends({":KA"}), sends({":AP#", ":MH#", ":MP1#"}),
              Then::WaitForPark),
         same("PUT", "slewtocoordinatesasync", "RightAscension=6&Declination=62", ValueType::None,
              parked("Cannot slew when parking")),
@@ -891,6 +911,48 @@ TEST_P(EachModel, EveryWriteAndActionMemberInTurnSendsWhatTheDriverSends)
     ASSERT_NO_FATAL_FAILURE(start(GetParam(), {"--slew-rate", "360"}));
     ASSERT_NO_FATAL_FAILURE(connect());
     runCases(writeCases(), true);
+}
+
+// Each rate a model lists is set and read back as set (model 2 remembers
+// it and sends it with tracking on); any other is refused, nothing sent.
+TEST_P(EachModel, EveryListedTrackingRateReadsBackAsSetAndNoOtherReachesTheMount)
+{
+    ASSERT_NO_FATAL_FAILURE(start(GetParam()));
+    ASSERT_NO_FATAL_FAILURE(connect());
+    auto noSuchRate = [](const char* rate) {
+        return refused(kInvalidValue, std::string("The mount has no such tracking rate: ") + rate);
+    };
+    struct Rate {
+        const char* form;
+        const char* value;
+        Expect set[3];
+        Expect trackingOn[3];
+    };
+    const Rate rates[] = {
+        {"TrackingRate=1", "1", {sends({":STR2#"}), ok(), sends({":RT1#"})},
+         {sends({":RG#"}), sends({":RT0#"}), sends({":ST1#"})}},
+        {"TrackingRate=2", "2", {sends({":STR1#"}), ok(), sends({":RT2#"})},
+         {sends({":RG#"}), sends({":RT1#"}), sends({":ST1#"})}},
+        {"TrackingRate=0", "0", {sends({":STR0#"}), ok(), sends({":RT0#"})},
+         {sends({":RG#"}), sends({":RT2#"}), sends({":ST1#"})}},
+        {"TrackingRate=3", "3", {noSuchRate("3"), noSuchRate("3"), sends({":RT3#"})}, {ok(), ok(), sends({":ST1#"})}},
+        {"TrackingRate=4", "4", {noSuchRate("4"), noSuchRate("4"), noSuchRate("4")}, {ok(), ok(), ok()}},
+    };
+    std::vector<MemberCase> cases;
+    const char* lastSet = "0";
+    for (const Rate& rate : rates) {
+        cases.push_back(each("PUT", "trackingrate", rate.form, ValueType::None, rate.set[0], rate.set[1], rate.set[2]));
+        const bool listed = rate.set[GetParam() - 1].error == 0;
+        // Read back: the rate as set, or the one before it when refused.
+        if (listed)
+            lastSet = rate.value;
+        cases.push_back(each("GET", "trackingrate", "", ValueType::Integer, sends({":GTR#"}, lastSet), ok(lastSet),
+                             sends({":QT#"}, lastSet)));
+        if (listed)
+            cases.push_back(each("PUT", "tracking", "Tracking=true", ValueType::None, rate.trackingOn[0],
+                                 rate.trackingOn[1], rate.trackingOn[2]));
+    }
+    runCases(cases, true);
 }
 
 // ---- What returns at once and finishes in the background ---------------------
@@ -979,7 +1041,8 @@ TEST_F(ServedMount, Model3FindHomeAndParkReturnAtOnceAndTheMountIsFollowedUntilT
     answer = request("PUT", "park", "ClientTransactionID=12");
     expectAnswer(answer, ValueType::None, ok(), 12);
     EXPECT_LT(milliseconds(answer.took), 500) << "Park waited for the mount to arrive";
-    EXPECT_EQ(receivedSince(parking), (Commands{":MH#", ":MP1#"}));
+    // Asked first whether it is parked already; then home and park.
+    EXPECT_EQ(receivedSince(parking), (Commands{":AP#", ":MH#", ":MP1#"}));
     EXPECT_EQ(valueOf("atpark"), Json(false)) << "parked before the mount got there";
     EXPECT_TRUE(waitFor([&] { return valueOf("atpark") == Json(true); }, 15s));
 }

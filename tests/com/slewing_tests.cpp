@@ -410,16 +410,22 @@ TEST_P(SlewingByModel, AbortSlewStopsTheMountAndSendsTheTrackingStateAgain)
     EXPECT_EQ(telescope->AbortSlew(), S_OK);
     EXPECT_EQ(settledCommands(mount, whenNotTracking.size()), whenNotTracking);
 
-    // The abort does not decide that the slew is over: the mount does.
     mount.forget();
+    if (model == 2) {
+        // Stopped short of the target, which its arrival test would wait
+        // for forever: the abort ends the slew, and nothing is asked.
+        EXPECT_FALSE(slewing());
+        EXPECT_FALSE(slewing());
+        EXPECT_EQ(mount.commands(), Commands{});
+        return;
+    }
+    // The abort does not decide that the slew is over: the mount does.
     EXPECT_TRUE(slewing());
     EXPECT_EQ(countOf(mount.commands(), slewingQuery()), 1u);
-    if (model != 2) {
-        mount.answer(":SE?#", "0");
-        EXPECT_FALSE(slewing());
-        EXPECT_FALSE(slewing());
-        EXPECT_EQ(countOf(mount.commands(), ":SE?#"), 2u);
-    }
+    mount.answer(":SE?#", "0");
+    EXPECT_FALSE(slewing());
+    EXPECT_FALSE(slewing());
+    EXPECT_EQ(countOf(mount.commands(), ":SE?#"), 2u);
 }
 
 TEST_P(SlewingByModel, AParkedMountRefusesEveryMoveWithItsOwnMessage)

@@ -337,6 +337,75 @@ TEST_P(Parking, EachObjectKeepsItsOwnParkRecord)
     EXPECT_TRUE(heldParked());
 }
 
+// ---- A park whose progress the front end reports ---------------------------
+
+// beginPark sends what park sends (model 3 asks first), and nothing to a
+// mount that is parked already; parkArrived takes the model's own word.
+TEST_P(Parking, BeginParkSendsNothingToAParkedMountAndArrivalIsTheMountsWord)
+{
+    connectAs(expected.model);
+    acknowledgeEverything();
+    script.answer(":AP#", "0");
+    forgetTraffic();
+    bool moving = false;
+    EXPECT_EQ(mount->beginPark(moving), succeeded());
+    EXPECT_TRUE(moving);
+    EXPECT_EQ(script.received(), std::string(expected.homes ? ":AP#" : "") + expected.park);
+    EXPECT_TRUE(heldParked()) << "refused from the moment the park is accepted";
+
+    // Parked: the mount answers ":MH#" with "0" then, which must not be sent.
+    script.answer(":AP#", "1");
+    script.answer(":MH#", "0");
+    forgetTraffic();
+    EXPECT_EQ(mount->beginPark(moving), succeeded());
+    EXPECT_FALSE(moving);
+    EXPECT_EQ(script.received(), expected.homes ? ":AP#" : "");
+    EXPECT_TRUE(heldParked());
+
+    if (expected.model == 2)
+        return; // its arrival is the position's: a table of its own below
+    // Each answer of the model's question, silence included.
+    const char* question = expected.homes ? ":AP#" : ":SE?#";
+    struct Look {
+        const char* reply;  // nullptr: silence
+        bool arrived;
+    };
+    const Look looks[] = {
+        {expected.homes ? "0" : "1", false}, {nullptr, false}, {"x", false}, {expected.homes ? "1" : "0", true}};
+    for (const Look& look : looks) {
+        SCOPED_TRACE(look.reply ? look.reply : "silence");
+        if (look.reply)
+            script.answer(question, look.reply);
+        else
+            script.silence(question);
+        forgetTraffic();
+        bool arrived = !look.arrived;
+        EXPECT_EQ(mount->parkArrived(arrived), succeeded());
+        EXPECT_EQ(arrived, look.arrived);
+        // The question alone, asked again only when unanswered.
+        EXPECT_FALSE(script.commands().empty());
+        for (const std::string& sent : script.commands())
+            EXPECT_EQ(sent, question);
+    }
+}
+
+// An abort during the park stops it short: not parked, and, on a model
+// that cannot be asked, not slewing either.
+TEST_P(Parking, AbortParkStopsTheMountShortAndLiftsThePark)
+{
+    connectAs(expected.model);
+    acknowledgeEverything();
+    script.answer(":Q#", "1");
+    bool moving = false;
+    ASSERT_EQ(mount->beginPark(moving), succeeded());
+    forgetTraffic();
+    EXPECT_EQ(mount->abortPark(), succeeded());
+    EXPECT_EQ(script.commands(), Commands{":Q#"});
+    EXPECT_FALSE(heldParked());
+    script.answer(":AP#", "0");
+    EXPECT_FALSE(atPark());
+    EXPECT_FALSE(mount->slewRecorded());
+}
 INSTANTIATE_TEST_SUITE_P(Models, Parking, ::testing::ValuesIn(kModels), caseName);
 
 // ---- Model 3 alone homes, and parks in two steps ----------------------------
@@ -509,3 +578,61 @@ TEST_F(ParkingModelZeroRow, ParksWithAnAcknowledgedPkAndNeverAsks)
 }
 
 } // namespace
+
+// ---- Model 2: the park has arrived once the position holds still -----------
+
+using ParkArrivalModel2 = CoreTest;
+
+TEST_F(ParkArrivalModel2, ArrivedOnceDeclinationAltitudeAndAzimuthHoldWithinAMinuteForASecond)
+{
+    connectAs(2);
+    // A slew under way is replaced by the park: its arrival test is over.
+    for (const char* command : {":Sr 05:30:00#", ":Sd +22*00:00#"})
+        script.answer(command, "1");
+    script.answer(":MS#", "0");
+    ASSERT_EQ(mount->slewToCoordinatesAsync(5.5, 22.0), succeeded());
+    bool moving = false;
+    ASSERT_EQ(mount->beginPark(moving), succeeded());
+    EXPECT_TRUE(moving);
+    EXPECT_FALSE(mount->slewRecorded());
+
+    struct Step {
+        std::uint32_t afterMs;  // time since the look before
+        const char* declination;
+        const char* altitude;
+        const char* azimuth;
+        bool arrived;
+    };
+    const Step steps[] = {
+        // The first look only starts the second.
+        {0, "+80*00:00#", "+40*00:00#", "010*00:00#", false},
+        {1000, "+85*00:00#", "+41*00:00#", "005*00:00#", false},
+        // Within 1', but not yet a second since it stopped moving.
+        {500, "+85*00:30#", "+41*00:00#", "005*00:00#", false},
+        // A second on, each value within 1' of where it stopped.
+        {600, "+85*01:00#", "+40*59:00#", "005*01:00#", true},
+        // Azimuth just past 1' moves again; then it holds across north.
+        {0, "+85*00:00#", "+41*00:00#", "005*01:01#", false},
+        {0, "+85*00:00#", "+41*00:00#", "359*59:30#", false},
+        {1000, "+85*00:00#", "+41*00:00#", "000*00:20#", true},
+        // A reading missed proves nothing: the second starts afresh.
+        {0, "+85*00:00#", "+41*00:00#", "", false},
+        {1000, "+85*00:00#", "+41*00:00#", "000*00:20#", false},
+        {1000, "+85*00:00#", "+41*00:00#", "000*00:20#", true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.declination) + " " + step.altitude + " " + step.azimuth);
+        clock.advance(step.afterMs);
+        script.answer(":GD#", step.declination);
+        script.answer(":GA#", step.altitude);
+        if (*step.azimuth)
+            script.answer(":GZ#", step.azimuth);
+        else
+            script.silence(":GZ#");
+        forgetTraffic();
+        bool arrived = !step.arrived;
+        EXPECT_EQ(mount->parkArrived(arrived), succeeded());
+        EXPECT_EQ(arrived, step.arrived);
+        EXPECT_EQ(script.commands(), (Commands{":GD#", ":GA#", ":GZ#"}));
+    }
+}

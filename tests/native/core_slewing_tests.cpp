@@ -396,16 +396,21 @@ TEST_P(SlewingByModel, AbortSlewStopsTheMountAndSendsTheTrackingStateAgain)
     EXPECT_EQ(mount->abortSlew(), succeeded());
     EXPECT_EQ(script.commands(), whenNotTracking);
 
-    // The abort does not decide that the slew is over: the mount does.
     forgetTraffic();
+    if (model() == 2) {
+        // Stopped short of the target, which its arrival test would wait
+        // for forever: the abort ends the slew, and nothing is asked.
+        EXPECT_FALSE(slewing());
+        EXPECT_EQ(script.commands(), Commands{});
+        return;
+    }
+    // The abort does not decide that the slew is over: the mount does.
     EXPECT_TRUE(slewing());
     EXPECT_EQ(script.commands(), slewingQuery());
-    if (model() != 2) {
-        script.answer(":SE?#", "0");
-        EXPECT_FALSE(slewing());
-        EXPECT_FALSE(slewing());
-        EXPECT_EQ(countOf(script.commands(), ":SE?#"), 2u);
-    }
+    script.answer(":SE?#", "0");
+    EXPECT_FALSE(slewing());
+    EXPECT_FALSE(slewing());
+    EXPECT_EQ(countOf(script.commands(), ":SE?#"), 2u);
 }
 
 TEST_P(SlewingByModel, AnAbortWithTrackingKnownSendsTheStopFirstAndRestoresWhatItWasTold)
@@ -431,6 +436,8 @@ TEST_P(SlewingByModel, AnAbortWithTrackingKnownSendsTheStopFirstAndRestoresWhatI
         EXPECT_EQ(mount->abortSlewRestoringTracking(restore.wasTracking), succeeded());
         EXPECT_EQ(script.commands(), restore.sent[model() - 1]);
     }
+    // Model 2's slew ends with the abort; the others' when the mount says so.
+    EXPECT_EQ(mount->slewRecorded(), model() != 2);
 }
 
 TEST_P(SlewingByModel, AParkedMountRefusesEveryMoveWithItsOwnText)

@@ -274,7 +274,8 @@ TEST_P(TrackingRateSetting, GoesOutInTheModelsCommandWhateverTheAnswer)
 }
 
 const RateSetting kRateSettings[] = {
-    {1, DriveRate::Sidereal, ":STR0#"}, {1, DriveRate::Lunar, ":STR1#"}, {1, DriveRate::Solar, ":STR2#"},
+    // Model 1 takes its own numbering, the one its rate query answers in.
+    {1, DriveRate::Sidereal, ":STR0#"}, {1, DriveRate::Lunar, ":STR2#"}, {1, DriveRate::Solar, ":STR1#"},
     {1, DriveRate::King, ":STR3#"},     {1, DriveRate::Custom, ":STR4#"}, {3, DriveRate::Sidereal, ":RT0#"},
     {3, DriveRate::Lunar, ":RT1#"},     {3, DriveRate::Custom, ":RT4#"},  {2, DriveRate::Lunar, ""},
     {2, DriveRate::Custom, ""},
@@ -795,11 +796,11 @@ TEST_F(TrackingModelZeroRow, TracksLikeModel2AndAsksTheRateLikeModel1)
     DriveRate rate = DriveRate::Custom;
     ASSERT_EQ(mount->trackingRate(rate), succeeded());
     EXPECT_EQ(rate, DriveRate::Lunar);
-    script.answer(":STR1#", "1");
+    script.answer(":STR2#", "1");
     ASSERT_EQ(mount->setTrackingRate(DriveRate::Lunar), succeeded());
     // Sent at once, so not remembered for tracking on.
     ASSERT_EQ(mount->setTracking(true), succeeded());
-    EXPECT_EQ(script.received(), ":GTR#:STR1#:RT2#");
+    EXPECT_EQ(script.received(), ":GTR#:STR2#:RT2#");
 
     // A pulse is taken and nothing sent; the guide rate is the fixed one.
     forgetTraffic();

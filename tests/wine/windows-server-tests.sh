@@ -4,10 +4,12 @@
 # Wine lane: the protocol tests (every rule of the protocol, management,
 # transaction numbers, refusals, the UniqueID over a restart, discovery by
 # datagram), the members tests (every member per model, the exact commands
-# at the simulated mount, on one of the lane's COM ports), the sharing tests
-# (many clients on one mount, a mount that vanishes), the lifecycle tests
-# (options, refused starts, config and state, Ctrl+C and a kill mid-slew,
-# device loss, trace, log) or the HTTP limits (slow and flooding clients).
+# at the simulated mount, on one of the lane's COM ports), the motion tests
+# (what clients are told while the mount parks, aborts and slews), the
+# sharing tests (many clients on one mount, a mount that vanishes), the
+# lifecycle tests (options, refused starts, config and state, Ctrl+C and a
+# kill mid-slew, device loss, trace, log) or the HTTP limits (slow and
+# flooding clients).
 set -euo pipefail
 program=${1:?the test program}
 lane=$("$VELMARO_RUN_IN_WINE" --lane-dir)
