@@ -309,7 +309,7 @@ void answersOnlyRequests()
     }
 }
 
-enum class To { Loopback4, Loopback6, Own4, Own6, Broadcast4, Group6 };
+enum class To { Loopback4, Loopback6, Own4, Own6, Broadcast4, Group6, LoopbackBroadcast4 };
 
 struct Route {
     const char* name;
@@ -324,9 +324,11 @@ void answersOnlyWhereServed(const Machine& host)
 {
     const Route routes[] = {
         {"127.0.0.1 answers 127.0.0.1", "127.0.0.1", false, To::Loopback4, true, To::Loopback4},
-        {"127.0.0.1 ignores own IPv4", "127.0.0.1", false, To::Own4, false, To::Loopback4},
+        {"127.0.0.1 answers own IPv4 from here", "127.0.0.1", false, To::Own4, true, To::Loopback4},
         {"127.0.0.1 ignores ::1", "127.0.0.1", false, To::Loopback6, false, To::Loopback4},
-        {"127.0.0.1 ignores broadcast", "127.0.0.1", false, To::Broadcast4, false, To::Loopback4},
+        {"127.0.0.1 answers a broadcast from here", "127.0.0.1", false, To::Broadcast4, true, To::Loopback4},
+        {"127.0.0.1 answers 127.255.255.255", "127.0.0.1", false, To::LoopbackBroadcast4, true, To::Loopback4},
+        {"127.0.0.2 answers 127.0.0.1", "127.0.0.2", false, To::Loopback4, true, To::Loopback4},
         {"0.0.0.0 answers own IPv4", "0.0.0.0", false, To::Own4, true, To::Loopback4},
         {"0.0.0.0 answers broadcast", "0.0.0.0", false, To::Broadcast4, true, To::Loopback4},
         {"0.0.0.0 ignores ::1", "0.0.0.0", false, To::Loopback6, false, To::Loopback4},
@@ -335,6 +337,7 @@ void answersOnlyWhereServed(const Machine& host)
         {":: answers own IPv6", "::", false, To::Own6, true, To::Loopback4},
         {":: answers the group", "::", false, To::Group6, true, To::Loopback4},
         {"::1 ignores 127.0.0.1", "::1", false, To::Loopback4, false, To::Loopback6},
+        {"::1 answers own IPv6 from here", "::1", false, To::Own6, true, To::Loopback6},
         {"own IPv4 answers it (from it)", nullptr, false, To::Own4, true, To::Own4},
         {"own IPv4 answers a broadcast (from it)", nullptr, false, To::Broadcast4, true, To::Own4},
         {"own IPv4 ignores 127.0.0.1", nullptr, false, To::Loopback4, false, To::Own4},
@@ -373,6 +376,10 @@ void answersOnlyWhereServed(const Machine& host)
                 sent = !address.empty() && client6.send(address, port, kRequest);
                 break;
             case To::Broadcast4: address = ""; sent = client4.send("255.255.255.255", port, kRequest); break;
+            case To::LoopbackBroadcast4:
+                address = "";
+                sent = client4.send("127.255.255.255", port, kRequest);
+                break;
             case To::Group6:
                 address = "";
                 probe = &client6;
@@ -393,10 +400,15 @@ void answersOnlyWhereServed(const Machine& host)
             continue;
         if (reply) {
             test.check(reply->text == replyText(8080), "reply was '" + reply->text + "'");
-            const std::string expectedFrom = route.listen ? to : listen;
-            if (!expectedFrom.empty() && reply->from != expectedFrom && route.own6 && !host.sendMsgSetsSource)
+            // A loopback listen address answers from itself, whatever was sent to.
+            const bool loopback = listen.rfind("127.", 0) == 0 || listen == "::1";
+            const std::string expectedFrom = loopback || !route.listen ? listen : to;
+            // Wine 8 ignores IP_PKTINFO as it does IPV6_PKTINFO (the check is
+            // made with the latter).
+            if (!expectedFrom.empty() && reply->from != expectedFrom && (route.own6 || loopback)
+                && !host.sendMsgSetsSource)
                 test.skipped = "answered, but from " + reply->from
-                    + ": this system's WSASendMsg ignores IPV6_PKTINFO, so the source cannot be chosen";
+                    + ": this system's WSASendMsg ignores the packet info, so the source cannot be chosen";
             else
                 test.check(expectedFrom.empty() || reply->from == expectedFrom, "reply came from " + reply->from);
             continue;
