@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -46,7 +48,7 @@ struct Reply {
 
 // A client's UDP socket on an ephemeral port of every address of its family,
 // or of `address`. `device` ties it to one interface (SO_BINDTODEVICE, root
-// only): its broadcasts leave by that interface alone. `made` is a socket
+// before Linux 5.7): its broadcasts leave by that interface alone. `made` is a socket
 // opened elsewhere (in another network namespace), taken over.
 class Probe {
 public:
@@ -251,6 +253,149 @@ TEST(Discovery, AnswersOnlyVersionOneRequestsOfBoundedSize)
     }
 }
 
+// Runs a program (no shell), its output dropped: true when it exits 0.
+bool run(std::vector<std::string> arguments)
+{
+    std::vector<char*> argv;
+    for (std::string& each : arguments)
+        argv.push_back(each.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = -1;
+    const int failed = ::posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (failed != 0 || ::waitpid(child, &status, 0) != child)
+        return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A machine of the test's own on a link of its own: a network namespace
+// ("here": lo and our end of a veth pair) joined to a second one (the
+// neighbour, the other end). Our end has 198.18.0.1/24, fd18::1/64 and
+// fe80::1/64 and carries the default route, as a machine's network
+// interface does: a plain 255.255.255.255 goes out on it, and so does the
+// group. The neighbour's end has 198.18.0.2/24 and fd18::2/64. Nothing
+// sent in either leaves the two namespaces, and joining the group is
+// announced to the neighbour only. Both are removed again however the test
+// ends.
+class TestLink {
+public:
+    TestLink()
+    {
+        if (::geteuid() != 0) {
+            why = "making a network namespace needs root";
+            return;
+        }
+        const std::string id = std::to_string(::getpid());
+        if (!run({"ip", "netns", "add", "velmaro-disc-" + id})) {
+            why = "cannot make a network namespace ('ip netns add' failed or no 'ip')";
+            return;
+        }
+        neighbour = "velmaro-disc-" + id;
+        if (!run({"ip", "netns", "add", neighbour + "-here"})) {
+            why = "cannot make a second network namespace";
+            return;
+        }
+        here = neighbour + "-here";
+        ours = "vdisc" + id;
+        theirs = ours + "n";
+        // Link-local addresses of our choosing, usable at once: no address
+        // made up by the system, none waiting for duplicate detection.
+        const bool ready = run({"ip", "-n", here, "link", "set", "lo", "up"})
+            && run({"ip", "-n", here, "link", "add", ours, "type", "veth", "peer", "name", theirs, "netns", neighbour})
+            && run({"ip", "-n", here, "link", "set", ours, "addrgenmode", "none"})
+            && run({"ip", "-n", neighbour, "link", "set", theirs, "addrgenmode", "none"})
+            && run({"ip", "-n", here, "addr", "add", "198.18.0.1/24", "dev", ours})
+            && run({"ip", "-n", here, "-6", "addr", "add", "fd18::1/64", "dev", ours, "nodad"})
+            && run({"ip", "-n", here, "-6", "addr", "add", "fe80::1/64", "dev", ours, "nodad"})
+            && run({"ip", "-n", neighbour, "addr", "add", "198.18.0.2/24", "dev", theirs})
+            && run({"ip", "-n", neighbour, "-6", "addr", "add", "fd18::2/64", "dev", theirs, "nodad"})
+            && run({"ip", "-n", neighbour, "link", "set", theirs, "up"})
+            && run({"ip", "-n", here, "link", "set", ours, "up"})
+            && run({"ip", "-n", here, "route", "add", "default", "dev", ours});
+        if (!ready)
+            why = "cannot set up the veth pair between the two network namespaces";
+    }
+    ~TestLink()
+    {
+        // Each namespace takes its end of the pair along.
+        if (!here.empty())
+            run({"ip", "netns", "del", here});
+        if (!neighbour.empty())
+            run({"ip", "netns", "del", neighbour});
+    }
+    TestLink(const TestLink&) = delete;
+    TestLink& operator=(const TestLink&) = delete;
+
+    // Empty when the link is there, else why not.
+    const std::string& missing() const { return why; }
+    const std::string& ourEnd() const { return ours; }
+    const std::string& theirEnd() const { return theirs; }
+
+    // While it lives, the calling thread is on our end of the link, and so
+    // are the threads it starts meanwhile (a responder's). setns() moves the
+    // calling thread only.
+    class Inside {
+    public:
+        explicit Inside(const TestLink& link)
+        {
+            back = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+            const int space = ::open(("/run/netns/" + link.here).c_str(), O_RDONLY | O_CLOEXEC);
+            if (back < 0 || space < 0 || ::setns(space, CLONE_NEWNET) != 0) {
+                // The tests after this one would run in the wrong place.
+                std::fprintf(stderr, "cannot enter the test's network namespace: %s\n", std::strerror(errno));
+                std::abort();
+            }
+            ::close(space);
+        }
+        ~Inside()
+        {
+            if (::setns(back, CLONE_NEWNET) != 0) {
+                std::fprintf(stderr, "cannot leave the test's network namespace: %s\n", std::strerror(errno));
+                std::abort();
+            }
+            ::close(back);
+        }
+        Inside(const Inside&) = delete;
+        Inside& operator=(const Inside&) = delete;
+
+    private:
+        int back = -1;
+    };
+
+    // The machine as the tests see it, asked on our end (inside).
+    Machine machine() const
+    {
+        Machine found;
+        found.ownIpv4 = "198.18.0.1";
+        found.ownIpv6 = "fd18::1";
+        found.groupInterface = ::if_nametoindex(ours.c_str());
+        found.ipv6Loopback = hasIpv6Loopback();
+        return found;
+    }
+
+    // A UDP socket on the neighbour, -1 when it cannot be made.
+    int socketInside(int family) const
+    {
+        int made = -1;
+        std::thread([&] {
+            const int space = ::open(("/run/netns/" + neighbour).c_str(), O_RDONLY | O_CLOEXEC);
+            if (space >= 0 && ::setns(space, CLONE_NEWNET) == 0)
+                made = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            if (space >= 0)
+                ::close(space);
+        }).join();
+        return made;
+    }
+
+private:
+    std::string neighbour, here, ours, theirs, why;
+};
+
 // Where a client sends from, for the table below. LoopbackBroadcast4 is to
 // 127.255.255.255, BroadcastOnLo to 255.255.255.255 out of lo only.
 enum class Via { Loopback4, Loopback6, Own4, Own6, Broadcast4, Group6, LoopbackBroadcast4, BroadcastOnLo };
@@ -264,6 +409,16 @@ struct Route {
 };
 
 std::ostream& operator<<(std::ostream& out, const Route& route) { return out << route.name; }
+
+// A broadcast or the group from here goes out by an interface of the
+// machine, and a responder on ::, ::1 or an IPv6 address of an interface
+// joins the group there, which the system announces on the link: such a row
+// runs on the test's own link (TestLink).
+bool onOwnLink(const Route& route)
+{
+    return route.via == Via::Broadcast4 || route.via == Via::Group6 || route.serves == Serves::Every
+        || route.serves == Serves::Loopback6 || route.serves == Serves::Own6;
+}
 
 class Routes : public ::testing::TestWithParam<Route> {
 protected:
@@ -298,7 +453,7 @@ protected:
             why = "cannot send to 127.255.255.255 here";
             return client4.send("127.255.255.255", port, kRequest);
         case Via::BroadcastOnLo:
-            why = "cannot tie a socket to lo (SO_BINDTODEVICE needs root)";
+            why = "cannot tie a socket to lo (SO_BINDTODEVICE refused; systems before Linux 5.7 want root)";
             return clientLo.isOpen() && clientLo.send("255.255.255.255", port, kRequest);
         }
         return false;
@@ -308,7 +463,19 @@ protected:
 TEST_P(Routes, AnswerOnlyWhereTheHttpServerServes)
 {
     const Route& route = GetParam();
-    const Machine host = machine();
+    // A row that sends a broadcast or to the group, or whose responder joins
+    // the group, runs on the test's own link: here it would put traffic on
+    // this machine's network. The others run on this machine's interfaces.
+    std::optional<TestLink> link;
+    std::optional<TestLink::Inside> inside;
+    if (onOwnLink(route)) {
+        link.emplace();
+        if (!link->missing().empty())
+            GTEST_SKIP() << "sends a broadcast or to the group, or joins the group, so runs on a link of its own: "
+                         << link->missing();
+        inside.emplace(*link);
+    }
+    const Machine host = link ? link->machine() : machine();
     std::string listen;
     Via control = Via::Loopback4; // a way the responder does answer
     switch (route.serves) {
@@ -479,20 +646,37 @@ TEST(Discovery, TwoServersShareThePortAndTheSecondTakesOverAfterTheFirstStops)
     EXPECT_EQ(takenOver->text, otherReply);
 }
 
-TEST(Discovery, TwoServersOnOnePortBothAnswerABroadcast)
+// Both servers on a shared port get each broadcast: `to` is sent from
+// `client`, and both replies come back to it.
+void expectBothAnswer(Probe& client, const std::string& to)
 {
     DiscoveryResponder first(0, 1001, "0.0.0.0");
     std::string error;
     ASSERT_TRUE(first.start(error)) << error;
     DiscoveryResponder second(first.port(), 1002, "0.0.0.0");
     ASSERT_TRUE(second.start(error)) << error;
-    Probe client(AF_INET);
-    if (!client.send("255.255.255.255", first.port(), kRequest))
-        GTEST_SKIP() << "cannot send an IPv4 broadcast here (no route for 255.255.255.255)";
+    ASSERT_TRUE(client.send(to, first.port(), kRequest)) << std::strerror(errno);
     std::multiset<std::string> replies;
     for (auto reply = client.receive(); reply; reply = client.receive(kSilence))
         replies.insert(reply->text);
     EXPECT_EQ(replies, (std::multiset<std::string>{"{\"AlpacaPort\": 1001}", "{\"AlpacaPort\": 1002}"}));
+}
+
+TEST(Discovery, TwoServersOnOnePortBothAnswerABroadcast)
+{
+    // 255.255.255.255 out of lo only: from anywhere else it would reach
+    // this machine's network.
+    Probe client(AF_INET, "lo", -1, "127.0.0.1");
+    if (!client.isOpen())
+        GTEST_SKIP() << "cannot tie a socket to lo (SO_BINDTODEVICE refused; systems before Linux 5.7 want root)";
+    expectBothAnswer(client, "255.255.255.255");
+}
+
+TEST(Discovery, TwoServersOnOnePortBothAnswerALoopbackBroadcast)
+{
+    Probe client(AF_INET);
+    ASSERT_TRUE(client.isOpen());
+    expectBothAnswer(client, "127.255.255.255");
 }
 
 TEST(Discovery, StopIsPromptAndStartStopRepeats)
@@ -556,94 +740,6 @@ TEST(Discovery, BurstsOfRequestsAndJunkAreAnsweredOneForOne)
     EXPECT_TRUE(waitForAnswered(responder, 200)) << responder.answered();
 }
 
-// Runs a program (no shell), its output dropped: true when it exits 0.
-bool run(std::vector<std::string> arguments)
-{
-    std::vector<char*> argv;
-    for (std::string& each : arguments)
-        argv.push_back(each.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t child = -1;
-    const int failed = ::posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (failed != 0 || ::waitpid(child, &status, 0) != child)
-        return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Another machine on a link of its own: a network namespace joined to ours
-// by a veth pair, 198.18.0.1 and fd18::1 on our end, 198.18.0.2 and
-// fd18::2 on its end. Nothing sent here leaves the two. Removed again
-// however the test ends.
-class Neighbour {
-public:
-    Neighbour()
-    {
-        if (::geteuid() != 0) {
-            why = "making a network namespace needs root";
-            return;
-        }
-        const std::string id = std::to_string(::getpid());
-        if (!run({"ip", "netns", "add", "velmaro-disc-" + id})) {
-            why = "cannot make a network namespace ('ip netns add' failed or no 'ip')";
-            return;
-        }
-        name = "velmaro-disc-" + id;
-        if (!run({"ip", "link", "add", "vdisc" + id, "type", "veth", "peer", "name", "vdisc" + id + "n"})) {
-            why = "cannot make a veth pair";
-            return;
-        }
-        ours = "vdisc" + id;
-        theirs = ours + "n";
-        const bool ready = run({"ip", "link", "set", theirs, "netns", name})
-            && run({"ip", "addr", "add", "198.18.0.1/24", "dev", ours})
-            && run({"ip", "-6", "addr", "add", "fd18::1/64", "dev", ours, "nodad"})
-            && run({"ip", "link", "set", ours, "up"})
-            && run({"ip", "-n", name, "addr", "add", "198.18.0.2/24", "dev", theirs})
-            && run({"ip", "-n", name, "-6", "addr", "add", "fd18::2/64", "dev", theirs, "nodad"})
-            && run({"ip", "-n", name, "link", "set", theirs, "up"});
-        if (!ready)
-            why = "cannot set up the veth pair";
-    }
-    ~Neighbour()
-    {
-        if (!ours.empty())
-            run({"ip", "link", "del", ours}); // takes its peer along
-        if (!name.empty())
-            run({"ip", "netns", "del", name});
-    }
-    Neighbour(const Neighbour&) = delete;
-    Neighbour& operator=(const Neighbour&) = delete;
-
-    // Empty when the neighbour is there, else why not.
-    const std::string& missing() const { return why; }
-    const std::string& ourEnd() const { return ours; }
-    const std::string& theirEnd() const { return theirs; }
-
-    // A UDP socket inside the namespace, tied to its end of the link; -1
-    // when it cannot be made. setns() moves the calling thread only.
-    int socketInside(int family) const
-    {
-        int made = -1;
-        std::thread([&] {
-            const int space = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-            if (space >= 0 && ::setns(space, CLONE_NEWNET) == 0)
-                made = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            if (space >= 0)
-                ::close(space);
-        }).join();
-        return made;
-    }
-
-private:
-    std::string name, ours, theirs, why;
-};
-
 TEST(Discovery, LoopbackListenAnswersThisMachineOnlyWhateverItSendsTo)
 {
     struct Send {
@@ -676,9 +772,12 @@ TEST(Discovery, LoopbackListenAnswersThisMachineOnlyWhateverItSendsTo)
         SCOPED_TRACE(listen.address);
         if (listen.family == AF_INET6 && !hasIpv6Loopback())
             continue;
-        const Neighbour neighbour;
+        // On a machine of the test's own: a responder on ::1 joins the group
+        // on every interface, and says so on each link.
+        const TestLink neighbour;
         if (!neighbour.missing().empty())
             GTEST_SKIP() << neighbour.missing();
+        const TestLink::Inside inside(neighbour);
         const unsigned link = ::if_nametoindex(neighbour.ourEnd().c_str());
         ASSERT_NE(link, 0u);
         DiscoveryResponder responder(0, 8080, listen.address);
@@ -690,12 +789,12 @@ TEST(Discovery, LoopbackListenAnswersThisMachineOnlyWhateverItSendsTo)
             SCOPED_TRACE(send.name);
             // Inside, the socket is tied to the namespace's end: even
             // 255.255.255.255 goes to our end only.
-            const int inside = send.fromNeighbour ? neighbour.socketInside(listen.family) : -1;
-            ASSERT_TRUE(!send.fromNeighbour || inside >= 0);
+            const int made = send.fromNeighbour ? neighbour.socketInside(listen.family) : -1;
+            ASSERT_TRUE(!send.fromNeighbour || made >= 0);
             // From here, from fd18::1 (not the link-local address, which
             // ::1 cannot answer).
             const bool fromUs6 = !send.fromNeighbour && listen.family == AF_INET6;
-            Probe client(listen.family, send.fromNeighbour ? neighbour.theirEnd().c_str() : nullptr, inside,
+            Probe client(listen.family, send.fromNeighbour ? neighbour.theirEnd().c_str() : nullptr, made,
                          fromUs6 ? "fd18::1" : nullptr);
             ASSERT_TRUE(client.isOpen()) << std::strerror(errno);
             ASSERT_TRUE(client.send(send.to, responder.port(), kRequest, send.fromNeighbour ? 0 : link))
