@@ -147,19 +147,6 @@ union ControlBuffer {
     char bytes[CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo))];
 };
 
-bool isReplyableSource(const sockaddr_storage& source, socklen_t length)
-{
-    if (source.ss_family == AF_INET && length >= socklen_t(sizeof(sockaddr_in))) {
-        const auto& from = reinterpret_cast<const sockaddr_in&>(source);
-        return discovery::isReplyableSource(IpAddress::ipv4(&from.sin_addr), ntohs(from.sin_port));
-    }
-    if (source.ss_family == AF_INET6 && length >= socklen_t(sizeof(sockaddr_in6))) {
-        const auto& from = reinterpret_cast<const sockaddr_in6&>(source);
-        return discovery::isReplyableSource(IpAddress::ipv6(&from.sin6_addr), ntohs(from.sin6_port));
-    }
-    return false;
-}
-
 // For a socket answering for one address: what the packet info says the
 // datagram was sent to, and on which interface.
 bool isAddressedToUs(const PlannedEndpoint& endpoint, msghdr& message)
@@ -184,8 +171,8 @@ bool isAddressedToUs(const PlannedEndpoint& endpoint, msghdr& message)
 }
 
 // Sends the reply from the endpoint's own address when it has one.
-bool sendReply(const PlannedEndpoint& endpoint, int descriptor, const std::string& reply, sockaddr_storage& to,
-               socklen_t toLength)
+bool sendReply(const PlannedEndpoint& endpoint, int descriptor, const std::string& reply, const IpAddress& client,
+               sockaddr_storage& to, socklen_t toLength)
 {
     iovec part{const_cast<char*>(reply.data()), reply.size()};
     msghdr message{};
@@ -194,7 +181,7 @@ bool sendReply(const PlannedEndpoint& endpoint, int descriptor, const std::strin
     message.msg_iov = &part;
     message.msg_iovlen = 1;
     ControlBuffer control{};
-    if (endpoint.oneAddress) {
+    if (discovery::repliesFromOwnTo(endpoint, client)) {
         message.msg_control = control.bytes;
         cmsghdr* info;
         if (!endpoint.v6()) {
@@ -232,6 +219,7 @@ bool sendReply(const PlannedEndpoint& endpoint, int descriptor, const std::strin
 unsigned long answerWaiting(const Endpoint& endpoint, const std::string& reply)
 {
     unsigned long answered = 0;
+    discovery::LocalSources local(interfaceAddresses);
     for (int taken = 0; taken < discovery::kBatch; ++taken) {
         char bytes[discovery::kMaxDatagram];
         iovec part{bytes, sizeof bytes};
@@ -252,12 +240,16 @@ unsigned long answerWaiting(const Endpoint& endpoint, const std::string& reply)
                 continue;
             break; // drained, or an error the next poll reports again
         }
-        if ((message.msg_flags & MSG_TRUNC) || !discovery::isDiscoveryRequest(bytes, std::size_t(got))
-            || !isReplyableSource(from, message.msg_namelen))
+        int sourcePort = 0;
+        const std::optional<IpAddress> source = discovery::sourceOf(from, message.msg_namelen, sourcePort);
+        if ((message.msg_flags & MSG_TRUNC) || !discovery::isDiscoveryRequest(bytes, std::size_t(got)) || !source
+            || !discovery::isReplyableSource(*source, sourcePort))
             continue;
         if (endpoint.plan.oneAddress && !isAddressedToUs(endpoint.plan, message))
             continue;
-        if (sendReply(endpoint.plan, endpoint.descriptor, reply, from, message.msg_namelen))
+        if (endpoint.plan.thisMachineOnly && !local.holds(*source))
+            continue;
+        if (sendReply(endpoint.plan, endpoint.descriptor, reply, *source, from, message.msg_namelen))
             ++answered;
     }
     return answered;

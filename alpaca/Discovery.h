@@ -15,8 +15,10 @@ public:
     static constexpr int kDefaultPort = 32227;
 
     // listenAddress is the address the HTTP server serves: "127.0.0.1"
-    // (loopback only, the default), "0.0.0.0" (every IPv4 interface), "::"
-    // (every interface), "::1", or one interface's own address (IPv4 or
+    // (loopback only, the default: answers every request from this machine,
+    // broadcast or not, from 127.0.0.1, and none from another), "0.0.0.0"
+    // (every IPv4 interface), "::" (every interface), "::1" (as 127.0.0.1,
+    // the group too), or one interface's own address (IPv4 or
     // IPv6, "fe80::1%eth0" for a link-local one). discoveryPort 0 takes a
     // free port, for tests: port() tells which.
     DiscoveryResponder(int discoveryPort, int alpacaPort, std::string listenAddress);
@@ -38,7 +40,8 @@ public:
     // Requests answered over this object's life (any thread may ask).
     unsigned long answered() const { return answeredCount.load(); }
     // While running: the bound discovery port, and where it answers for the
-    // log ("127.0.0.1:32227, [::1]:32227"). 0 and "" when stopped.
+    // log ("127.0.0.1:32227 (requests from this machine)", "0.0.0.0:32227").
+    // 0 and "" when stopped.
     int port() const { return boundPort; }
     std::string endpoints() const { return description; }
 

@@ -89,10 +89,11 @@ bool planForIpv4(const IpAddress& address, const std::string& text, const Interf
         return true;
     }
     if (address.isLoopback()) {
-        PlannedEndpoint loopback;
-        loopback.bind = address;
         // IPv4 only: an answer from ::1 would send the client to an HTTP
         // server that does not listen there.
+        PlannedEndpoint loopback = everyIpv4Address();
+        loopback.thisMachineOnly = true;
+        loopback.own = address;
         plan.push_back(loopback);
         return true;
     }
@@ -118,8 +119,11 @@ bool planForIpv6(const IpAddress& address, const std::string& text, const Interf
         return true;
     }
     if (address.isLoopback()) {
-        PlannedEndpoint loopback6;
-        loopback6.bind = IpAddress::loopbackIpv6();
+        // The group too, as for "::": a client here may look there only.
+        PlannedEndpoint loopback6 = everyIpv6Address();
+        loopback6.thisMachineOnly = true;
+        loopback6.own = IpAddress::loopbackIpv6();
+        loopback6.groupInterfaces = multicastInterfaces(interfaces());
         plan.push_back(loopback6);
         return true;
     }
@@ -254,12 +258,47 @@ bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigne
     return broadcast && interfaceIndex == endpoint.ownInterface;
 }
 
+bool isLocalSource(const IpAddress& source, const std::vector<InterfaceAddress>& interfaces)
+{
+    IpAddress wanted = source;
+    // ::ffff:a.b.c.d
+    static const unsigned char mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (source.v6 && std::memcmp(source.bytes.data(), mappedPrefix, sizeof mappedPrefix) == 0)
+        wanted = IpAddress::ipv4(source.bytes.data() + 12);
+    if (wanted.isLoopback())
+        return true;
+    // Nobody sends from these; the lists never hold them as addresses.
+    if (wanted.isAnyAddress() || wanted.isMulticast() || wanted.isLimitedBroadcast())
+        return false;
+    for (const InterfaceAddress& entry : interfaces) {
+        if (!entry.address || !entry.address->sameAs(wanted))
+            continue;
+        // fe80::1 on another link is another machine's.
+        if (wanted.isLinkLocal() && wanted.scope != 0 && wanted.scope != entry.index)
+            continue;
+        return true;
+    }
+    return false;
+}
+
+bool repliesFromOwnTo(const PlannedEndpoint& endpoint, const IpAddress& source)
+{
+    if (endpoint.oneAddress)
+        return true;
+    return endpoint.thisMachineOnly && !(endpoint.own.v6 && endpoint.own.isLoopback() && source.isLinkLocal());
+}
+
 std::string endpointLabel(const PlannedEndpoint& endpoint, const std::string& addressText, int port,
                           const std::string& joinedInterfaces)
 {
     std::string label = (endpoint.v6() ? "[" + addressText + "]" : addressText) + ":" + std::to_string(port);
+    std::string notes;
+    if (endpoint.thisMachineOnly)
+        notes = "requests from this machine";
     if (!joinedInterfaces.empty())
-        label += " (" + std::string(kMulticastGroup) + " on " + joinedInterfaces + ")";
+        notes += (notes.empty() ? "" : "; ") + std::string(kMulticastGroup) + " on " + joinedInterfaces;
+    if (!notes.empty())
+        label += " (" + notes + ")";
     return label;
 }
 

@@ -85,9 +85,18 @@ struct PlannedEndpoint {
     IpAddress own;
     std::optional<IpAddress> ownBroadcast4;
 
+    // A loopback address (127.x, ::1): the socket is bound to every address,
+    // since one bound to 127.0.0.1 hears no broadcast, not even one to
+    // 127.255.255.255 from this machine; it answers only what this machine
+    // sent (isLocalSource), whatever the datagram was sent to, and replies
+    // from `own`.
+    bool thisMachineOnly = false;
+
     bool v6() const { return bind.v6; }
+    // The reply names its source (`own`) in the packet info.
+    bool repliesFromOwn() const { return oneAddress || thisMachineOnly; }
     // What the endpoint answers for: its own address, or the one it is bound to.
-    const IpAddress& answersFor() const { return oneAddress ? own : bind; }
+    const IpAddress& answersFor() const { return repliesFromOwn() ? own : bind; }
 };
 
 // The listen address as it is parsed: without the brackets of "[::1]".
@@ -107,6 +116,19 @@ bool isReplyableSource(const IpAddress& source, int sourcePort);
 // `to` on interface `interfaceIndex` sent to that address, or broadcast
 // (multicast) on its interface?
 bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigned interfaceIndex);
+
+// For a socket answering this machine only: is `source` one of its
+// addresses? Loopback (127.0.0.0/8, ::1), or an address one of
+// `interfaces` holds (a link-local one on that interface only), as listed
+// when the datagram came. An IPv4-mapped IPv6 source counts as its IPv4
+// address.
+bool isLocalSource(const IpAddress& source, const std::vector<InterfaceAddress>& interfaces);
+
+// Whether the reply to `source` names its own address (`own`) as its
+// source. A reply from ::1 to a link-local source is refused by the system
+// (that destination is held to its interface): it goes from the system's
+// choice, an address of that interface, which is also this machine's.
+bool repliesFromOwnTo(const PlannedEndpoint& endpoint, const IpAddress& source);
 
 // For the log and for errors, given the system's text for the address.
 std::string endpointLabel(const PlannedEndpoint& endpoint, const std::string& addressText, int port,

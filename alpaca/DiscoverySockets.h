@@ -69,7 +69,7 @@ bool prepareSocket(const PlannedEndpoint& endpoint, Handle handle)
         return false;
     if (endpoint.v6() && !setOption(handle, IPPROTO_IPV6, IPV6_V6ONLY, 1))
         return false;
-    if (endpoint.oneAddress) {
+    if (endpoint.repliesFromOwn()) {
         if (!endpoint.v6())
             return setOption(handle, IPPROTO_IP, IP_PKTINFO, 1);
         return setOption(handle, IPPROTO_IPV6, kIpv6ReceivePacketInfo, 1);
@@ -105,6 +105,45 @@ int boundPortOf(Handle handle)
         return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
     return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
 }
+
+// The datagram's source as the plan reads it, with its port; nullopt for
+// one that is neither IPv4 nor IPv6 or whose length is short.
+template <class Length>
+std::optional<IpAddress> sourceOf(const sockaddr_storage& source, Length length, int& port)
+{
+    if (source.ss_family == AF_INET && length >= Length(sizeof(sockaddr_in))) {
+        port = ntohs(reinterpret_cast<const sockaddr_in&>(source).sin_port);
+        return ipAddressOf(reinterpret_cast<const sockaddr*>(&source));
+    }
+    if (source.ss_family == AF_INET6 && length >= Length(sizeof(sockaddr_in6))) {
+        port = ntohs(reinterpret_cast<const sockaddr_in6&>(source).sin6_port);
+        return ipAddressOf(reinterpret_cast<const sockaddr*>(&source));
+    }
+    return std::nullopt;
+}
+
+// For a socket answering this machine only, over one batch: the interfaces
+// are listed at the first datagram that needs them (a loopback source does
+// not), and that list serves the rest of the batch.
+class LocalSources {
+public:
+    explicit LocalSources(std::vector<InterfaceAddress> (*lister)()) : lister(lister) {}
+    bool holds(const IpAddress& source)
+    {
+        if (source.isLoopback())
+            return true;
+        if (!listed) {
+            interfaces = lister();
+            listed = true;
+        }
+        return isLocalSource(source, interfaces);
+    }
+
+private:
+    std::vector<InterfaceAddress> (*lister)();
+    std::vector<InterfaceAddress> interfaces;
+    bool listed = false;
+};
 
 // Joins where it can: an interface without IPv6 refuses, and the others
 // still hear the group.

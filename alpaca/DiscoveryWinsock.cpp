@@ -115,21 +115,6 @@ std::string errorText(int code)
     return message;
 }
 
-// With the source port, which isReplyableSource needs; nullopt for a
-// source that is not IPv4 or IPv6.
-std::optional<IpAddress> sourceOf(const sockaddr_storage& source, int length, int& port)
-{
-    if (source.ss_family == AF_INET && length >= int(sizeof(sockaddr_in))) {
-        port = ntohs(reinterpret_cast<const sockaddr_in&>(source).sin_port);
-        return ipAddressOf(reinterpret_cast<const sockaddr*>(&source));
-    }
-    if (source.ss_family == AF_INET6 && length >= int(sizeof(sockaddr_in6))) {
-        port = ntohs(reinterpret_cast<const sockaddr_in6&>(source).sin6_port);
-        return ipAddressOf(reinterpret_cast<const sockaddr*>(&source));
-    }
-    return std::nullopt;
-}
-
 // Windows lists no broadcast address: it is the address with the host
 // part set, for a prefix that leaves one.
 std::optional<IpAddress> broadcastOf(const IpAddress& address, unsigned prefixLength,
@@ -378,9 +363,10 @@ bool isAddressedToUs(const PlannedEndpoint& endpoint, WSAMSG& message)
 // Sends the reply from the endpoint's own address when it has one. The
 // socket is non-blocking: a full send buffer costs this reply, not the
 // thread.
-bool sendReply(const Endpoint& endpoint, const std::string& reply, sockaddr_storage& to, int toLength)
+bool sendReply(const Endpoint& endpoint, const std::string& reply, const IpAddress& client, sockaddr_storage& to,
+               int toLength)
 {
-    if (!endpoint.plan.oneAddress)
+    if (!discovery::repliesFromOwnTo(endpoint.plan, client))
         return ::sendto(endpoint.handle, reply.data(), int(reply.size()), 0, reinterpret_cast<const sockaddr*>(&to),
                         toLength)
             == int(reply.size());
@@ -461,6 +447,7 @@ int receiveOne(const Endpoint& endpoint, Received& into)
 unsigned long answerWaiting(const Endpoint& endpoint, const std::string& reply)
 {
     unsigned long answered = 0;
+    discovery::LocalSources local(interfaceAddresses);
     for (int taken = 0; taken < discovery::kBatch; ++taken) {
         Received datagram;
         const int got = receiveOne(endpoint, datagram);
@@ -471,13 +458,15 @@ unsigned long answerWaiting(const Endpoint& endpoint, const std::string& reply)
             break; // drained, or an error the next poll reports again
         }
         int sourcePort = 0;
-        const std::optional<IpAddress> source = sourceOf(datagram.from, datagram.fromLength, sourcePort);
+        const std::optional<IpAddress> source = discovery::sourceOf(datagram.from, datagram.fromLength, sourcePort);
         if (datagram.truncated || !discovery::isDiscoveryRequest(datagram.bytes, std::size_t(got)) || !source
             || !discovery::isReplyableSource(*source, sourcePort))
             continue;
         if (endpoint.plan.oneAddress && !isAddressedToUs(endpoint.plan, datagram.message))
             continue;
-        if (sendReply(endpoint, reply, datagram.from, datagram.fromLength))
+        if (endpoint.plan.thisMachineOnly && !local.holds(*source))
+            continue;
+        if (sendReply(endpoint, reply, *source, datagram.from, datagram.fromLength))
             ++answered;
     }
     return answered;

@@ -88,14 +88,20 @@ std::string textOf(const sockaddr_storage& address)
     return text;
 }
 
-// A client's UDP socket on an ephemeral port of every address of its family.
+// A client's UDP socket on an ephemeral port of every address of its family,
+// or of one IPv4 `address`. Bound to 127.0.0.1, its 255.255.255.255 goes
+// out of the loopback interface alone: the system sends a limited broadcast
+// by the interface of its source address when the socket names one.
+// Winsock has no way to tie a socket to an interface (SO_BINDTODEVICE).
 class Probe {
 public:
-    explicit Probe(int family) : family(family)
+    explicit Probe(int family, const char* address = nullptr) : family(family)
     {
         handle = ::socket(family, SOCK_DGRAM, IPPROTO_UDP);
         sockaddr_storage any{};
         any.ss_family = ADDRESS_FAMILY(family);
+        if (address && family == AF_INET)
+            ::inet_pton(AF_INET, address, &reinterpret_cast<sockaddr_in&>(any).sin_addr);
         const int length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
         if (handle != INVALID_SOCKET && ::bind(handle, reinterpret_cast<sockaddr*>(&any), length) != 0) {
             ::closesocket(handle);
@@ -309,7 +315,13 @@ void answersOnlyRequests()
     }
 }
 
-enum class To { Loopback4, Loopback6, Own4, Own6, Broadcast4, Group6 };
+// Broadcast4 is 255.255.255.255 from an unbound socket, which leaves by
+// this machine's default interface, and Group6 the group out of one of its
+// network interfaces (lo takes no multicast): neither may reach the network
+// from a test, so those rows are skipped. BroadcastOnLo is 255.255.255.255
+// from a socket bound to 127.0.0.1 (see Probe), LoopbackBroadcast4 is
+// 127.255.255.255: both stay on this machine.
+enum class To { Loopback4, Loopback6, Own4, Own6, Broadcast4, Group6, LoopbackBroadcast4, BroadcastOnLo };
 
 struct Route {
     const char* name;
@@ -324,19 +336,25 @@ void answersOnlyWhereServed(const Machine& host)
 {
     const Route routes[] = {
         {"127.0.0.1 answers 127.0.0.1", "127.0.0.1", false, To::Loopback4, true, To::Loopback4},
-        {"127.0.0.1 ignores own IPv4", "127.0.0.1", false, To::Own4, false, To::Loopback4},
+        {"127.0.0.1 answers own IPv4 from here", "127.0.0.1", false, To::Own4, true, To::Loopback4},
         {"127.0.0.1 ignores ::1", "127.0.0.1", false, To::Loopback6, false, To::Loopback4},
-        {"127.0.0.1 ignores broadcast", "127.0.0.1", false, To::Broadcast4, false, To::Loopback4},
+        {"127.0.0.1 answers a broadcast from here", "127.0.0.1", false, To::BroadcastOnLo, true, To::Loopback4},
+        {"127.0.0.1 answers 127.255.255.255", "127.0.0.1", false, To::LoopbackBroadcast4, true, To::Loopback4},
+        {"127.0.0.2 answers 127.0.0.1", "127.0.0.2", false, To::Loopback4, true, To::Loopback4},
         {"0.0.0.0 answers own IPv4", "0.0.0.0", false, To::Own4, true, To::Loopback4},
-        {"0.0.0.0 answers broadcast", "0.0.0.0", false, To::Broadcast4, true, To::Loopback4},
+        {"0.0.0.0 answers broadcast", "0.0.0.0", false, To::BroadcastOnLo, true, To::Loopback4},
+        {"0.0.0.0 answers 127.255.255.255", "0.0.0.0", false, To::LoopbackBroadcast4, true, To::Loopback4},
         {"0.0.0.0 ignores ::1", "0.0.0.0", false, To::Loopback6, false, To::Loopback4},
         {":: answers ::1", "::", false, To::Loopback6, true, To::Loopback4},
         {":: answers 127.0.0.1", "::", false, To::Loopback4, true, To::Loopback4},
         {":: answers own IPv6", "::", false, To::Own6, true, To::Loopback4},
         {":: answers the group", "::", false, To::Group6, true, To::Loopback4},
         {"::1 ignores 127.0.0.1", "::1", false, To::Loopback4, false, To::Loopback6},
+        {"::1 answers own IPv6 from here", "::1", false, To::Own6, true, To::Loopback6},
         {"own IPv4 answers it (from it)", nullptr, false, To::Own4, true, To::Own4},
         {"own IPv4 answers a broadcast (from it)", nullptr, false, To::Broadcast4, true, To::Own4},
+        // Not broadcast on its interface.
+        {"own IPv4 ignores a broadcast on lo", nullptr, false, To::BroadcastOnLo, false, To::Own4},
         {"own IPv4 ignores 127.0.0.1", nullptr, false, To::Loopback4, false, To::Own4},
         {"own IPv6 answers it (from it)", nullptr, true, To::Own6, true, To::Own6},
         {"own IPv6 answers the group (from it)", nullptr, true, To::Group6, true, To::Own6},
@@ -353,7 +371,17 @@ void answersOnlyWhereServed(const Machine& host)
         std::string error;
         if (!test.check(startFor(responder, error), "start: ", error))
             continue;
-        Probe client4(AF_INET), client6(AF_INET6);
+        if (route.to == To::Broadcast4) {
+            test.skipped = "255.255.255.255 from here would leave by this machine's default interface, and Winsock "
+                           "cannot tie a socket to lo (the row with a broadcast on lo runs instead)";
+            continue;
+        }
+        if (route.to == To::Group6) {
+            test.skipped = "the group would leave by one of this machine's network interfaces (lo takes no "
+                           "multicast), and a test sends nothing off this machine";
+            continue;
+        }
+        Probe client4(AF_INET), client6(AF_INET6), clientLo(AF_INET, "127.0.0.1");
         // Sends the request `to` that way; the probe to read the reply on,
         // or nullptr when this machine cannot send so.
         auto sendVia = [&](To to, std::string& address) -> Probe* {
@@ -372,12 +400,17 @@ void answersOnlyWhereServed(const Machine& host)
                 probe = &client6;
                 sent = !address.empty() && client6.send(address, port, kRequest);
                 break;
-            case To::Broadcast4: address = ""; sent = client4.send("255.255.255.255", port, kRequest); break;
-            case To::Group6:
+            case To::Broadcast4: break; // skipped above
+            case To::BroadcastOnLo:
                 address = "";
-                probe = &client6;
-                sent = host.groupInterface && client6.send("ff12::a1:9aca", port, kRequest, host.groupInterface);
+                probe = &clientLo;
+                sent = clientLo.isOpen() && clientLo.send("255.255.255.255", port, kRequest);
                 break;
+            case To::LoopbackBroadcast4:
+                address = "";
+                sent = client4.send("127.255.255.255", port, kRequest);
+                break;
+            case To::Group6: break; // skipped above
             }
             return sent ? probe : nullptr;
         };
@@ -393,10 +426,15 @@ void answersOnlyWhereServed(const Machine& host)
             continue;
         if (reply) {
             test.check(reply->text == replyText(8080), "reply was '" + reply->text + "'");
-            const std::string expectedFrom = route.listen ? to : listen;
-            if (!expectedFrom.empty() && reply->from != expectedFrom && route.own6 && !host.sendMsgSetsSource)
+            // A loopback listen address answers from itself, whatever was sent to.
+            const bool loopback = listen.rfind("127.", 0) == 0 || listen == "::1";
+            const std::string expectedFrom = loopback || !route.listen ? listen : to;
+            // Wine 8 ignores IP_PKTINFO as it does IPV6_PKTINFO (the check is
+            // made with the latter).
+            if (!expectedFrom.empty() && reply->from != expectedFrom && (route.own6 || loopback)
+                && !host.sendMsgSetsSource)
                 test.skipped = "answered, but from " + reply->from
-                    + ": this system's WSASendMsg ignores IPV6_PKTINFO, so the source cannot be chosen";
+                    + ": this system's WSASendMsg ignores the packet info, so the source cannot be chosen";
             else
                 test.check(expectedFrom.empty() || reply->from == expectedFrom, "reply came from " + reply->from);
             continue;
@@ -477,11 +515,11 @@ void twoServersBothAnswerABroadcast()
     DiscoveryResponder second(first.port(), 1002, "0.0.0.0");
     if (!test.check(startFor(second, error), "second on the same port: ", error))
         return;
-    Probe client(AF_INET);
-    if (!client.send("255.255.255.255", first.port(), kRequest)) {
-        test.skipped = "cannot send an IPv4 broadcast here";
+    // Out of lo only (see Probe).
+    Probe client(AF_INET, "127.0.0.1");
+    if (!test.check(client.isOpen() && client.send("255.255.255.255", first.port(), kRequest),
+                    "cannot send 255.255.255.255 from 127.0.0.1"))
         return;
-    }
     std::multiset<std::string> replies;
     for (auto reply = client.receive(); reply; reply = client.receive(kSilence))
         replies.insert(reply->text);
