@@ -273,7 +273,9 @@ void writeUtcDate(Call& call)
     // Read all the same: a value that is no date is a malformed request.
     UtcTime time{};
     if (call.read("UTCDate", time, readUtcDate, "an ISO 8601 date"))
-        call.error = {kAlpacaNotImplemented, kNoClockSetting};
+        call.take(call.run(Needs::Mount, [](Mount&) {
+            return Outcome::failure(OutcomeKind::NotImplemented, kNoClockSetting);
+        }));
 }
 
 void pulseGuide(Call& call)
