@@ -12,6 +12,19 @@ namespace {
 
 constexpr const char* kNegativePulse = "A guide pulse cannot last less than no time: ";
 
+// Milliseconds as seconds for the log: "300", "1.5".
+std::string secondsText(std::uint32_t ms)
+{
+    std::string text = std::to_string(ms / 1000);
+    if (ms % 1000 != 0) {
+        std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+        while (fraction.back() == '0')
+            fraction.pop_back();
+        text += "." + fraction;
+    }
+    return text;
+}
+
 } // namespace
 
 TelescopeDevice::TelescopeDevice(ServerSettings& settings, Log log, Clock& clock, SerialPortMaker makePort)
@@ -383,8 +396,7 @@ TelescopeDevice::ParkProgress TelescopeDevice::followPark(Mount& core)
     if (since != 0 && std::int64_t(clock.steadyMs()) - since >= std::int64_t(waitLimitMs(kParkWaitLimitMs))) {
         parkSinceMs = 0;
         parkUnconfirmed = true;
-        log("the mount did not report reaching its park position within "
-            + std::to_string(waitLimitMs(kParkWaitLimitMs) / 1000)
+        log("the mount did not report reaching its park position within " + secondsText(waitLimitMs(kParkWaitLimitMs))
             + " s; the park no longer counts as slewing, and AtPark asks the mount each time");
     }
     return parkSinceMs != 0 ? ParkProgress::Moving : ParkProgress::Unconfirmed;
@@ -400,18 +412,16 @@ Outcome TelescopeDevice::startPark(std::uint32_t client)
 {
     return callConnected(
         [&](Mount& core) {
-            // A park on its way: asked for again, it is the same park.
-            if (parkSinceMs != 0)
+            // A park on its way, or past its bound and not yet shown to
+            // have arrived: asked for again, it is the same park.
+            if (parkSinceMs != 0 || parkUnconfirmed)
                 return Outcome::success();
             bool moving = false;
             Outcome outcome = core.beginPark(moving);
             if (moving) {
                 // The park replaces a home search as it does a slew.
                 homeSearchSinceMs = 0;
-                parkUnconfirmed = false;
                 parkSinceMs = std::max<std::int64_t>(1, std::int64_t(clock.steadyMs()));
-            } else if (outcome.succeeded() && core.parkRecorded()) {
-                endPark();
             }
             return outcome;
         },

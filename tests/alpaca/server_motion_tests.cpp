@@ -90,14 +90,18 @@ std::optional<bool> stateField(const Json& state, const char* name)
 
 class MotionTold : public ::testing::TestWithParam<int> {
 protected:
-    void SetUp() override
+    void SetUp() override { start({}, {}); }
+
+    // The simulator with more options, the server with more environment.
+    void start(std::vector<std::string> simulatorOptions, std::vector<std::string> environment)
     {
         scratch = std::make_unique<ScratchFolder>();
         motionLog = scratch->file("motion.log");
-        simulator = std::make_unique<SimulatorProcess>(
-            *scratch, GetParam(), std::vector<std::string>{"--slew-rate", kSlewRate, "--motion-log", motionLog});
+        simulatorOptions.insert(simulatorOptions.end(), {"--slew-rate", kSlewRate, "--motion-log", motionLog});
+        simulator = std::make_unique<SimulatorProcess>(*scratch, GetParam(), simulatorOptions);
         ASSERT_TRUE(simulator->ready()) << "the simulator did not come up";
-        server = std::make_unique<ServerProcess>(*scratch, std::vector<std::string>{"--serial", simulator->link});
+        server = std::make_unique<ServerProcess>(*scratch, std::vector<std::string>{"--serial", simulator->link},
+                                                 environment);
         ASSERT_TRUE(server->ready()) << server->log();
         ASSERT_EQ(errorOf(put("connected", "Connected=true")), 0);
     }
@@ -454,6 +458,43 @@ TEST_P(MotionTold, AbortDuringTheParkStopsItShortNeitherParkedNorSlewing)
         }
     }
 }
+
+// A mount that never says its park has ended (its answer to the park's
+// question lost): after the bound the park is no longer a slew, and it is
+// still not called parked, before or after the mount gets there.
+class ParkNeverConfirmed : public MotionTold {
+protected:
+    void SetUp() override
+    {
+        start({"--fault", GetParam() == 3 ? ":AP#=silence" : ":SE?#=silence"}, {"VELMARO_WAIT_LIMIT_MS=4000"});
+    }
+};
+
+TEST_P(ParkNeverConfirmed, StopsCountingAsSlewingAtTheBoundAndIsNeverCalledParked)
+{
+    // Each look at the silent mount takes its two time-outs, about a second.
+    const double began = nowMs();
+    ASSERT_EQ(errorOf(put("park")), 0);
+    EXPECT_EQ(flag("slewing"), true);
+    startSampling();
+    EXPECT_TRUE(waitUntil([&] { return flag("slewing") == false; }, 15s)) << "still slewing past the bound";
+    EXPECT_GE(nowMs() - began, 4000.0) << "the park stopped counting before its bound";
+    // The mount arrives meanwhile; nothing it says shows that.
+    EXPECT_TRUE(waitUntil([&] { return simulatorAt(readMotionLog(motionLog), nowMs()).parked; }, 20s));
+    EXPECT_EQ(flag("atpark"), false);
+    // Parking again sends nothing that can fail, and proves nothing either.
+    EXPECT_EQ(errorOf(put("park")), 0);
+    EXPECT_EQ(flag("atpark"), false);
+    stopSampling();
+    EXPECT_NE(withLinuxLineEnds(server->log()).find("did not report reaching its park position within 4 s"),
+              std::string::npos)
+        << server->log();
+    for (const Told& each : answers())
+        EXPECT_NE(each.atPark, std::optional<bool>(true)) << each.what << " parked at " << each.askedMs;
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, ParkNeverConfirmed, ::testing::Values(1, 3),
+                         [](const ::testing::TestParamInfo<int>& info) { return "Model" + std::to_string(info.param); });
 
 std::string modelName(const ::testing::TestParamInfo<int>& info)
 {
