@@ -3,9 +3,9 @@
 #include "AlpacaWire.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cctype>
 #include <chrono>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -115,10 +115,6 @@ std::string timeStampOf(std::int64_t wallMs)
     using namespace std::chrono;
     return formatUtcDate(time_point_cast<MountDays>(system_clock::time_point(milliseconds(wallMs))));
 }
-
-} // namespace
-
-namespace {
 
 using MotionPart = bool TelescopeDevice::MotionReading::*;
 constexpr MotionPart kMotionParts[3] = {&TelescopeDevice::MotionReading::slewing,
