@@ -18,6 +18,9 @@ constexpr const char* kCoordinatesMatched = "Coordinates matched. #";
 constexpr std::uint8_t kSiderealLunarSolar
     = rateBit(int(DriveRate::Sidereal)) | rateBit(int(DriveRate::Lunar)) | rateBit(int(DriveRate::Solar));
 
+// The base: what the driver does before a connection has told the models
+// apart (the "other models" of every choice). Each model's row starts from
+// it and writes only where the model differs.
 constexpr MountModelRow kNotDetectedRow{
     .name = kModelNameNotDetected,
     .mountInfoReply = nullptr,
@@ -70,168 +73,132 @@ constexpr MountModelRow kNotDetectedRow{
     .canSyncAltAz = false,
 };
 
-// One row per model, indexed by the model's number; each written in full,
-// so a reader sees a model whole.
+// The same command for every rate: a model that starts tracking one way.
+constexpr void startTrackingWith(MountModelRow& row, const char* command)
+{
+    for (const char*& start : row.trackingStart)
+        start = command;
+}
+
+// Brevan, Lintor and Lintor Plus: alt-azimuth capable, stepped guide rate,
+// no guide pulses. Parks and asks its slews' end as the base does.
+constexpr MountModelRow brevanRow()
+{
+    MountModelRow row = kNotDetectedRow;
+    row.name = kModelNameBrevan;
+    row.timeZoneReplyLength = 8;
+    row.timeZoneFormat = "%c%d:%d#";
+    row.timeZoneSignIsEastLetter = true;
+    row.pierSideReplyLength = 0;
+    row.pierEastReply = nullptr;
+    row.pierWestReply = nullptr;
+    row.alignmentQuery = ":GAM#";
+    row.slewRefusedAnswer = '1';
+    row.altAzSlewStartedAnswer = '0';
+    startTrackingWith(row, ":RG#");
+    row.trackingStop = ":Q#";
+    row.listedTrackingRates = kSiderealLunarSolar;
+    row.guideRate = GuideRateReading::Step;
+    row.guideRateQuery = ":GGS#";
+    row.guideRateReplyLength = 1;
+    row.pulseGuiding = PulseGuiding::Refused;
+    row.canPulseGuide = false;
+    row.canSlewAltAz = true;
+    row.canSyncAltAz = true;
+    return row;
+}
+
+// Corvane A and B: no slewing query (the arrival test), no rate query (the
+// rate remembered), longitude eastward, pulses in pieces, park unanswered.
+constexpr MountModelRow corvaneRow()
+{
+    MountModelRow row = kNotDetectedRow;
+    row.name = kModelNameCorvane;
+    row.mountInfoReply = ":KV72#";
+    row.timeZoneReplyLength = 10;
+    row.timeZoneFormat = "%c%d:%d:%d#";
+    row.longitudeEastward = true;
+    row.siteLongitudeFormat = kEastwardLongitude;
+    row.slewRefusedAnswer = '1';
+    row.slewEnd = SlewEnd::ArrivalTest;
+    row.syncReplyLength = 33;
+    row.syncReply = "Coordinates     matched.        #";
+    row.park[0] = {":KA", false};
+    row.unpark = {":PO#", false};
+    row.unparkStartsTracking = true;
+    row.parkEnd = ParkEnd::PositionSettles;
+    row.trackingRateQuery = nullptr;
+    for (char& code : row.trackingRateCodes)
+        code = 0;
+    row.trackingRateCommand = nullptr;
+    row.listedTrackingRates = kSiderealLunarSolar;
+    row.pulseGuiding = PulseGuiding::Pieces;
+    row.pulseCommandFormat = ":M%c%03ld#";
+    row.pulseLongestPieceMs = 999;
+    row.pulsePieceLeadMs = 800;
+    row.pulseLastPieceLeadMs = 200;
+    return row;
+}
+
+// Corvane A Revision B: asks the mount for everything (park, home,
+// tracking, rate, guide rate), answers its commands, 9-byte times, guide
+// pulses from a backlog of 100 ms steps.
+constexpr MountModelRow corvaneRevisionBRow()
+{
+    MountModelRow row = kNotDetectedRow;
+    row.name = kModelNameCorvaneRevisionB;
+    row.mountInfoReply = "6150";
+    row.timeReplyLength = 9;
+    row.timeZoneReplyLength = 7;
+    row.timeZoneFormat = "%c%d:%d#";
+    row.pierSideReplyLength = 1;
+    row.pierEastReply = "0";
+    row.pierWestReply = "1";
+    row.slewRefusedAnswer = '0';
+    row.abortAcknowledged = true;
+    row.syncCommand = ":CM#";
+    row.syncReplyLength = 1;
+    row.syncReply = "1";
+    row.park[0] = {":MH#", true};
+    row.park[1] = {":MP1#", true};
+    row.unpark = {":MP0#", true};
+    row.unparkStartsTracking = true;
+    row.homeSearch = ":MH#";
+    row.homeQuery = ":AH#";
+    row.parkQuery = ":AP#";
+    row.parkEnd = ParkEnd::AskParked;
+    row.trackingQuery = ":AT#";
+    startTrackingWith(row, ":ST1#");
+    row.trackingStop = ":ST0#";
+    row.trackingAcknowledged = true;
+    row.trackingRateQuery = ":QT#";
+    row.trackingRateCodes[int(DriveRate::Lunar)] = '1';
+    row.trackingRateCodes[int(DriveRate::Solar)] = '2';
+    row.trackingRateCodes[int(DriveRate::King)] = '3';
+    row.trackingRateCodes[int(DriveRate::Custom)] = '4';
+    row.trackingRateCommand = ":RT%c#";
+    row.listedTrackingRates = kSiderealLunarSolar | rateBit(int(DriveRate::King));
+    row.guideRate = GuideRateReading::Fraction;
+    row.guideRateQuery = ":AG#";
+    row.guideRateReplyLength = 5;
+    row.pulseGuiding = PulseGuiding::Backlog;
+    row.pulseCommandFormat = ":M%c%05ld#";
+    row.pulseStepMs = 100;
+    row.pulseStepRoundingMs = 49.9;
+    row.canFindHome = true;
+    row.canSetGuideRates = true;
+    return row;
+}
+
+// One row per model, indexed by the model's number: the base, and each
+// model as it differs from it.
 constexpr std::array<MountModelRow, kModelCount> makeRows()
 {
     std::array<MountModelRow, kModelCount> rows{};
     rows[kModelNotDetected] = kNotDetectedRow;
-
-    rows[kModelBrevan] = MountModelRow{
-        .name = kModelNameBrevan,
-        .mountInfoReply = nullptr,
-        .timeReplyLength = 11,
-        .timeZoneReplyLength = 8,
-        .timeZoneFormat = "%c%d:%d#",
-        .timeZoneSignIsEastLetter = true,
-        .pierSideReplyLength = 0,
-        .pierEastReply = nullptr,
-        .pierWestReply = nullptr,
-        .alignmentQuery = ":GAM#",
-        .longitudeEastward = false,
-        .siteLongitudeFormat = kSignedLongitude,
-        .slewRefusedAnswer = '1',
-        .altAzSlewStartedAnswer = '0',
-        .slewEnd = SlewEnd::AskMount,
-        .abortAcknowledged = false,
-        .syncCommand = ":CMR#",
-        .syncReplyLength = 22,
-        .syncReply = kCoordinatesMatched,
-        .park = {{":PK#", true}, kNoCommand},
-        .unpark = kNoCommand,
-        .unparkStartsTracking = false,
-        .homeSearch = nullptr,
-        .homeQuery = nullptr,
-        .parkQuery = nullptr,
-        .parkEnd = ParkEnd::AskSlewing,
-        .trackingQuery = nullptr,
-        .trackingStart = {":RG#", ":RG#", ":RG#"},
-        .trackingStop = ":Q#",
-        .trackingAcknowledged = false,
-        .trackingRateQuery = ":GTR#",
-        .trackingRateCodes = {'0', '2', '1', 0, 0},
-        .trackingRateCommand = ":STR%c#",
-        .listedTrackingRates = kSiderealLunarSolar,
-        .guideRate = GuideRateReading::Step,
-        .guideRateQuery = ":GGS#",
-        .guideRateReplyLength = 1,
-        .pulseGuiding = PulseGuiding::Refused,
-        .pulseCommandFormat = nullptr,
-        .pulseLongestPieceMs = 0,
-        .pulsePieceLeadMs = 0,
-        .pulseLastPieceLeadMs = 0,
-        .pulseStepMs = 0,
-        .pulseStepRoundingMs = 0.0,
-        .canFindHome = false,
-        .canPulseGuide = false,
-        .canSetGuideRates = false,
-        .canSlewAltAz = true,
-        .canSyncAltAz = true,
-    };
-
-    rows[kModelCorvane] = MountModelRow{
-        .name = kModelNameCorvane,
-        .mountInfoReply = ":KV72#",
-        .timeReplyLength = 11,
-        .timeZoneReplyLength = 10,
-        .timeZoneFormat = "%c%d:%d:%d#",
-        .timeZoneSignIsEastLetter = false,
-        .pierSideReplyLength = 5,
-        .pierEastReply = "East#",
-        .pierWestReply = "West#",
-        .alignmentQuery = nullptr,
-        .longitudeEastward = true,
-        .siteLongitudeFormat = kEastwardLongitude,
-        .slewRefusedAnswer = '1',
-        .altAzSlewStartedAnswer = 0,
-        .slewEnd = SlewEnd::ArrivalTest,
-        .abortAcknowledged = false,
-        .syncCommand = ":CMR#",
-        .syncReplyLength = 33,
-        .syncReply = "Coordinates     matched.        #",
-        .park = {{":KA", false}, kNoCommand},
-        .unpark = {":PO#", false},
-        .unparkStartsTracking = true,
-        .homeSearch = nullptr,
-        .homeQuery = nullptr,
-        .parkQuery = nullptr,
-        .parkEnd = ParkEnd::PositionSettles,
-        .trackingQuery = nullptr,
-        .trackingStart = {":RT2#", ":RT0#", ":RT1#"},
-        .trackingStop = ":RT9#",
-        .trackingAcknowledged = false,
-        .trackingRateQuery = nullptr,
-        .trackingRateCodes = {},
-        .trackingRateCommand = nullptr,
-        .listedTrackingRates = kSiderealLunarSolar,
-        .guideRate = GuideRateReading::Fixed,
-        .guideRateQuery = nullptr,
-        .guideRateReplyLength = 0,
-        .pulseGuiding = PulseGuiding::Pieces,
-        .pulseCommandFormat = ":M%c%03ld#",
-        .pulseLongestPieceMs = 999,
-        .pulsePieceLeadMs = 800,
-        .pulseLastPieceLeadMs = 200,
-        .pulseStepMs = 0,
-        .pulseStepRoundingMs = 0.0,
-        .canFindHome = false,
-        .canPulseGuide = true,
-        .canSetGuideRates = false,
-        .canSlewAltAz = false,
-        .canSyncAltAz = false,
-    };
-
-    rows[kModelCorvaneRevisionB] = MountModelRow{
-        .name = kModelNameCorvaneRevisionB,
-        .mountInfoReply = "6150",
-        .timeReplyLength = 9,
-        .timeZoneReplyLength = 7,
-        .timeZoneFormat = "%c%d:%d#",
-        .timeZoneSignIsEastLetter = false,
-        .pierSideReplyLength = 1,
-        .pierEastReply = "0",
-        .pierWestReply = "1",
-        .alignmentQuery = nullptr,
-        .longitudeEastward = false,
-        .siteLongitudeFormat = kSignedLongitude,
-        .slewRefusedAnswer = '0',
-        .altAzSlewStartedAnswer = 0,
-        .slewEnd = SlewEnd::AskMount,
-        .abortAcknowledged = true,
-        .syncCommand = ":CM#",
-        .syncReplyLength = 1,
-        .syncReply = "1",
-        .park = {{":MH#", true}, {":MP1#", true}},
-        .unpark = {":MP0#", true},
-        .unparkStartsTracking = true,
-        .homeSearch = ":MH#",
-        .homeQuery = ":AH#",
-        .parkQuery = ":AP#",
-        .parkEnd = ParkEnd::AskParked,
-        .trackingQuery = ":AT#",
-        .trackingStart = {":ST1#", ":ST1#", ":ST1#"},
-        .trackingStop = ":ST0#",
-        .trackingAcknowledged = true,
-        .trackingRateQuery = ":QT#",
-        .trackingRateCodes = {'0', '1', '2', '3', '4'},
-        .trackingRateCommand = ":RT%c#",
-        .listedTrackingRates = kSiderealLunarSolar | rateBit(int(DriveRate::King)),
-        .guideRate = GuideRateReading::Fraction,
-        .guideRateQuery = ":AG#",
-        .guideRateReplyLength = 5,
-        .pulseGuiding = PulseGuiding::Backlog,
-        .pulseCommandFormat = ":M%c%05ld#",
-        .pulseLongestPieceMs = 0,
-        .pulsePieceLeadMs = 0,
-        .pulseLastPieceLeadMs = 0,
-        .pulseStepMs = 100,
-        .pulseStepRoundingMs = 49.9,
-        .canFindHome = true,
-        .canPulseGuide = true,
-        .canSetGuideRates = true,
-        .canSlewAltAz = false,
-        .canSyncAltAz = false,
-    };
+    rows[kModelBrevan] = brevanRow();
+    rows[kModelCorvane] = corvaneRow();
+    rows[kModelCorvaneRevisionB] = corvaneRevisionBRow();
     return rows;
 }
 
