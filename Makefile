@@ -12,7 +12,9 @@
 #   make deb     the server's Debian packages, dist/velmaro-alpaca_2.1-1_{amd64,arm64}.deb
 #   make deb-check   those packages built afresh and checked (lintian, arm64 under qemu,
 #                installed into a clean Debian root); CI runs it after check
-# check and demo install what is missing first (scripts/bootstrap).
+# Each installs what it is missing first (scripts/bootstrap): build and demo
+# only the build's and Wine's packages; check the tests' too; deb and fuzz
+# their tools. make bootstrap installs everything.
 
 MODEL ?= 2
 BITS ?= 64
@@ -26,14 +28,16 @@ all: build
 bootstrap:
 	@scripts/bootstrap
 
-build: bootstrap
+build:
+	@scripts/bootstrap build
 	@scripts/build
 
 # scripts/build ends with scripts/installer, once both DLLs are built.
 installer: build
 
 # scripts/check builds too, while the test harness gets ready.
-check: bootstrap
+check:
+	@scripts/bootstrap check
 	@scripts/check
 
 demo: build
@@ -49,14 +53,17 @@ load: build
 	@MINUTES=$(MINUTES) scripts/load
 
 # MINUTES is soak's (default 2) unless given: the fuzzer's own default is 10.
-fuzz: bootstrap
+fuzz:
+	@scripts/bootstrap fuzz
 	@scripts/fuzz $(if $(filter command line environment,$(origin MINUTES)),$(MINUTES),10)
 
-deb: bootstrap
+deb:
+	@scripts/bootstrap deb
 	@scripts/deb
 
 # The protocol tests' program comes from the native tree.
 deb-check: build
+	@scripts/bootstrap deb
 	@scripts/deb
 	@scripts/deb-check
 
