@@ -533,24 +533,18 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
         return badRequest(std::string("The telescope's ") + route->member + " cannot be "
                           + (method == RequestMethod::Get ? "read (GET)" : "written (PUT)"));
     const ClientIdentity client = readClientIdentity(parameters);
-    device.heardFrom(client.clientId);
+    if (!device.heardFrom(client.clientId)) {
+        HttpAnswer busy = badRequest("Too many requests of this client at once (at most "
+                                     + std::to_string(kMostRequestsInFlightPerClient) + ")");
+        busy.status = 503;
+        return busy;
+    }
     // However the request ends, it is no longer under way.
     struct Answered {
         TelescopeDevice& device;
         std::uint32_t client;
         ~Answered() { device.answered(client); }
     } underWay{device, client.clientId};
-    if (!startRequest(client.clientId)) {
-        HttpAnswer busy = badRequest("Too many requests of this client at once (at most "
-                                     + std::to_string(kMostRequestsInFlightPerClient) + ")");
-        busy.status = 503;
-        return busy;
-    }
-    struct EndsRequest {
-        TelescopeApi& api;
-        std::uint32_t client;
-        ~EndsRequest() { api.endRequest(client); }
-    } ends{*this, client.clientId};
     Call call{device, deviceState, parameters, client.clientId, route->member, std::nullopt, {}, {}};
     handler(call);
     if (!call.badRequest.empty())
@@ -562,22 +556,4 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
     if (method == RequestMethod::Get && !call.value)
         call.value = Json();
     return alpacaAnswer(call.value ? &*call.value : nullptr, call.error, client, transactions);
-}
-
-bool TelescopeApi::startRequest(std::uint32_t client)
-{
-    std::lock_guard<std::mutex> lock(inFlightMutex);
-    int& count = inFlight[client];
-    if (count >= kMostRequestsInFlightPerClient)
-        return false;
-    ++count;
-    return true;
-}
-
-void TelescopeApi::endRequest(std::uint32_t client)
-{
-    std::lock_guard<std::mutex> lock(inFlightMutex);
-    auto found = inFlight.find(client);
-    if (found != inFlight.end() && --found->second <= 0)
-        inFlight.erase(found);
 }

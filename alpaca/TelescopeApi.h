@@ -8,8 +8,6 @@
 #include "RequestValues.h"
 #include "TelescopeDevice.h"
 
-#include <map>
-#include <mutex>
 #include <string_view>
 
 class TelescopeApi {
@@ -23,21 +21,10 @@ public:
     HttpAnswer handle(RequestMethod method, std::string_view member, const RequestParameters& parameters);
 
 private:
-    // Counts a client's requests in flight; false when it has its fill.
-    bool startRequest(std::uint32_t client);
-    void endRequest(std::uint32_t client);
-
     TelescopeDevice& device;
     ServerTransactions& transactions;
     DeviceStateReadings deviceState;
-    std::mutex inFlightMutex;
-    std::map<std::uint32_t, int> inFlight;
 };
-
-// Requests one client may have waiting at once: more would only hold the
-// server's threads from the other clients (the clients without an ID share
-// one allowance).
-constexpr int kMostRequestsInFlightPerClient = 8;
 
 // The interface version the server serves, whatever the DLL reports.
 constexpr int kAlpacaInterfaceVersion = 4;

@@ -94,16 +94,21 @@ std::size_t TelescopeDevice::connectedClients()
     return clients.size();
 }
 
-void TelescopeDevice::heardFrom(std::uint32_t client)
+bool TelescopeDevice::heardFrom(std::uint32_t client)
 {
+    bool admitted = false;
     {
         std::lock_guard<std::mutex> lock(clientsMutex);
-        ++requestsUnderWay[client];
         auto found = clients.find(client);
         if (found != clients.end())
             found->second = std::int64_t(clock.steadyMs());
+        std::uint32_t& underWay = requestsUnderWay[client];
+        admitted = underWay < kMostRequestsInFlightPerClient;
+        if (admitted)
+            ++underWay;
     }
     forgetSilentClients();
+    return admitted;
 }
 
 void TelescopeDevice::answered(std::uint32_t client)

@@ -80,8 +80,10 @@ public:
     void startConnecting(std::uint32_t client);
     bool connecting(std::uint32_t client);
     // A request came from client: it is not gone, and it is not silent
-    // while the request is being answered (answered() when it is).
-    void heardFrom(std::uint32_t client);
+    // while the request is being answered (answered() when it is). False,
+    // and the request not counted, when the client has its fill of
+    // requests under way.
+    bool heardFrom(std::uint32_t client);
     void answered(std::uint32_t client);
     void setClientTimeoutMs(std::int64_t ms) { clientTimeoutMs = ms; }
     std::size_t connectedClients();
@@ -214,6 +216,11 @@ private:
     // A disconnect ends a pulse still sending its pieces.
     bool cancelPieces = false;
 };
+
+// Requests one client may have under way at once: more would only hold the
+// server's threads from the other clients (the clients without an ID share
+// one allowance).
+constexpr std::uint32_t kMostRequestsInFlightPerClient = 8;
 
 // How long a park may take before the server stops reporting it as a slew.
 constexpr std::uint32_t kParkWaitLimitMs = 300000;
