@@ -31,6 +31,8 @@ struct Call {
     std::uint32_t client;
     // The member, lower case: what overlapping reads share.
     const char* member;
+    // Its place on the mount, from the member's row.
+    Urgency urgency;
     std::optional<Json> value;
     AlpacaError error;
     // Set when the request is malformed: the answer is a 400 with it.
@@ -44,7 +46,7 @@ struct Call {
         // A GET has a value even when refused: the type's empty one.
         value = outcome.succeeded() ? Json(result) : Json(T{});
     }
-    Outcome run(Needs needs, const std::function<Outcome(Mount&)>& member, Urgency urgency = Urgency::Normal)
+    Outcome run(Needs needs, const std::function<Outcome(Mount&)>& member)
     {
         return needs == Needs::Mount ? device.callConnected(member, urgency, client)
                                      : device.call(member, urgency, client);
@@ -212,9 +214,7 @@ void moveAxis(Call& call)
         call.error = {kAlpacaInvalidValue, kNoSuchAxis};
         return;
     }
-    // Stopping an axis goes before every waiting read.
-    call.take(call.run(Needs::Mount, [&](Mount& core) { return core.moveAxis(axis, rate); },
-                       rate == 0.0 ? Urgency::Motion : Urgency::Normal));
+    call.take(call.run(Needs::Mount, [&](Mount& core) { return core.moveAxis(axis, rate); }));
 }
 
 void readTrackingRates(Call& call)
@@ -258,14 +258,11 @@ void writeTracking(Call& call)
     bool on = false;
     if (!call.boolean("Tracking", on))
         return;
-    call.take(call.run(
-        Needs::Mount,
-        [&](Mount& core) {
-            if (on && core.parkRecorded())
-                return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedTracking);
-            return core.setTracking(on);
-        },
-        on ? Urgency::Normal : Urgency::Motion));
+    call.take(call.run(Needs::Mount, [&](Mount& core) {
+        if (on && core.parkRecorded())
+            return Outcome::failure(OutcomeKind::InvalidWhileParked, kParkedTracking);
+        return core.setTracking(on);
+    }));
 }
 
 void writeUtcDate(Call& call)
@@ -323,7 +320,7 @@ void readSlewing(Call& call)
 
 void abortSlew(Call& call)
 {
-    call.take(call.device.abortSlew(call.client));
+    call.take(call.device.abortSlew(call.client, call.urgency));
 }
 
 void findHome(Call& call)
@@ -384,12 +381,48 @@ enum Changes : unsigned {
     kChangesAnything = 31,
 };
 
+// Whether a write stops motion, which goes before every waiting read: an
+// abort always; stopping an axis (Rate 0) and tracking (Tracking false)
+// by their value.
+struct StopsMotion {
+    enum class When : std::uint8_t { Never, Always, ValueIsZero, ValueIsFalse };
+    When when = When::Never;
+    const char* parameter = nullptr;
+};
+constexpr StopsMotion kStops{StopsMotion::When::Always, nullptr};
+
 struct Route {
     const char* member;
     Handler get;
     Handler put;
     unsigned changes = kChangesNothingElse;
+    StopsMotion stops = {};
 };
+
+Urgency urgencyOf(const Route& route, RequestMethod method, const RequestParameters& parameters)
+{
+    if (method == RequestMethod::Get)
+        return Urgency::Normal;
+    const StopsMotion& stops = route.stops;
+    const std::string* value = stops.parameter ? parameters.find(stops.parameter) : nullptr;
+    double number = 1;
+    bool flag = true;
+    switch (stops.when) {
+    case StopsMotion::When::Never:
+        break;
+    case StopsMotion::When::Always:
+        return Urgency::Motion;
+    case StopsMotion::When::ValueIsZero:
+        if (value && readNumber(*value, number) && number == 0.0)
+            return Urgency::Motion;
+        break;
+    case StopsMotion::When::ValueIsFalse:
+        if (value && readBoolean(*value, flag) && !flag)
+            return Urgency::Motion;
+        break;
+    }
+    return Urgency::Normal;
+}
 
 // The reads a write changes: its own member's and those of its kinds.
 std::vector<std::string> readsChangedBy(const Route& route)
@@ -483,16 +516,17 @@ const std::vector<Route>& routes()
          writesNumber("TargetDeclination", &Mount::setTargetDeclination, Needs::Nothing)},
         {"targetrightascension", reads(&Mount::targetRightAscension, Needs::Nothing),
          writesNumber("TargetRightAscension", &Mount::setTargetRightAscension, Needs::Nothing)},
-        {"tracking", readOnDevice<&TelescopeDevice::trackingOn>, writeTracking, kChangesMotion},
+        {"tracking", readOnDevice<&TelescopeDevice::trackingOn>, writeTracking, kChangesMotion,
+         {StopsMotion::When::ValueIsFalse, "Tracking"}},
         {"trackingrate", reads(&Mount::trackingRate), writeTrackingRate},
         {"trackingrates", readTrackingRates, nullptr},
         {"utcdate", reads(&Mount::utcDate), writeUtcDate, kChangesTime | kChangesPosition},
-        {"abortslew", nullptr, abortSlew, kChangesMotion},
+        {"abortslew", nullptr, abortSlew, kChangesMotion, kStops},
         {"axisrates", readAxisRates, nullptr},
         {"canmoveaxis", readCanMoveAxis, nullptr},
         {"destinationsideofpier", readDestinationSideOfPier, nullptr},
         {"findhome", nullptr, findHome, kChangesParking},
-        {"moveaxis", nullptr, moveAxis, kChangesMotion},
+        {"moveaxis", nullptr, moveAxis, kChangesMotion, {StopsMotion::When::ValueIsZero, "Rate"}},
         {"park", nullptr, [](Call& call) { call.take(call.device.startPark(call.client)); }, kChangesParking},
         {"pulseguide", nullptr, pulseGuide, kChangesGuiding},
         {"setpark", nullptr, runs(&Mount::setPark)},
@@ -545,7 +579,8 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
         std::uint32_t client;
         ~Answered() { device.answered(client); }
     } underWay{device, client.clientId};
-    Call call{device, deviceState, parameters, client.clientId, route->member, std::nullopt, {}, {}};
+    Call call{device,        deviceState,  parameters, client.clientId, route->member,
+              urgencyOf(*route, method, parameters), std::nullopt, {}, {}};
     handler(call);
     if (!call.badRequest.empty())
         return badRequest(call.badRequest);

@@ -500,7 +500,7 @@ bool TelescopeDevice::motionUnderWay() const
     return parkSinceMs != 0 || parkUnconfirmed || homeSearchSinceMs != 0 || slewUnderWay;
 }
 
-Outcome TelescopeDevice::abortSlew(std::uint32_t client)
+Outcome TelescopeDevice::abortSlew(std::uint32_t client, Urgency urgency)
 {
     return callConnected(
         [&](Mount& core) {
@@ -519,7 +519,7 @@ Outcome TelescopeDevice::abortSlew(std::uint32_t client)
                 homeSearchSinceMs = 0;
             return outcome;
         },
-        Urgency::Motion, client);
+        urgency, client);
 }
 
 std::unique_ptr<MountProbe> TelescopeDevice::describe()

@@ -99,8 +99,9 @@ public:
     // reports home (or the search's bound has passed).
     Outcome startFindHome(std::uint32_t client = 0);
     Outcome slewing(bool& value, std::uint32_t client = 0);
-    // Goes before every waiting read; during a park it stops the park short.
-    Outcome abortSlew(std::uint32_t client = 0);
+    // During a park it stops the park short. Urgency::Motion goes before
+    // every waiting read.
+    Outcome abortSlew(std::uint32_t client = 0, Urgency urgency = Urgency::Motion);
 
     // A park that returns at once. Until the mount is at its park position
     // slewing is true and atPark and tracking false; then both turn
