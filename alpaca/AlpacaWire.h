@@ -40,7 +40,7 @@ template <class T> struct ReaderOf<Outcome (Mount::*)(T&) const> { using Value =
 // is queued or under way; the value wired, or its type's empty one when
 // refused.
 template <class Value>
-SharedReads::Result sharedRead(SharedReads& reads, const std::string& key, const std::function<Outcome(Value&)>& read)
+SharedReads::Result sharedRead(SharedReads& reads, Member key, const std::function<Outcome(Value&)>& read)
 {
     return reads.read(key, [&] {
         Value result{};
@@ -52,7 +52,7 @@ SharedReads::Result sharedRead(SharedReads& reads, const std::string& key, const
 // As sharedRead, for a client: one that has not connected gets no other
 // client's answer.
 template <class Value>
-SharedReads::Result clientRead(TelescopeDevice& device, std::uint32_t client, const std::string& key,
+SharedReads::Result clientRead(TelescopeDevice& device, std::uint32_t client, Member key,
                                const std::function<Outcome(Value&)>& read)
 {
     if (!device.clientConnected(client))

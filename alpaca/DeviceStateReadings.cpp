@@ -19,11 +19,11 @@ struct Asker {
     std::uint32_t client;
 };
 
-using FieldRead = std::function<SharedReads::Result(TelescopeDevice&, const std::string& key, Asker)>;
+using FieldRead = std::function<SharedReads::Result(TelescopeDevice&, Member key, Asker)>;
 
 struct StateField {
-    // As DeviceState names it; lower case, the member whose reads it shares.
-    const char* name;
+    // The member whose reads it shares; DeviceState names it as the member.
+    Member member;
     // Kept fresh while any client is connected: the position, and tracking,
     // which an abort restores without asking first.
     bool always;
@@ -38,13 +38,12 @@ struct StateField {
     // under way, which then tell of one moment.
     bool TelescopeDevice::MotionReading::*together;
     FieldRead read;
-    std::string key;
 };
 
 template <class Value, class OnMount>
 FieldRead readingOf(OnMount onMount)
 {
-    return [onMount](TelescopeDevice& device, const std::string& key, Asker asker) {
+    return [onMount](TelescopeDevice& device, Member key, Asker asker) {
         auto read = [&](Value& result) {
             auto member = [&](Mount& core) { return onMount(device, core, result); };
             return asker.server ? device.callForServer(member)
@@ -69,33 +68,23 @@ FieldRead deviceReading()
     return readingOf<bool>([](TelescopeDevice& device, Mount& core, bool& value) { return (device.*Reader)(core, value); });
 }
 
-std::string lowerCase(const char* name)
-{
-    std::string key(name);
-    for (char& c : key)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return key;
-}
-
 const std::vector<StateField>& stateFields()
 {
     static const std::vector<StateField> fields = [] {
         std::vector<StateField> table = {
-            {"Altitude", true, false, false, nullptr, coreReading<&Mount::altitude>(), {}},
-            {"AtHome", false, false, true, nullptr, coreReading<&Mount::atHome>(), {}},
-            {"AtPark", false, false, true, &TelescopeDevice::MotionReading::atPark, deviceReading<&TelescopeDevice::atParkOn>(), {}},
-            {"Azimuth", true, false, false, nullptr, coreReading<&Mount::azimuth>(), {}},
-            {"Declination", true, false, false, nullptr, coreReading<&Mount::declination>(), {}},
-            {"IsPulseGuiding", false, false, false, nullptr, deviceReading<&TelescopeDevice::pulseGuidingOn>(), {}},
-            {"RightAscension", true, false, false, nullptr, coreReading<&Mount::rightAscension>(), {}},
-            {"SideOfPier", false, false, false, nullptr, coreReading<&Mount::sideOfPier>(), {}},
-            {"SiderealTime", false, false, false, nullptr, coreReading<&Mount::siderealTime>(), {}},
-            {"Slewing", false, false, true, &TelescopeDevice::MotionReading::slewing, deviceReading<&TelescopeDevice::slewingOn>(), {}},
-            {"Tracking", true, false, true, &TelescopeDevice::MotionReading::tracking, deviceReading<&TelescopeDevice::trackingOn>(), {}},
-            {"UTCDate", false, true, false, nullptr, coreReading<&Mount::utcDate>(), {}},
+            {Member::Altitude, true, false, false, nullptr, coreReading<&Mount::altitude>()},
+            {Member::AtHome, false, false, true, nullptr, coreReading<&Mount::atHome>()},
+            {Member::AtPark, false, false, true, &TelescopeDevice::MotionReading::atPark, deviceReading<&TelescopeDevice::atParkOn>()},
+            {Member::Azimuth, true, false, false, nullptr, coreReading<&Mount::azimuth>()},
+            {Member::Declination, true, false, false, nullptr, coreReading<&Mount::declination>()},
+            {Member::IsPulseGuiding, false, false, false, nullptr, deviceReading<&TelescopeDevice::pulseGuidingOn>()},
+            {Member::RightAscension, true, false, false, nullptr, coreReading<&Mount::rightAscension>()},
+            {Member::SideOfPier, false, false, false, nullptr, coreReading<&Mount::sideOfPier>()},
+            {Member::SiderealTime, false, false, false, nullptr, coreReading<&Mount::siderealTime>()},
+            {Member::Slewing, false, false, true, &TelescopeDevice::MotionReading::slewing, deviceReading<&TelescopeDevice::slewingOn>()},
+            {Member::Tracking, true, false, true, &TelescopeDevice::MotionReading::tracking, deviceReading<&TelescopeDevice::trackingOn>()},
+            {Member::UTCDate, false, true, false, nullptr, coreReading<&Mount::utcDate>()},
         };
-        for (StateField& field : table)
-            field.key = lowerCase(field.name);
         return table;
     }();
     return fields;
@@ -182,12 +171,12 @@ Json DeviceStateReadings::answer(std::uint32_t client)
                 if (!fresh)
                     continue;
             } else if (!(field.motion && moving)) {
-                fresh = device.sharedReads().fresh(field.key);
+                fresh = device.sharedReads().fresh(field.member);
             }
             if (!fresh) {
                 // Nothing fit to give: read now, as the member would be.
                 const std::int64_t asked = clock.wallMs();
-                SharedReads::Result result = field.read(device, field.key, Asker{false, client});
+                SharedReads::Result result = field.read(device, field.member, Asker{false, client});
                 if (result.outcome.isSuccess())
                     fresh = SharedReads::Fresh{std::move(result.value), 0, asked};
             }
@@ -195,10 +184,10 @@ Json DeviceStateReadings::answer(std::uint32_t client)
             if (!fresh)
                 continue;
             if (field.ticking) {
-                state.push_back(Json{{"Name", field.name}, {"Value", dateMovedOn(*fresh, clock.wallMs())}});
+                state.push_back(Json{{"Name", std::string(memberName(field.member))}, {"Value", dateMovedOn(*fresh, clock.wallMs())}});
                 continue;
             }
-            state.push_back(Json{{"Name", field.name}, {"Value", fresh->value}});
+            state.push_back(Json{{"Name", std::string(memberName(field.member))}, {"Value", fresh->value}});
             oldest = std::min(oldest.value_or(fresh->wallMs), fresh->wallMs);
         }
     }
@@ -228,10 +217,10 @@ void DeviceStateReadings::refreshStale()
             continue;
         // The others only for DeviceState, whose TimeStamp tells their age.
         const std::uint64_t refreshFrom = field.ticking ? kClockRereadMs : field.always ? refreshFromAgeMs : goal;
-        std::optional<SharedReads::Fresh> fresh = device.sharedReads().fresh(field.key);
+        std::optional<SharedReads::Fresh> fresh = device.sharedReads().fresh(field.member);
         if (fresh && clock.steadyMs() - fresh->steadyMs < refreshFrom)
             continue;
-        field.read(device, field.key, Asker{true, TelescopeDevice::kServerTurn});
+        field.read(device, field.member, Asker{true, TelescopeDevice::kServerTurn});
     }
 }
 

@@ -1,6 +1,6 @@
 #include "SharedReads.h"
 
-SharedReads::Result SharedReads::read(const std::string& key, const std::function<Result()>& read)
+SharedReads::Result SharedReads::read(Member key, const std::function<Result()>& read)
 {
     std::unique_lock<std::mutex> lock(mutex);
     if (auto found = pending.find(key); found != pending.end()) {
@@ -42,7 +42,7 @@ SharedReads::Result SharedReads::read(const std::string& key, const std::functio
     return *result;
 }
 
-void SharedReads::finish(const std::string& key, const Result& result, std::uint64_t started)
+void SharedReads::finish(Member key, const Result& result, std::uint64_t started)
 {
     const std::uint64_t now = clock.steadyMs();
     if (maxAgeMs > 0)
@@ -51,13 +51,13 @@ void SharedReads::finish(const std::string& key, const Result& result, std::uint
         kept.insert_or_assign(key, Kept{Fresh{result.value, now, clock.wallMs()}, started});
 }
 
-bool SharedReads::unchangedSince(const std::string& key, std::uint64_t started) const
+bool SharedReads::unchangedSince(Member key, std::uint64_t started) const
 {
     auto changed = changedAtWrite.find(key);
     return changed == changedAtWrite.end() || started >= changed->second;
 }
 
-std::optional<SharedReads::Fresh> SharedReads::fresh(const std::string& key) const
+std::optional<SharedReads::Fresh> SharedReads::fresh(Member key) const
 {
     std::lock_guard<std::mutex> lock(mutex);
     auto found = kept.find(key);
@@ -66,11 +66,11 @@ std::optional<SharedReads::Fresh> SharedReads::fresh(const std::string& key) con
     return found->second.fresh;
 }
 
-void SharedReads::changedByWrite(const std::vector<std::string>& keys)
+void SharedReads::changedByWrite(const std::vector<Member>& keys)
 {
     std::lock_guard<std::mutex> lock(mutex);
     ++writes;
-    for (const std::string& key : keys)
+    for (Member key : keys)
         changedAtWrite[key] = writes;
 }
 

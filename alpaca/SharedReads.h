@@ -13,6 +13,7 @@
 #include "AlpacaResponse.h"
 #include "Clock.h"
 #include "Outcome.h"
+#include "TelescopeMembers.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -43,13 +44,13 @@ public:
     // The result of read() for key: this caller's own, or that of the same
     // read already queued or under way (or, within the maximum age, just
     // finished).
-    Result read(const std::string& key, const std::function<Result()>& read);
+    Result read(Member key, const std::function<Result()>& read);
 
     // The last good value of key, unless a write has changed it since that
     // read began.
-    std::optional<Fresh> fresh(const std::string& key) const;
+    std::optional<Fresh> fresh(Member key) const;
     // A write that may have changed what the reads of keys give is over.
-    void changedByWrite(const std::vector<std::string>& keys);
+    void changedByWrite(const std::vector<Member>& keys);
     // The link closed: nothing read before counts.
     void forgetAll();
 
@@ -74,19 +75,19 @@ private:
     };
 
     // Whether a read that began after write `started` is still good.
-    bool unchangedSince(const std::string& key, std::uint64_t started) const;
-    void finish(const std::string& key, const Result& result, std::uint64_t started);
+    bool unchangedSince(Member key, std::uint64_t started) const;
+    void finish(Member key, const Result& result, std::uint64_t started);
 
     Clock& clock;
     std::uint32_t maxAgeMs = 0;
     mutable std::mutex mutex;
-    std::map<std::string, std::shared_ptr<Pending>> pending;
-    std::map<std::string, Finished> finished;
-    std::map<std::string, Kept> kept;
+    std::map<Member, std::shared_ptr<Pending>> pending;
+    std::map<Member, Finished> finished;
+    std::map<Member, Kept> kept;
     // Writes counted, and for each key the count at the last write that
     // changed it.
     std::uint64_t writes = 0;
-    std::map<std::string, std::uint64_t> changedAtWrite;
+    std::map<Member, std::uint64_t> changedAtWrite;
     std::uint64_t sharedCount = 0;
     std::uint64_t madeCount = 0;
 };

@@ -4,6 +4,8 @@
 #include "Messages.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <cctype>
 #include <chrono>
 #include <functional>
@@ -29,8 +31,8 @@ struct Call {
     const RequestParameters& parameters;
     // Whose turn the call takes on the mount.
     std::uint32_t client;
-    // The member, lower case: what overlapping reads share.
-    const char* member;
+    // The member: what overlapping reads share.
+    Member member;
     // Its place on the mount, from the member's row.
     Urgency urgency;
     std::optional<Json> value;
@@ -290,13 +292,13 @@ void answerWith(Call& call, SharedReads::Result shared)
 
 SharedReads::Result sharedIsPulseGuiding(Call& call)
 {
-    return clientRead<bool>(call.device, call.client, "ispulseguiding",
+    return clientRead<bool>(call.device, call.client, Member::IsPulseGuiding,
                             [&](bool& value) { return call.device.isPulseGuiding(value, call.client); });
 }
 
 SharedReads::Result sharedSlewing(Call& call)
 {
-    return clientRead<bool>(call.device, call.client, "slewing", [&](bool& value) { return call.device.slewing(value, call.client); });
+    return clientRead<bool>(call.device, call.client, Member::Slewing, [&](bool& value) { return call.device.slewing(value, call.client); });
 }
 
 // A read the device makes on the mount, shared as the member's.
@@ -392,7 +394,7 @@ struct StopsMotion {
 constexpr StopsMotion kStops{StopsMotion::When::Always, nullptr};
 
 struct Route {
-    const char* member;
+    Member member;
     Handler get;
     Handler put;
     unsigned changes = kChangesNothingElse;
@@ -425,16 +427,17 @@ Urgency urgencyOf(const Route& route, RequestMethod method, const RequestParamet
 }
 
 // The reads a write changes: its own member's and those of its kinds.
-std::vector<std::string> readsChangedBy(const Route& route)
+std::vector<Member> readsChangedBy(const Route& route)
 {
-    static const std::vector<std::pair<Changes, std::vector<std::string>>> kinds = {
-        {kChangesPosition, {"rightascension", "declination", "altitude", "azimuth", "sideofpier"}},
-        {kChangesMotion, {"slewing", "tracking"}},
-        {kChangesParking, {"slewing", "tracking", "athome", "atpark"}},
-        {kChangesGuiding, {"ispulseguiding"}},
-        {kChangesTime, {"utcdate", "siderealtime"}},
+    static const std::vector<std::pair<Changes, std::vector<Member>>> kinds = {
+        {kChangesPosition,
+         {Member::RightAscension, Member::Declination, Member::Altitude, Member::Azimuth, Member::SideOfPier}},
+        {kChangesMotion, {Member::Slewing, Member::Tracking}},
+        {kChangesParking, {Member::Slewing, Member::Tracking, Member::AtHome, Member::AtPark}},
+        {kChangesGuiding, {Member::IsPulseGuiding}},
+        {kChangesTime, {Member::UTCDate, Member::SiderealTime}},
     };
-    std::vector<std::string> keys = {route.member};
+    std::vector<Member> keys = {route.member};
     for (const auto& [kind, members] : kinds)
         if (route.changes & kind)
             keys.insert(keys.end(), members.begin(), members.end());
@@ -445,114 +448,127 @@ const std::vector<Route>& routes()
 {
     static const std::vector<Route> table = {
         // Common to every device.
-        {"action", nullptr, action},
-        {"commandblind", nullptr, commandBlind, kChangesAnything},
-        {"commandbool", nullptr, command(&Mount::commandBool), kChangesAnything},
-        {"commandstring", nullptr, command(&Mount::commandString), kChangesAnything},
-        {"connect", nullptr, startConnecting},
-        {"connected", readConnected, writeConnected},
-        {"connecting", [](Call& call) { call.take(Outcome::success(), call.device.connecting(call.client)); }, nullptr},
-        {"description", reads(&Mount::description, Needs::Nothing), nullptr},
-        {"devicestate", readDeviceState, nullptr},
-        {"disconnect", nullptr, [](Call& call) { call.take(call.device.disconnect(call.client)); }},
-        {"driverinfo", reads(&Mount::driverInfo, Needs::Nothing), nullptr},
-        {"driverversion", reads(&Mount::driverVersion, Needs::Nothing), nullptr},
-        {"interfaceversion", constant(kAlpacaInterfaceVersion), nullptr},
-        {"name", reads(&Mount::name, Needs::Nothing), nullptr},
-        {"supportedactions", [](Call& call) { call.take(Outcome::success()); call.value = Json::array(); }, nullptr},
+        {Member::Action, nullptr, action},
+        {Member::CommandBlind, nullptr, commandBlind, kChangesAnything},
+        {Member::CommandBool, nullptr, command(&Mount::commandBool), kChangesAnything},
+        {Member::CommandString, nullptr, command(&Mount::commandString), kChangesAnything},
+        {Member::Connect, nullptr, startConnecting},
+        {Member::Connected, readConnected, writeConnected},
+        {Member::Connecting, [](Call& call) { call.take(Outcome::success(), call.device.connecting(call.client)); }, nullptr},
+        {Member::Description, reads(&Mount::description, Needs::Nothing), nullptr},
+        {Member::DeviceState, readDeviceState, nullptr},
+        {Member::Disconnect, nullptr, [](Call& call) { call.take(call.device.disconnect(call.client)); }},
+        {Member::DriverInfo, reads(&Mount::driverInfo, Needs::Nothing), nullptr},
+        {Member::DriverVersion, reads(&Mount::driverVersion, Needs::Nothing), nullptr},
+        {Member::InterfaceVersion, constant(kAlpacaInterfaceVersion), nullptr},
+        {Member::Name, reads(&Mount::name, Needs::Nothing), nullptr},
+        {Member::SupportedActions, [](Call& call) { call.take(Outcome::success()); call.value = Json::array(); }, nullptr},
 
         // The telescope's own, in the interface's order.
-        {"alignmentmode", reads(&Mount::alignmentMode), nullptr},
-        {"altitude", reads(&Mount::altitude), nullptr},
-        {"aperturearea", reads(&Mount::apertureArea, Needs::Nothing), nullptr},
-        {"aperturediameter", reads(&Mount::apertureDiameter, Needs::Nothing), nullptr},
-        {"athome", reads(&Mount::atHome), nullptr},
-        {"atpark", readOnDevice<&TelescopeDevice::atParkOn>, nullptr},
-        {"azimuth", reads(&Mount::azimuth), nullptr},
-        {"canfindhome", reads(&Mount::canFindHome), nullptr},
-        {"canpark", reads(&Mount::canPark), nullptr},
-        {"canpulseguide", reads(&Mount::canPulseGuide), nullptr},
-        {"cansetdeclinationrate", reads(&Mount::canSetDeclinationRate), nullptr},
-        {"cansetguiderates", reads(&Mount::canSetGuideRates), nullptr},
-        {"cansetpark", reads(&Mount::canSetPark), nullptr},
-        {"cansetpierside", reads(&Mount::canSetPierSide), nullptr},
-        {"cansetrightascensionrate", reads(&Mount::canSetRightAscensionRate), nullptr},
-        {"cansettracking", reads(&Mount::canSetTracking), nullptr},
-        {"canslew", reads(&Mount::canSlew), nullptr},
-        {"canslewaltaz", reads(&Mount::canSlewAltAz), nullptr},
-        {"canslewaltazasync", reads(&Mount::canSlewAltAzAsync), nullptr},
-        {"canslewasync", reads(&Mount::canSlewAsync), nullptr},
-        {"cansync", reads(&Mount::canSync), nullptr},
-        {"cansyncaltaz", reads(&Mount::canSyncAltAz), nullptr},
-        {"canunpark", reads(&Mount::canUnpark), nullptr},
-        {"declination", reads(&Mount::declination), nullptr},
-        {"declinationrate", reads(&Mount::declinationRate, Needs::Nothing),
+        {Member::AlignmentMode, reads(&Mount::alignmentMode), nullptr},
+        {Member::Altitude, reads(&Mount::altitude), nullptr},
+        {Member::ApertureArea, reads(&Mount::apertureArea, Needs::Nothing), nullptr},
+        {Member::ApertureDiameter, reads(&Mount::apertureDiameter, Needs::Nothing), nullptr},
+        {Member::AtHome, reads(&Mount::atHome), nullptr},
+        {Member::AtPark, readOnDevice<&TelescopeDevice::atParkOn>, nullptr},
+        {Member::Azimuth, reads(&Mount::azimuth), nullptr},
+        {Member::CanFindHome, reads(&Mount::canFindHome), nullptr},
+        {Member::CanPark, reads(&Mount::canPark), nullptr},
+        {Member::CanPulseGuide, reads(&Mount::canPulseGuide), nullptr},
+        {Member::CanSetDeclinationRate, reads(&Mount::canSetDeclinationRate), nullptr},
+        {Member::CanSetGuideRates, reads(&Mount::canSetGuideRates), nullptr},
+        {Member::CanSetPark, reads(&Mount::canSetPark), nullptr},
+        {Member::CanSetPierSide, reads(&Mount::canSetPierSide), nullptr},
+        {Member::CanSetRightAscensionRate, reads(&Mount::canSetRightAscensionRate), nullptr},
+        {Member::CanSetTracking, reads(&Mount::canSetTracking), nullptr},
+        {Member::CanSlew, reads(&Mount::canSlew), nullptr},
+        {Member::CanSlewAltAz, reads(&Mount::canSlewAltAz), nullptr},
+        {Member::CanSlewAltAzAsync, reads(&Mount::canSlewAltAzAsync), nullptr},
+        {Member::CanSlewAsync, reads(&Mount::canSlewAsync), nullptr},
+        {Member::CanSync, reads(&Mount::canSync), nullptr},
+        {Member::CanSyncAltAz, reads(&Mount::canSyncAltAz), nullptr},
+        {Member::CanUnpark, reads(&Mount::canUnpark), nullptr},
+        {Member::Declination, reads(&Mount::declination), nullptr},
+        {Member::DeclinationRate, reads(&Mount::declinationRate, Needs::Nothing),
          writesNumber("DeclinationRate", &Mount::setDeclinationRate)},
-        {"doesrefraction", reads(&Mount::doesRefraction, Needs::Nothing),
+        {Member::DoesRefraction, reads(&Mount::doesRefraction, Needs::Nothing),
          writesBoolean("DoesRefraction", &Mount::setDoesRefraction, Needs::Nothing)},
-        {"equatorialsystem", reads(&Mount::equatorialSystem, Needs::Nothing), nullptr},
-        {"focallength", reads(&Mount::focalLength, Needs::Nothing), nullptr},
-        {"guideratedeclination", reads(&Mount::guideRateDeclination),
+        {Member::EquatorialSystem, reads(&Mount::equatorialSystem, Needs::Nothing), nullptr},
+        {Member::FocalLength, reads(&Mount::focalLength, Needs::Nothing), nullptr},
+        {Member::GuideRateDeclination, reads(&Mount::guideRateDeclination),
          writesNumber("GuideRateDeclination", &Mount::setGuideRateDeclination)},
-        {"guideraterightascension", reads(&Mount::guideRateRightAscension),
+        {Member::GuideRateRightAscension, reads(&Mount::guideRateRightAscension),
          writesNumber("GuideRateRightAscension", &Mount::setGuideRateRightAscension)},
-        {"ispulseguiding", readIsPulseGuiding, nullptr},
-        {"rightascension", reads(&Mount::rightAscension), nullptr},
-        {"rightascensionrate", reads(&Mount::rightAscensionRate, Needs::Nothing),
+        {Member::IsPulseGuiding, readIsPulseGuiding, nullptr},
+        {Member::RightAscension, reads(&Mount::rightAscension), nullptr},
+        {Member::RightAscensionRate, reads(&Mount::rightAscensionRate, Needs::Nothing),
          writesNumber("RightAscensionRate", &Mount::setRightAscensionRate)},
-        {"sideofpier", reads(&Mount::sideOfPier), writesWhole("SideOfPier", &Mount::setSideOfPier),
+        {Member::SideOfPier, reads(&Mount::sideOfPier), writesWhole("SideOfPier", &Mount::setSideOfPier),
          kChangesPosition | kChangesMotion},
-        {"siderealtime", reads(&Mount::siderealTime), nullptr},
-        {"siteelevation", reads(&Mount::siteElevation, Needs::Nothing),
+        {Member::SiderealTime, reads(&Mount::siderealTime), nullptr},
+        {Member::SiteElevation, reads(&Mount::siteElevation, Needs::Nothing),
          writesNumber("SiteElevation", &Mount::setSiteElevation, Needs::Nothing)},
-        {"sitelatitude", reads(&Mount::siteLatitude), writesNumber("SiteLatitude", &Mount::setSiteLatitude),
+        {Member::SiteLatitude, reads(&Mount::siteLatitude), writesNumber("SiteLatitude", &Mount::setSiteLatitude),
          kChangesPosition},
-        {"sitelongitude", reads(&Mount::siteLongitude), writesNumber("SiteLongitude", &Mount::setSiteLongitude),
+        {Member::SiteLongitude, reads(&Mount::siteLongitude), writesNumber("SiteLongitude", &Mount::setSiteLongitude),
          kChangesPosition | kChangesTime},
-        {"slewing", readSlewing, nullptr},
-        {"slewsettletime", reads(&Mount::slewSettleTime, Needs::Nothing),
+        {Member::Slewing, readSlewing, nullptr},
+        {Member::SlewSettleTime, reads(&Mount::slewSettleTime, Needs::Nothing),
          writesWhole("SlewSettleTime", &Mount::setSlewSettleTime, Needs::Nothing)},
-        {"targetdeclination", reads(&Mount::targetDeclination, Needs::Nothing),
+        {Member::TargetDeclination, reads(&Mount::targetDeclination, Needs::Nothing),
          writesNumber("TargetDeclination", &Mount::setTargetDeclination, Needs::Nothing)},
-        {"targetrightascension", reads(&Mount::targetRightAscension, Needs::Nothing),
+        {Member::TargetRightAscension, reads(&Mount::targetRightAscension, Needs::Nothing),
          writesNumber("TargetRightAscension", &Mount::setTargetRightAscension, Needs::Nothing)},
-        {"tracking", readOnDevice<&TelescopeDevice::trackingOn>, writeTracking, kChangesMotion,
+        {Member::Tracking, readOnDevice<&TelescopeDevice::trackingOn>, writeTracking, kChangesMotion,
          {StopsMotion::When::ValueIsFalse, "Tracking"}},
-        {"trackingrate", reads(&Mount::trackingRate), writeTrackingRate},
-        {"trackingrates", readTrackingRates, nullptr},
-        {"utcdate", reads(&Mount::utcDate), writeUtcDate, kChangesTime | kChangesPosition},
-        {"abortslew", nullptr, abortSlew, kChangesMotion, kStops},
-        {"axisrates", readAxisRates, nullptr},
-        {"canmoveaxis", readCanMoveAxis, nullptr},
-        {"destinationsideofpier", readDestinationSideOfPier, nullptr},
-        {"findhome", nullptr, findHome, kChangesParking},
-        {"moveaxis", nullptr, moveAxis, kChangesMotion, {StopsMotion::When::ValueIsZero, "Rate"}},
-        {"park", nullptr, [](Call& call) { call.take(call.device.startPark(call.client)); }, kChangesParking},
-        {"pulseguide", nullptr, pulseGuide, kChangesGuiding},
-        {"setpark", nullptr, runs(&Mount::setPark)},
-        {"slewtoaltaz", nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAz), kChangesMotion},
-        {"slewtoaltazasync", nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAzAsync), kChangesMotion},
-        {"slewtocoordinates", nullptr, takesTwo("RightAscension", "Declination", &Mount::slewToCoordinates),
+        {Member::TrackingRate, reads(&Mount::trackingRate), writeTrackingRate},
+        {Member::TrackingRates, readTrackingRates, nullptr},
+        {Member::UTCDate, reads(&Mount::utcDate), writeUtcDate, kChangesTime | kChangesPosition},
+        {Member::AbortSlew, nullptr, abortSlew, kChangesMotion, kStops},
+        {Member::AxisRates, readAxisRates, nullptr},
+        {Member::CanMoveAxis, readCanMoveAxis, nullptr},
+        {Member::DestinationSideOfPier, readDestinationSideOfPier, nullptr},
+        {Member::FindHome, nullptr, findHome, kChangesParking},
+        {Member::MoveAxis, nullptr, moveAxis, kChangesMotion, {StopsMotion::When::ValueIsZero, "Rate"}},
+        {Member::Park, nullptr, [](Call& call) { call.take(call.device.startPark(call.client)); }, kChangesParking},
+        {Member::PulseGuide, nullptr, pulseGuide, kChangesGuiding},
+        {Member::SetPark, nullptr, runs(&Mount::setPark)},
+        {Member::SlewToAltAz, nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAz), kChangesMotion},
+        {Member::SlewToAltAzAsync, nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAzAsync), kChangesMotion},
+        {Member::SlewToCoordinates, nullptr, takesTwo("RightAscension", "Declination", &Mount::slewToCoordinates),
          kChangesMotion},
-        {"slewtocoordinatesasync", nullptr,
+        {Member::SlewToCoordinatesAsync, nullptr,
          takesTwo("RightAscension", "Declination", &Mount::slewToCoordinatesAsync), kChangesMotion},
-        {"slewtotarget", nullptr, runs(&Mount::slewToTarget), kChangesMotion},
-        {"slewtotargetasync", nullptr, runs(&Mount::slewToTargetAsync), kChangesMotion},
-        {"synctoaltaz", nullptr, takesTwo("Azimuth", "Altitude", &Mount::syncToAltAz), kChangesPosition},
-        {"synctocoordinates", nullptr, takesTwo("RightAscension", "Declination", &Mount::syncToCoordinates),
+        {Member::SlewToTarget, nullptr, runs(&Mount::slewToTarget), kChangesMotion},
+        {Member::SlewToTargetAsync, nullptr, runs(&Mount::slewToTargetAsync), kChangesMotion},
+        {Member::SyncToAltAz, nullptr, takesTwo("Azimuth", "Altitude", &Mount::syncToAltAz), kChangesPosition},
+        {Member::SyncToCoordinates, nullptr, takesTwo("RightAscension", "Declination", &Mount::syncToCoordinates),
          kChangesPosition},
-        {"synctotarget", nullptr, runs(&Mount::syncToTarget), kChangesPosition},
-        {"unpark", nullptr, [](Call& call) { call.take(call.device.unpark(call.client)); }, kChangesParking},
+        {Member::SyncToTarget, nullptr, runs(&Mount::syncToTarget), kChangesPosition},
+        {Member::Unpark, nullptr, [](Call& call) { call.take(call.device.unpark(call.client)); }, kChangesParking},
     };
     return table;
 }
 
-const Route* findRoute(std::string_view member)
+// Each member's row, found by the member: every member has one.
+const Route& routeOf(Member member)
 {
-    for (const Route& route : routes())
-        if (member == route.member)
-            return &route;
-    return nullptr;
+    static const std::array<const Route*, kMemberCount> byMember = [] {
+        std::array<const Route*, kMemberCount> rows{};
+        for (const Route& route : routes())
+            rows[std::size_t(route.member)] = &route;
+        for (const Route* row : rows)
+            if (!row)
+                std::abort(); // a member without a row: the table is not whole
+        return rows;
+    }();
+    return *byMember[std::size_t(member)];
+}
+
+const Route* findRoute(std::string_view path)
+{
+    const std::optional<Member> member = memberAtPath(path);
+    return member ? &routeOf(*member) : nullptr;
 }
 
 } // namespace
@@ -564,7 +580,7 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
         return badRequest("Unknown member of the telescope: \"" + std::string(member.substr(0, 64)) + "\"");
     const Handler& handler = method == RequestMethod::Get ? route->get : route->put;
     if (!handler)
-        return badRequest(std::string("The telescope's ") + route->member + " cannot be "
+        return badRequest("The telescope's " + std::string(memberPath(route->member)) + " cannot be "
                           + (method == RequestMethod::Get ? "read (GET)" : "written (PUT)"));
     const ClientIdentity client = readClientIdentity(parameters);
     if (!device.heardFrom(client.clientId)) {

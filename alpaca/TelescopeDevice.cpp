@@ -395,7 +395,7 @@ TelescopeDevice::ParkProgress TelescopeDevice::followPark(Mount& core)
     if (arrived) {
         endPark();
         // What was read of the motion before the arrival no longer holds.
-        reads.changedByWrite({"slewing", "atpark", "tracking"});
+        reads.changedByWrite({Member::Slewing, Member::AtPark, Member::Tracking});
         return ParkProgress::Arrived;
     }
     if (since != 0 && std::int64_t(clock.steadyMs()) - since >= std::int64_t(waitLimitMs(kParkWaitLimitMs))) {
@@ -511,7 +511,7 @@ Outcome TelescopeDevice::abortSlew(std::uint32_t client, Urgency urgency)
             }
             // Tracking as kept fresh (no write since): the stop need not
             // wait for the question.
-            std::optional<SharedReads::Fresh> tracking = reads.fresh("tracking");
+            std::optional<SharedReads::Fresh> tracking = reads.fresh(Member::Tracking);
             const bool known = tracking && tracking->value.is_boolean()
                 && clock.steadyMs() - tracking->steadyMs <= kTrackingKnownForMs;
             Outcome outcome = known ? core.abortSlewRestoringTracking(tracking->value.get<bool>()) : core.abortSlew();

@@ -1,0 +1,103 @@
+// The members of the Alpaca Telescope interface (version 4) the server
+// answers, as one enumeration: what the routes, the shared reads and
+// DeviceState name a member by. The order is the member table's: Alpaca's
+// common members, then the telescope's own in the interface's order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+enum class Member : std::uint8_t {
+    // Common to every device.
+    Action,
+    CommandBlind,
+    CommandBool,
+    CommandString,
+    Connect,
+    Connected,
+    Connecting,
+    Description,
+    DeviceState,
+    Disconnect,
+    DriverInfo,
+    DriverVersion,
+    InterfaceVersion,
+    Name,
+    SupportedActions,
+    // The telescope's own.
+    AlignmentMode,
+    Altitude,
+    ApertureArea,
+    ApertureDiameter,
+    AtHome,
+    AtPark,
+    Azimuth,
+    CanFindHome,
+    CanPark,
+    CanPulseGuide,
+    CanSetDeclinationRate,
+    CanSetGuideRates,
+    CanSetPark,
+    CanSetPierSide,
+    CanSetRightAscensionRate,
+    CanSetTracking,
+    CanSlew,
+    CanSlewAltAz,
+    CanSlewAltAzAsync,
+    CanSlewAsync,
+    CanSync,
+    CanSyncAltAz,
+    CanUnpark,
+    Declination,
+    DeclinationRate,
+    DoesRefraction,
+    EquatorialSystem,
+    FocalLength,
+    GuideRateDeclination,
+    GuideRateRightAscension,
+    IsPulseGuiding,
+    RightAscension,
+    RightAscensionRate,
+    SideOfPier,
+    SiderealTime,
+    SiteElevation,
+    SiteLatitude,
+    SiteLongitude,
+    Slewing,
+    SlewSettleTime,
+    TargetDeclination,
+    TargetRightAscension,
+    Tracking,
+    TrackingRate,
+    TrackingRates,
+    UTCDate,
+    AbortSlew,
+    AxisRates,
+    CanMoveAxis,
+    DestinationSideOfPier,
+    FindHome,
+    MoveAxis,
+    Park,
+    PulseGuide,
+    SetPark,
+    SlewToAltAz,
+    SlewToAltAzAsync,
+    SlewToCoordinates,
+    SlewToCoordinatesAsync,
+    SlewToTarget,
+    SlewToTargetAsync,
+    SyncToAltAz,
+    SyncToCoordinates,
+    SyncToTarget,
+    Unpark,
+};
+constexpr std::size_t kMemberCount = std::size_t(Member::Unpark) + 1;
+
+// The member's name as the interface writes it ("RightAscension"; also the
+// DeviceState field's), and its path, lower case ("rightascension").
+std::string_view memberName(Member member);
+std::string_view memberPath(Member member);
+// The member a path names, exactly as the server's paths are (lower case).
+std::optional<Member> memberAtPath(std::string_view path);
