@@ -40,7 +40,10 @@ check:
 	@scripts/bootstrap check
 	@scripts/check
 
-demo: build
+# The demo builds only what it runs (one bitness, no tests).
+demo:
+	@scripts/bootstrap build
+	@BITS=$(BITS) scripts/build demo
 	@BITS=$(BITS) scripts/demo $(MODEL)
 
 bench: build
