@@ -4,8 +4,6 @@ namespace {
 
 constexpr std::string_view kDevicePrefix = "/api/v1/";
 constexpr std::string_view kManagementPrefix = "/management";
-constexpr std::string_view kSetupPath = "/setup";
-constexpr std::string_view kTelescopeSetupPath = "/setup/v1/telescope/0/setup";
 
 bool startsWith(std::string_view text, std::string_view prefix)
 {
@@ -38,9 +36,15 @@ HttpAnswer notFound(std::string_view path)
     return answer;
 }
 
+AlpacaRouter::AlpacaRouter(const std::vector<ServedTelescope>& telescopes, ServerIdentity identity,
+                           bool allowRemoteSetup)
+    : identity(std::move(identity)), devices(telescopes, transactions, allowRemoteSetup)
+{
+}
+
 AlpacaRouter::AlpacaRouter(TelescopeDevice& device, ServerSettings& settings, ServerIdentity identity,
                            bool allowRemoteSetup)
-    : identity(std::move(identity)), telescope(device, transactions), setup(device, settings, allowRemoteSetup)
+    : AlpacaRouter({ServedTelescope{device, settings, identity.uniqueId}}, identity, allowRemoteSetup)
 {
 }
 
@@ -52,12 +56,13 @@ HttpAnswer AlpacaRouter::deviceRequest(RequestMethod method, std::string_view re
     std::string_view member = takeSegment(rest);
     if (type != "telescope")
         return badRequest("Unknown device type " + shown(type) + ": this server has a telescope");
-    // Only "0": no sign, no leading zeros, nothing else.
-    if (number != "0")
-        return badRequest("Unknown telescope number " + shown(number) + ": this server has telescope 0");
+    TelescopeApi* telescope = devices.telescopeApi(number);
+    if (!telescope)
+        return badRequest("Unknown telescope number " + shown(number) + ": this server has telescope "
+                          + devices.numbersText());
     if (member.empty() || !rest.empty())
         return badRequest("The path names no member of the telescope");
-    return telescope.handle(method, member, parameters);
+    return telescope->handle(method, member, parameters);
 }
 
 HttpAnswer AlpacaRouter::answer(const IncomingRequest& request)
@@ -79,18 +84,18 @@ HttpAnswer AlpacaRouter::answer(const IncomingRequest& request)
                                  request.path.substr(kDevicePrefix.size()), parameters);
         HttpAnswer answer;
         if (isGet && handleManagement(request.path.substr(kManagementPrefix.size()), parameters, identity,
-                                      transactions, answer))
+                                      devices.configuredDevices(), transactions, answer))
             return answer;
         return badRequest("Unknown management request " + shown(request.path));
     }
-    if (request.path == kSetupPath || request.path == kTelescopeSetupPath || request.path == "/") {
+    if (SetupPage* setup = devices.setupPage(request.path)) {
         if (isGet)
-            return setup.show(request.fromLoopback);
+            return setup->show(request.fromLoopback);
         if (request.method == "POST") {
             ParameterList form;
             if (!decodeForm(request.body, form))
                 return badRequest("The form body is malformed");
-            return setup.store(RequestParameters(RequestMethod::Put, std::move(form)), request.fromLoopback);
+            return setup->store(RequestParameters(RequestMethod::Put, std::move(form)), request.fromLoopback);
         }
         return badRequest("The setup page takes GET and POST");
     }

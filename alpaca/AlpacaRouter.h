@@ -5,12 +5,12 @@
 #pragma once
 
 #include "AlpacaResponse.h"
+#include "DeviceRegistry.h"
 #include "ManagementApi.h"
-#include "SetupPage.h"
-#include "TelescopeApi.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct IncomingRequest {
     // "GET", "PUT", "POST", ... as it came.
@@ -26,17 +26,20 @@ struct IncomingRequest {
 
 class AlpacaRouter {
 public:
+    AlpacaRouter(const std::vector<ServedTelescope>& telescopes, ServerIdentity identity, bool allowRemoteSetup);
+    // One telescope, whose UniqueID is the identity's.
     AlpacaRouter(TelescopeDevice& device, ServerSettings& settings, ServerIdentity identity, bool allowRemoteSetup);
 
     HttpAnswer answer(const IncomingRequest& request);
+    // The devices served, for the log, as the registry words them.
+    std::string served() const { return devices.servedText(); }
 
 private:
     HttpAnswer deviceRequest(RequestMethod method, std::string_view rest, const RequestParameters& parameters);
 
     ServerTransactions transactions;
     ServerIdentity identity;
-    TelescopeApi telescope;
-    SetupPage setup;
+    DeviceRegistry devices;
 };
 
 // Answers for paths that lead nowhere.

@@ -1,5 +1,5 @@
 // velmaro-alpaca: serves the mount on the serial link to every program
-// that asks, as Alpaca Telescope 0, over HTTP, with UDP discovery and
+// that asks, as an Alpaca Telescope, over HTTP, with UDP discovery and
 // setup pages. One line to stderr per start, stop, connection and failure.
 #include "AlpacaHttpServer.h"
 #include "AlpacaRouter.h"
@@ -252,7 +252,7 @@ int main(int argc, char** argv)
 
     const std::string device_ = settings.device();
     const std::string shownListen = listen.find(':') != std::string::npos ? "[" + listen + "]" : listen;
-    logLine(std::string("started ") + kDriverVersion + ": telescope 0 on http://" + shownListen + ":"
+    logLine(std::string("started ") + kDriverVersion + ": " + router.served() + " on http://" + shownListen + ":"
             + std::to_string(http.port()) + "/ with " + (device_.empty() ? "no serial device yet" : device_)
             + ", " + discoveryText + ", config " + configPath
             + (options.stateDir.empty() ? std::string() : ", state " + writtenPath));

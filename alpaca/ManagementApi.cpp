@@ -3,7 +3,7 @@
 #include "Messages.h"
 
 bool handleManagement(std::string_view path, const RequestParameters& parameters, const ServerIdentity& identity,
-                      ServerTransactions& transactions, HttpAnswer& answer)
+                      const Json& devices, ServerTransactions& transactions, HttpAnswer& answer)
 {
     Json value;
     if (path == "/apiversions") {
@@ -14,10 +14,7 @@ bool handleManagement(std::string_view path, const RequestParameters& parameters
                      {"ManufacturerVersion", kDriverVersion},
                      {"Location", identity.location}};
     } else if (path == "/v1/configureddevices") {
-        value = Json::array({Json{{"DeviceName", kTelescopeDeviceName},
-                                  {"DeviceType", "Telescope"},
-                                  {"DeviceNumber", 0},
-                                  {"UniqueID", identity.uniqueId}}});
+        value = devices;
     } else {
         return false;
     }

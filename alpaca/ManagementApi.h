@@ -12,9 +12,10 @@ struct ServerIdentity {
     std::string location;
 };
 
-// path: what follows "/management". Null when it names nothing here.
+// path: what follows "/management"; devices: the configured devices, as
+// listed. False when the path names nothing here.
 bool handleManagement(std::string_view path, const RequestParameters& parameters, const ServerIdentity& identity,
-                      ServerTransactions& transactions, HttpAnswer& answer);
+                      const Json& devices, ServerTransactions& transactions, HttpAnswer& answer);
 
 constexpr const char* kServerName = "Velmaro Alpaca Server";
 constexpr const char* kManufacturer = "The Velmaro developers";

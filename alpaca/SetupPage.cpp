@@ -5,6 +5,7 @@
 #include "SerialPortList.h"
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 
 namespace {
@@ -124,8 +125,9 @@ std::string htmlEscaped(const std::string& text)
     return out;
 }
 
-SetupPage::SetupPage(TelescopeDevice& device, ServerSettings& settings, bool allowRemoteSetup)
-    : device(device), settings(settings), allowRemoteSetup(allowRemoteSetup), formToken(newUniqueId())
+SetupPage::SetupPage(TelescopeDevice& device, ServerSettings& settings, bool allowRemoteSetup, std::string formPath)
+    : device(device), settings(settings), allowRemoteSetup(allowRemoteSetup), formPath(std::move(formPath)),
+      formToken(newUniqueId())
 {
 }
 
@@ -160,7 +162,7 @@ HttpAnswer SetupPage::page(bool fromLoopback, const std::string& message, bool m
         html += "Not connected; the mount answers on " + htmlEscaped(current) + ".";
     html += "</p>\n" + reportTable(*probe);
 
-    html += "<h2>Settings</h2>\n<form method=\"post\" action=\"/setup/v1/telescope/0/setup\">\n";
+    html += "<h2>Settings</h2>\n<form method=\"post\" action=\"" + htmlEscaped(formPath) + "\">\n";
     html += "<input type=\"hidden\" name=\"token\" value=\"" + htmlEscaped(formToken) + "\">\n";
     html += std::string("<label for=\"device\">Serial device</label>\n<select id=\"device\" name=\"device\"")
         + disabled + ">\n" + portChoices(current) + "</select>\n";

@@ -12,7 +12,9 @@
 
 class SetupPage {
 public:
-    SetupPage(TelescopeDevice& device, ServerSettings& settings, bool allowRemoteSetup);
+    // formPath: where the page's form posts its choices (the device's own
+    // setup path).
+    SetupPage(TelescopeDevice& device, ServerSettings& settings, bool allowRemoteSetup, std::string formPath);
 
     HttpAnswer show(bool fromLoopback);
     // The form's fields: device (the list's choice), other (a path typed
@@ -26,6 +28,7 @@ private:
     TelescopeDevice& device;
     ServerSettings& settings;
     const bool allowRemoteSetup;
+    const std::string formPath;
     // Sent with the form and required back: a page on another site cannot
     // make a browser on this computer store a choice.
     const std::string formToken;

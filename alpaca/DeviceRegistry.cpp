@@ -1,0 +1,80 @@
+#include "DeviceRegistry.h"
+
+#include "ManagementApi.h"
+
+DeviceRegistry::DeviceRegistry(const std::vector<ServedTelescope>& telescopes, ServerTransactions& transactions,
+                               bool allowRemoteSetup)
+{
+    for (const ServedTelescope& telescope : telescopes) {
+        const std::string formPath = setupPath(entries.size());
+        entries.push_back({telescope.uniqueId, std::make_unique<TelescopeApi>(telescope.device, transactions),
+                           std::make_unique<SetupPage>(telescope.device, telescope.settings, allowRemoteSetup,
+                                                       formPath)});
+    }
+}
+
+std::string DeviceRegistry::setupPath(std::size_t number)
+{
+    return "/setup/v1/telescope/" + std::to_string(number) + "/setup";
+}
+
+namespace {
+
+// A device number as a path writes it; nullopt for anything else.
+std::optional<std::size_t> pathNumber(std::string_view text)
+{
+    if (text.empty() || text.size() > 4 || (text.size() > 1 && text[0] == '0'))
+        return std::nullopt;
+    std::size_t number = 0;
+    for (char digit : text) {
+        if (digit < '0' || digit > '9')
+            return std::nullopt;
+        number = number * 10 + std::size_t(digit - '0');
+    }
+    return number;
+}
+
+} // namespace
+
+TelescopeApi* DeviceRegistry::telescopeApi(std::string_view number)
+{
+    const std::optional<std::size_t> at = pathNumber(number);
+    return at && *at < entries.size() ? entries[*at].api.get() : nullptr;
+}
+
+SetupPage* DeviceRegistry::setupPage(std::string_view path)
+{
+    if ((path == "/setup" || path == "/") && entries.size() == 1)
+        return entries.front().setup.get();
+    for (std::size_t at = 0; at < entries.size(); ++at)
+        if (path == setupPath(at))
+            return entries[at].setup.get();
+    return nullptr;
+}
+
+Json DeviceRegistry::configuredDevices() const
+{
+    Json devices = Json::array();
+    for (std::size_t at = 0; at < entries.size(); ++at)
+        devices.push_back(Json{{"DeviceName", kTelescopeDeviceName},
+                               {"DeviceType", "Telescope"},
+                               {"DeviceNumber", at},
+                               {"UniqueID", entries[at].uniqueId}});
+    return devices;
+}
+
+std::string DeviceRegistry::servedText() const
+{
+    return (entries.size() == 1 ? "telescope " : "telescopes ") + numbersText();
+}
+
+std::string DeviceRegistry::numbersText() const
+{
+    std::string text;
+    for (std::size_t at = 0; at < entries.size(); ++at) {
+        if (at > 0)
+            text += at + 1 == entries.size() ? " and " : ", ";
+        text += std::to_string(at);
+    }
+    return text;
+}
