@@ -12,9 +12,9 @@
 #   make deb     the server's Debian packages, dist/velmaro-alpaca_2.1-1_{amd64,arm64}.deb
 #   make deb-check   those packages built afresh and checked (lintian, arm64 under qemu,
 #                installed into a clean Debian root); CI runs it after check
-# Each installs what it is missing first (scripts/bootstrap): build and demo
-# only the build's and Wine's packages; check the tests' too; deb and fuzz
-# their tools. make bootstrap installs everything.
+# Each installs what it is missing first (scripts/bootstrap): demo only one
+# bitness's compilers and Wine; build both and the installer's; check the
+# tests' too; deb and fuzz their tools. make bootstrap installs everything.
 
 MODEL ?= 2
 BITS ?= 64
@@ -42,7 +42,7 @@ check:
 
 # The demo builds only what it runs (one bitness, no tests).
 demo:
-	@scripts/bootstrap build
+	@BITS=$(BITS) scripts/bootstrap demo
 	@BITS=$(BITS) scripts/build demo
 	@BITS=$(BITS) scripts/demo $(MODEL)
 
