@@ -1,9 +1,9 @@
 // What discovery's sockets do alike on POSIX and on Winsock, whose calls
 // share their names and structures: addresses to the plan's terms and
 // back, the options and the bind, and the calls of DiscoverySockets.h that
-// read the same on both. Part of the one system file a build compiles
-// (DiscoverySocketsPosix.cpp or DiscoverySocketsWinsock.cpp), which alone
-// includes it: the calls at its end are defined there.
+// read the same on both. Only the one system file a build compiles
+// (DiscoverySocketsPosix.cpp or DiscoverySocketsWinsock.cpp) includes it,
+// and so defines the calls at its end.
 #pragma once
 
 #include "DiscoverySockets.h"

@@ -199,8 +199,8 @@ bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigne
         return false;
     if (to.sameAs(endpoint.own))
         return true;
-    const bool toAll = endpoint.v6() ? to.sameAs(IpAddress::group())
-                                     : to.isLimitedBroadcast() || (endpoint.ownBroadcast4 && to.sameAs(*endpoint.ownBroadcast4));
+    const bool ownBroadcast = endpoint.ownBroadcast4 && to.sameAs(*endpoint.ownBroadcast4);
+    const bool toAll = endpoint.v6() ? to.sameAs(IpAddress::group()) : to.isLimitedBroadcast() || ownBroadcast;
     return toAll && interfaceIndex == endpoint.ownInterface;
 }
 

@@ -47,7 +47,8 @@ struct Datagram {
 };
 enum class Received {
     datagram, // in `into`
-    skipped,  // taken and dropped: too long, from no IPv4 or IPv6 address, or a call interrupted
+    skipped,  // taken and dropped: too long, from no IPv4 or IPv6 address; or an interrupted read
+              // or one that reports a reply that went nowhere
     drained,  // nothing waiting, or an error the next wait reports again
 };
 Received receive(Handle socket, bool withPacketInfo, Datagram& into);
@@ -58,7 +59,8 @@ Received receive(Handle socket, bool withPacketInfo, Datagram& into);
 bool send(Handle socket, const std::string& reply, const IpAddress& client, int clientPort,
           const std::optional<IpAddress>& source);
 
-// What stop() signals and the wait watches. kClosed with the system's error code when none can be made.
+// What stop() signals and the wait watches (one socket or two ends of a
+// pipe); kClosed with the system's error code when none can be made.
 struct WakeUp {
     Handle watched = kClosed;
     Handle signalled = kClosed;

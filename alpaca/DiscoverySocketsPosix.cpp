@@ -54,8 +54,9 @@ void writeControl(msghdr& message, int level, int type, const PacketInfo& packet
     std::memcpy(CMSG_DATA(info), &packet, sizeof packet);
 }
 
-// The packet info that names the reply's source: in_pktinfo's
-// ipi_spec_dst, in6_pktinfo's address and, for a link-local one, interface.
+// The packet info that names the reply's source: for IPv4 the local address
+// the route is chosen from, for IPv6 the address and, for a link-local one,
+// its interface.
 void writePacketInfo(const IpAddress& source, msghdr& message)
 {
     if (!source.v6) {
