@@ -49,6 +49,32 @@ struct Endpoint {
     sockets::Handle handle = sockets::kClosed;
 };
 
+// Opens the planned sockets on `port`, which with 0 the first takes a free
+// one and the others follow; joins their groups, and tells where they answer.
+bool openAll(std::vector<PlannedEndpoint>& plan, int& port, std::vector<Endpoint>& opened, std::string& where,
+             std::string& error)
+{
+    for (PlannedEndpoint& each : plan) {
+        int failure = 0;
+        const sockets::Handle handle = sockets::open(each, port, failure);
+        if (handle == sockets::kClosed && each.optional && sockets::isMissingIpv6(failure))
+            continue;
+        if (handle == sockets::kClosed) {
+            error = "discovery port " + std::to_string(port) + " on " + sockets::addressText(each.answersFor()) + ": "
+                + sockets::errorText(failure);
+            return false;
+        }
+        opened.push_back({std::move(each), handle});
+        const PlannedEndpoint& endpoint = opened.back().plan;
+        if (port == 0)
+            port = sockets::boundPort(handle);
+        const std::string joined
+            = endpoint.groupInterfaces.empty() ? "" : sockets::joinGroup(handle, endpoint.groupInterfaces);
+        where += (where.empty() ? "" : ", ") + endpointLabel(endpoint, port, joined);
+    }
+    return true;
+}
+
 // For a socket answering this machine only, over one batch: the interfaces
 // are listed at the first datagram that needs them (a loopback source does
 // not), and that list serves the rest of the batch.
@@ -158,27 +184,10 @@ bool DiscoveryResponder::start(std::string& error)
                                   sockets::interfaceAddresses, plan, error))
         return false;
 
-    // With port 0 the first socket takes a free port and the others follow it.
     int port = requestedPort;
     std::string where;
-    for (PlannedEndpoint& each : plan) {
-        int failure = 0;
-        const sockets::Handle handle = sockets::open(each, port, failure);
-        if (handle == sockets::kClosed && each.optional && sockets::isMissingIpv6(failure))
-            continue;
-        if (handle == sockets::kClosed) {
-            error = "discovery port " + std::to_string(port) + " on " + sockets::addressText(each.answersFor()) + ": "
-                + sockets::errorText(failure);
-            return false;
-        }
-        opened->endpoints.push_back({std::move(each), handle});
-        const PlannedEndpoint& endpoint = opened->endpoints.back().plan;
-        if (port == 0)
-            port = sockets::boundPort(handle);
-        const std::string joined
-            = endpoint.groupInterfaces.empty() ? "" : sockets::joinGroup(handle, endpoint.groupInterfaces);
-        where += (where.empty() ? "" : ", ") + endpointLabel(endpoint, port, joined);
-    }
+    if (!openAll(plan, port, opened->endpoints, where, error))
+        return false;
 
     int failure = 0;
     opened->wakeUp = sockets::makeWakeUp(failure);
