@@ -1,8 +1,8 @@
 // Alpaca discovery: answers a client's UDP "alpacadiscovery1" (broadcast on
 // IPv4, multicast to ff12::a1:9aca on IPv6) with {"AlpacaPort": N}, the
 // port of our HTTP server, and only on the interfaces that server serves.
-// The sockets live in Discovery.cpp (POSIX) and DiscoveryWinsock.cpp
-// (Windows); DiscoveryPlan holds what they share, with no system calls.
+// One loop on every system (Discovery.cpp), with its rules in DiscoveryPlan
+// and the system's socket calls behind DiscoverySockets.h.
 #pragma once
 
 #include <atomic>
@@ -46,14 +46,14 @@ public:
     std::string endpoints() const { return description; }
 
 private:
-    struct Sockets; // the platform's sockets and the wake-up for stop()
+    struct Running; // the open sockets, the reply, and the wake-up for stop()
 
     void serve();
 
     const int requestedPort;
     const int httpPort;
     const std::string servedAddress;
-    std::unique_ptr<Sockets> sockets;
+    std::unique_ptr<Running> running;
     std::thread thread;
     std::atomic<unsigned long> answeredCount{0};
     int boundPort = 0;

@@ -1,8 +1,6 @@
-// The discovery responder's decisions that do not depend on the system's
-// sockets: what a request is, what we answer, which sockets a listen address
-// needs, and which datagrams a socket answering for one address takes.
-// Discovery.cpp (POSIX) and DiscoveryWinsock.cpp (Windows) both build on it;
-// they turn system addresses into IpAddress and open what is planned here.
+// The discovery responder's rules, with no system calls: which sockets a
+// listen address needs, and which datagrams each of them answers. The loop
+// in Discovery.cpp asks here; DiscoverySockets.h reads the system for it.
 #pragma once
 
 #include <array>
@@ -17,15 +15,8 @@ namespace discovery {
 // A request is a few bytes; anything longer is not one, and is dropped
 // unread beyond this.
 constexpr std::size_t kMaxDatagram = 64;
-constexpr char kMulticastGroup[] = "ff12::a1:9aca";
 // Datagrams taken from one socket before the others get their turn.
 constexpr int kBatch = 16;
-
-bool isDiscoveryRequest(const char* bytes, std::size_t length);
-std::string replyFor(int alpacaPort);
-
-// "" when both ports are usable, else the one-line reason.
-std::string settingsError(int discoveryPort, int alpacaPort);
 
 // An IPv4 or IPv6 address in network byte order (IPv4 in the first four
 // bytes); scope is the IPv6 interface index given with it, 0 when none.
@@ -36,18 +27,18 @@ struct IpAddress {
 
     static IpAddress ipv4(const void* networkOrder4);
     static IpAddress ipv6(const void* networkOrder16, unsigned scope = 0);
-    static IpAddress anyIpv4();
-    static IpAddress anyIpv6();
+    static IpAddress anyIpv4() { return {}; }
+    static IpAddress anyIpv6() { return ipv6(std::array<unsigned char, 16>{}.data()); }
     static IpAddress loopbackIpv6();
-    static IpAddress group();
+    static IpAddress group(); // ff12::a1:9aca
 
     // Same family and bytes; the scope is not compared.
     bool sameAs(const IpAddress& other) const;
-    bool isAnyAddress() const;
-    bool isLoopback() const; // 127.0.0.0/8 or ::1
-    bool isMulticast() const;
+    bool isAnyAddress() const { return sameAs(v6 ? anyIpv6() : anyIpv4()); }
+    bool isLoopback() const { return v6 ? sameAs(loopbackIpv6()) : bytes[0] == 127; } // 127.0.0.0/8 or ::1
+    bool isMulticast() const { return v6 ? bytes[0] == 0xff : (bytes[0] & 0xf0) == 0xe0; }
     bool isLimitedBroadcast() const; // 255.255.255.255
-    bool isLinkLocal() const;        // fe80::/10
+    bool isLinkLocal() const { return v6 && bytes[0] == 0xfe && (bytes[1] & 0xc0) == 0x80; } // fe80::/10
 };
 
 // One address of one interface, as the system lists it; an entry without
@@ -67,7 +58,7 @@ struct GroupInterface {
 };
 
 // One socket to open, and for a socket bound to every address on behalf of
-// one interface address, what it answers for.
+// one address, what it answers for.
 struct PlannedEndpoint {
     IpAddress bind;
     // Left out when the machine has no IPv6 (no socket, no ::1).
@@ -93,29 +84,19 @@ struct PlannedEndpoint {
     bool thisMachineOnly = false;
 
     bool v6() const { return bind.v6; }
-    // The reply names its source (`own`) in the packet info.
+    // The socket reads each datagram's packet info, and its replies may name
+    // their source (`own`) there.
     bool repliesFromOwn() const { return oneAddress || thisMachineOnly; }
     // What the endpoint answers for: its own address, or the one it is bound to.
     const IpAddress& answersFor() const { return repliesFromOwn() ? own : bind; }
 };
 
-// The listen address as it is parsed: without the brackets of "[::1]".
-std::string unbracketed(const std::string& listenAddress);
-
 // The sockets the listen address needs, not yet opened. `parsed` is the
-// unbracketed text read as a numeric address (nullopt when it is not one);
-// `interfaces` is asked only when an interface must be found.
+// text without the brackets of "[::1]" read as a numeric address (nullopt
+// when it is not one); `interfaces` is asked only when an interface must be
+// found.
 bool planEndpoints(const std::string& listenAddress, const std::optional<IpAddress>& parsed,
                    const InterfaceLister& interfaces, std::vector<PlannedEndpoint>& plan, std::string& error);
-
-// A reply to an all-zero, broadcast or multicast source, or to port 0,
-// would go nowhere or to many: such a datagram is forged.
-bool isReplyableSource(const IpAddress& source, int sourcePort);
-
-// For a socket answering for one address: was the datagram that came to
-// `to` on interface `interfaceIndex` sent to that address, or broadcast
-// (multicast) on its interface?
-bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigned interfaceIndex);
 
 // For a socket answering this machine only: is `source` one of its
 // addresses? Loopback (127.0.0.0/8, ::1), or an address one of
@@ -130,9 +111,15 @@ bool isLocalSource(const IpAddress& source, const std::vector<InterfaceAddress>&
 // choice, an address of that interface, which is also this machine's.
 bool repliesFromOwnTo(const PlannedEndpoint& endpoint, const IpAddress& source);
 
-// For the log and for errors, given the system's text for the address.
-std::string endpointLabel(const PlannedEndpoint& endpoint, const std::string& addressText, int port,
-                          const std::string& joinedInterfaces);
-std::string bindError(int port, const std::string& addressText, const std::string& reason);
+// What the loop asks of a datagram (Discovery.cpp).
+std::string unbracketed(const std::string& listenAddress);
+bool isDiscoveryRequest(const char* bytes, std::size_t length);
+// A reply to an all-zero, broadcast or multicast source, or to port 0,
+// would go nowhere or to many: such a datagram is forged.
+bool isReplyableSource(const IpAddress& source, int sourcePort);
+// For a socket answering for one address: was the datagram that came to
+// `to` on interface `interfaceIndex` sent to that address, or broadcast
+// (multicast) on its interface?
+bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigned interfaceIndex);
 
 } // namespace discovery
