@@ -57,7 +57,8 @@ add_custom_command(
 add_custom_target(velmaro_interface DEPENDS ${VELMARO_GENERATED}/VelmaroInterface.h ${VELMARO_GENERATED}/Velmaro.tlb)
 
 # One library per folder, each building only on those below it:
-# link <- driver (the mount core) <- server (the COM side) <- ui (the dialog).
+# link <- driver (the mount core) <- server (the COM side) <- ui (the dialog)
+# <- dll (Velmaro.DLL: the entry points and the composition).
 add_subdirectory(link)
 add_subdirectory(driver)
 # The Alpaca server for Windows, VelmaroAlpaca.exe: 64-bit only.
@@ -107,24 +108,9 @@ target_precompile_headers(velmaro_ui REUSE_FROM velmaro_link)
 target_include_directories(velmaro_ui PUBLIC ${CMAKE_SOURCE_DIR}/ui)
 target_link_libraries(velmaro_ui PUBLIC velmaro_com user32 gdi32 comctl32)
 
-add_library(Velmaro SHARED
-  server/Exports.cpp
-  server/Velmaro.def
-  resources/Velmaro.rc)
-target_link_libraries(Velmaro PRIVATE velmaro_ui velmaro_com ${VELMARO_STATIC_LINK})
-set_source_files_properties(resources/Velmaro.rc PROPERTIES
-  OBJECT_DEPENDS "${VELMARO_GENERATED}/Velmaro.tlb;${CMAKE_SOURCE_DIR}/resources/logo.bmp;${CMAKE_SOURCE_DIR}/resources/resource.h")
-target_include_directories(Velmaro PRIVATE ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/resources)
-if(VELMARO_ARCH STREQUAL x86)
-  # Undecorated export names, as clients look them up.
-  target_link_options(Velmaro PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
-endif()
-set_target_properties(Velmaro PROPERTIES
-  PREFIX ""
-  OUTPUT_NAME Velmaro
-  SUFFIX ".DLL"
-  RUNTIME_OUTPUT_DIRECTORY ${VELMARO_DIST_DIR}/${VELMARO_ARCH}
-  LIBRARY_OUTPUT_DIRECTORY ${VELMARO_DIST_DIR}/${VELMARO_ARCH})
+# The DLL itself: its entry points, and where the COM side and the dialog
+# meet. It builds on both; neither of them knows it.
+add_subdirectory(dll)
 
 add_executable(velmaro-linkdemo demo/link_demo.cpp)
 target_link_libraries(velmaro-linkdemo PRIVATE velmaro_core ${VELMARO_STATIC_LINK})

@@ -22,7 +22,7 @@
 set -uo pipefail
 : "${VELMARO_DIST_DIR:?}" "${VELMARO_SIMULATOR:?}" "${VELMARO_SOURCE_DIR:?}"
 work=${VELMARO_INSTALLER_TEST_DIR:-$VELMARO_SOURCE_DIR/build/installer-test}
-version=$(sed -n 's/.*VALUE "ProductVersion", "\([0-9.]*\)".*/\1/p' "$VELMARO_SOURCE_DIR/resources/Velmaro.rc")
+version=$(sed -n 's/.*VALUE "ProductVersion", "\([0-9.]*\)".*/\1/p' "$VELMARO_SOURCE_DIR/dll/Velmaro.rc")
 setup=$VELMARO_DIST_DIR/Velmaro-$version-Setup.exe
 [ -f "$setup" ] || { echo "FAIL: $setup is missing (make installer)"; exit 1; }
 
