@@ -72,7 +72,9 @@ target_precompile_headers(velmaro_link PRIVATE
 target_link_libraries(velmaro_link PUBLIC advapi32)
 
 # The COM side: CTelescope over the core, IDispatch and type information,
-# error objects, the registry profile, registration, the class factory.
+# error objects, the registry profile, registration, the class factory, the
+# module's application object. No window code: the dialog comes in from the
+# DLL (dll/) through setSetupWindowOpener.
 add_library(velmaro_com STATIC
   server/Telescope.cpp
   server/TelescopeConnection.cpp
@@ -95,17 +97,18 @@ add_library(velmaro_com STATIC
 add_dependencies(velmaro_com velmaro_interface)
 target_precompile_headers(velmaro_com REUSE_FROM velmaro_link)
 set_source_files_properties(${VELMARO_GENERATED}/VelmaroInterface_i.c PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
-target_include_directories(velmaro_com PUBLIC ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/server ${CMAKE_SOURCE_DIR}/resources)
+target_include_directories(velmaro_com PUBLIC ${VELMARO_GENERATED} ${CMAKE_SOURCE_DIR}/server)
 target_link_libraries(velmaro_com PUBLIC velmaro_core ole32 oleaut32 uuid advapi32 user32)
 
-# The setup dialog and its controls.
+# The setup dialog and its controls, over the identifiers of its resources
+# (resources/: the template and the picture, which the DLL carries).
 add_library(velmaro_ui STATIC
   ui/SetupDialog.cpp
   ui/DlgSettings.cpp
   ui/Dialog.cpp
   ui/XPButton.cpp)
 target_precompile_headers(velmaro_ui REUSE_FROM velmaro_link)
-target_include_directories(velmaro_ui PUBLIC ${CMAKE_SOURCE_DIR}/ui)
+target_include_directories(velmaro_ui PUBLIC ${CMAKE_SOURCE_DIR}/ui ${CMAKE_SOURCE_DIR}/resources)
 target_link_libraries(velmaro_ui PUBLIC velmaro_com user32 gdi32 comctl32)
 
 # The DLL itself: its entry points, and where the COM side and the dialog

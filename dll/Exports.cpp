@@ -1,8 +1,10 @@
-// The four entry points of the in-process server.
+// The entry points of the in-process server: DllMain and the four exports
+// of Velmaro.def.
 #include "ServerModule.h"
 #include "SetupDialog.h"
 #include "SetupWindow.h"
 #include "Telescope.h"
+#include "TemplateApp.h"
 
 namespace {
 // The DLL is where the COM object and the windows meet: the dialog's
@@ -11,6 +13,20 @@ const bool setupWindowHandedIn = (setSetupWindowOpener(showSetupDialog), true);
 }
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        DisableThreadLibraryCalls(instance);
+        return theApp.InitInstance(instance);
+    case DLL_PROCESS_DETACH:
+        theApp.ExitInstance(reserved != nullptr);
+        return TRUE;
+    default:
+        return TRUE;
+    }
+}
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow()
 {

@@ -26,17 +26,3 @@ int CTemplateApp::ExitInstance(bool processEnding)
         closeTrace();
     return 0;
 }
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
-{
-    switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        DisableThreadLibraryCalls(instance);
-        return theApp.InitInstance(instance);
-    case DLL_PROCESS_DETACH:
-        theApp.ExitInstance(reserved != nullptr);
-        return TRUE;
-    default:
-        return TRUE;
-    }
-}

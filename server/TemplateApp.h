@@ -1,5 +1,5 @@
 // The library's application object: set up when the DLL attaches to a
-// process and torn down when it detaches.
+// process and torn down when it detaches (the DLL's DllMain, dll/Exports.cpp).
 #pragma once
 
 #include <windows.h>
