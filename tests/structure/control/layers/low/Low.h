@@ -1,0 +1,4 @@
+// The control case of check-layer-includes: the bottom folder.
+#pragma once
+
+int low();
