@@ -103,21 +103,30 @@ protected:
         server = std::make_unique<ServerProcess>(*scratch, std::vector<std::string>{"--serial", simulator->link},
                                                  environment);
         ASSERT_TRUE(server->ready()) << server->log();
+        mainClient = keptAlive();
         ASSERT_EQ(errorOf(put("connected", "Connected=true")), 0);
+    }
+
+    // A client that keeps its connection, as client programs do: the many
+    // requests of a sequence leave no trail of closed connections behind.
+    std::unique_ptr<httplib::Client> keptAlive() const
+    {
+        std::unique_ptr<httplib::Client> client = server->client();
+        client->set_keep_alive(true);
+        return client;
     }
 
     void TearDown() override { stopSampling(); }
 
+    static Json answerOf(const httplib::Result& result)
+    {
+        return result ? Json::parse(result->body, nullptr, false) : Json();
+    }
     Json put(const std::string& member, const std::string& form = "") const
     {
-        httplib::Result result = server->put(telescope(member), form);
-        return result ? Json::parse(result->body, nullptr, false) : Json();
+        return answerOf(mainClient->Put(telescope(member), form, "application/x-www-form-urlencoded"));
     }
-    Json get(const std::string& member) const
-    {
-        httplib::Result result = server->get(telescope(member));
-        return result ? Json::parse(result->body, nullptr, false) : Json();
-    }
+    Json get(const std::string& member) const { return answerOf(mainClient->Get(telescope(member))); }
     static int errorOf(const Json& answer)
     {
         return answer.is_object() ? answer.value("ErrorNumber", -1) : -1;
@@ -135,10 +144,11 @@ protected:
     {
         sampling = true;
         sampler = std::thread([this] {
+            std::unique_ptr<httplib::Client> client = keptAlive();
             while (sampling) {
                 for (const char* member : {"slewing", "atpark", "tracking", "devicestate"}) {
                     Told told{member, nowMs(), 0, {}, {}, {}};
-                    Json answer = get(member);
+                    Json answer = answerOf(client->Get(telescope(member)));
                     told.answeredMs = nowMs();
                     if (errorOf(answer) == 0) {
                         const Json& value = answer["Value"];
@@ -319,6 +329,7 @@ protected:
     std::string motionLog;
     std::unique_ptr<SimulatorProcess> simulator;
     std::unique_ptr<ServerProcess> server;
+    std::unique_ptr<httplib::Client> mainClient;
     std::atomic<bool> sampling{false};
     std::thread sampler;
     std::mutex toldMutex;
