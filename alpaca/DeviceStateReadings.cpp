@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -105,31 +104,16 @@ std::string timeStampOf(std::int64_t wallMs)
     return formatUtcDate(time_point_cast<MountDays>(system_clock::time_point(milliseconds(wallMs))));
 }
 
-using MotionPart = bool TelescopeDevice::MotionReading::*;
-constexpr MotionPart kMotionParts[3] = {&TelescopeDevice::MotionReading::slewing,
-                                        &TelescopeDevice::MotionReading::atPark,
-                                        &TelescopeDevice::MotionReading::tracking};
-
-std::size_t motionIndex(MotionPart part)
-{
-    std::size_t index = 0;
-    while (index + 1 < std::size(kMotionParts) && kMotionParts[index] != part)
-        ++index;
-    return index;
-}
-
 } // namespace
 
-void DeviceStateReadings::readMotionTogether(std::uint32_t client, std::optional<SharedReads::Fresh> (&into)[3])
+std::optional<DeviceStateReadings::MotionNow> DeviceStateReadings::readMotionTogether(std::uint32_t client)
 {
-    TelescopeDevice::MotionReading reading;
-    const std::int64_t asked = clock.wallMs();
-    Outcome outcome = device.callConnected([&](Mount& core) { return device.motionOn(core, reading); },
+    MotionNow now{{}, clock.wallMs()};
+    Outcome outcome = device.callConnected([&](Mount& core) { return device.motionOn(core, now.reading); },
                                            Urgency::Normal, client);
     if (!outcome.isSuccess())
-        return;
-    for (std::size_t index = 0; index < std::size(kMotionParts); ++index)
-        into[index] = SharedReads::Fresh{Json(reading.*kMotionParts[index]), 0, asked};
+        return std::nullopt;
+    return now;
 }
 
 DeviceStateReadings::DeviceStateReadings(TelescopeDevice& device, Clock& clock) : device(device), clock(clock)
@@ -160,16 +144,14 @@ Json DeviceStateReadings::answer(std::uint32_t client)
     std::optional<std::int64_t> oldest;
     if (device.isConnected(client)) {
         const bool moving = device.motionUnderWay();
-        std::optional<SharedReads::Fresh> motionNow[3];
-        if (moving)
-            readMotionTogether(client, motionNow);
+        const std::optional<MotionNow> motionNow = moving ? readMotionTogether(client) : std::nullopt;
         for (const StateField& field : stateFields()) {
             std::optional<SharedReads::Fresh> fresh;
             if (field.together && moving) {
                 // Read together just now, or left out when that failed.
-                fresh = motionNow[motionIndex(field.together)];
-                if (!fresh)
+                if (!motionNow)
                     continue;
+                fresh = SharedReads::Fresh{Json(motionNow->reading.*field.together), 0, motionNow->wallMs};
             } else if (!(field.motion && moving)) {
                 fresh = device.sharedReads().fresh(field.member);
             }

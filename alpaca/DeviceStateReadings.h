@@ -33,9 +33,13 @@ public:
     void shutdown();
 
 private:
-    // Slewing, AtPark and Tracking in one turn, as the client's read (left
-    // empty when refused).
-    void readMotionTogether(std::uint32_t client, std::optional<SharedReads::Fresh> (&into)[3]);
+    // Slewing, AtPark and Tracking in one turn, as the client's read, and
+    // when it was asked; nothing when refused.
+    struct MotionNow {
+        TelescopeDevice::MotionReading reading;
+        std::int64_t wallMs;
+    };
+    std::optional<MotionNow> readMotionTogether(std::uint32_t client);
     void keepFresh();
     void refreshStale();
     bool stopRequested();

@@ -474,9 +474,9 @@ Outcome TelescopeDevice::atParkGiven(ParkProgress park, Mount& core, bool& value
 
 Outcome TelescopeDevice::trackingOn(Mount& core, bool& value)
 {
-    // Parking and parked, the mount does not track, whatever it was told
-    // before the park.
-    if (parkSinceMs != 0 || parkUnconfirmed || core.parkRecorded()) {
+    // Parking and parked (the park record is set from the park's start),
+    // the mount does not track, whatever it was told before the park.
+    if (core.parkRecorded()) {
         value = false;
         return Outcome::success();
     }
