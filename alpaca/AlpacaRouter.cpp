@@ -58,8 +58,8 @@ HttpAnswer AlpacaRouter::deviceRequest(RequestMethod method, std::string_view re
         return badRequest("Unknown device type " + shown(type) + ": this server has a telescope");
     TelescopeApi* telescope = devices.telescopeApi(number);
     if (!telescope)
-        return badRequest("Unknown telescope number " + shown(number) + ": this server has telescope "
-                          + devices.numbersText());
+        return badRequest("Unknown telescope number " + shown(number) + ": this server has "
+                          + devices.servedText());
     if (member.empty() || !rest.empty())
         return badRequest("The path names no member of the telescope");
     return telescope->handle(method, member, parameters);
@@ -88,6 +88,8 @@ HttpAnswer AlpacaRouter::answer(const IncomingRequest& request)
             return answer;
         return badRequest("Unknown management request " + shown(request.path));
     }
+    if (devices.isSetupList(request.path))
+        return isGet ? devices.setupListPage() : badRequest("The list of setup pages takes GET");
     if (SetupPage* setup = devices.setupPage(request.path)) {
         if (isGet)
             return setup->show(request.fromLoopback);

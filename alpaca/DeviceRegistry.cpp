@@ -5,12 +5,44 @@
 DeviceRegistry::DeviceRegistry(const std::vector<ServedTelescope>& telescopes, ServerTransactions& transactions,
                                bool allowRemoteSetup)
 {
+    const bool several = telescopes.size() > 1;
     for (const ServedTelescope& telescope : telescopes) {
-        const std::string formPath = setupPath(entries.size());
-        entries.push_back({telescope.uniqueId, std::make_unique<TelescopeApi>(telescope.device, transactions),
-                           std::make_unique<SetupPage>(telescope.device, telescope.settings, allowRemoteSetup,
-                                                       formPath)});
+        const std::size_t number = entries.size();
+        auto setup = several ? std::make_unique<SetupPage>(telescope.device, telescope.settings, allowRemoteSetup,
+                                                          setupPath(number), telescopeTitle(number) + " setup",
+                                                          "/setup")
+                             : std::make_unique<SetupPage>(telescope.device, telescope.settings, allowRemoteSetup,
+                                                          setupPath(number));
+        entries.push_back({telescope.device, telescope.settings, telescope.uniqueId,
+                           std::make_unique<TelescopeApi>(telescope.device, transactions), std::move(setup)});
     }
+}
+
+std::string DeviceRegistry::telescopeTitle(std::size_t number)
+{
+    return "Velmaro Telescope " + std::to_string(number);
+}
+
+std::string DeviceRegistry::telescopeName(std::size_t number)
+{
+    return "telescope " + std::to_string(number);
+}
+
+bool DeviceRegistry::isSetupList(std::string_view path) const
+{
+    return (path == "/setup" || path == "/") && entries.size() > 1;
+}
+
+HttpAnswer DeviceRegistry::setupListPage()
+{
+    std::vector<SetupListLine> lines;
+    for (std::size_t at = 0; at < entries.size(); ++at) {
+        TelescopeDevice& device = entries[at].device;
+        const bool connected = device.linkConnected();
+        lines.push_back({"Telescope " + std::to_string(at), setupPath(at), entries[at].settings.device(),
+                         connected ? "connected, " + device.modelName() : "not connected"});
+    }
+    return setupList(lines);
 }
 
 std::string DeviceRegistry::setupPath(std::size_t number)

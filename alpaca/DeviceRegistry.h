@@ -34,6 +34,9 @@ public:
     // ("/setup/v1/telescope/N/setup"), or the server's ("/setup", "/"),
     // which is the one telescope's page while there is one. Null elsewhere.
     SetupPage* setupPage(std::string_view path);
+    // With several telescopes the server's setup paths list them instead.
+    bool isSetupList(std::string_view path) const;
+    HttpAnswer setupListPage();
     // The configured devices, as the management API lists them.
     Json configuredDevices() const;
     // The numbers served, for a refusal's text: "0", "0 and 1", "0, 1 and 2".
@@ -43,9 +46,14 @@ public:
     std::string servedText() const;
 
     static std::string setupPath(std::size_t number);
+    static std::string telescopeTitle(std::size_t number);
+    // "telescope 1", as the log names a telescope of several.
+    static std::string telescopeName(std::size_t number);
 
 private:
     struct Entry {
+        TelescopeDevice& device;
+        ServerSettings& settings;
         std::string uniqueId;
         std::unique_ptr<TelescopeApi> api;
         std::unique_ptr<SetupPage> setup;

@@ -3,6 +3,7 @@
 // setup pages. One line to stderr per start, stop, connection and failure.
 #include "AlpacaHttpServer.h"
 #include "AlpacaRouter.h"
+#include "DeviceRegistry.h"
 #include "Discovery.h"
 #include "Messages.h"
 #include "ServerConfig.h"
@@ -16,9 +17,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -61,22 +64,107 @@ std::string hostName()
     return name;
 }
 
-// Loads the config, giving it its UniqueID on the first run.
-bool prepareConfig(const std::string& path, bool isDefault, ServerConfig& config)
+// Gives every mount without a UniqueID one; false when the system has no
+// random source.
+bool giveUniqueIds(ServerConfig& config)
+{
+    for (MountConfig& mount : config.mounts) {
+        if (mount.uniqueId.empty())
+            mount.uniqueId = newUniqueId();
+        if (mount.uniqueId.empty())
+            return false;
+    }
+    return true;
+}
+
+// Loads the config, with at least `mounts` mounts, giving each its UniqueID
+// on its first run.
+bool prepareConfig(const std::string& path, bool isDefault, std::size_t mounts, ServerConfig& config)
 {
     std::string error;
     if (!prepareConfigFolder(path, isDefault, error) || !loadConfig(path, config, error)) {
         logLine("cannot use the config " + path + ": " + error);
         return false;
     }
-    if (!config.uniqueId.empty())
-        return true;
-    config.uniqueId = newUniqueId();
-    if (config.uniqueId.empty() || !saveConfig(path, config, error)) {
-        logLine("cannot write the config " + path + ": " + (error.empty() ? "no random source" : error));
+    const ServerConfig loaded = config;
+    if (config.mounts.size() < mounts)
+        config.mounts.resize(mounts);
+    if (!giveUniqueIds(config)) {
+        logLine("cannot write the config " + path + ": no random source");
+        return false;
+    }
+    bool changed = config.mounts.size() != loaded.mounts.size();
+    for (std::size_t at = 0; at < loaded.mounts.size(); ++at)
+        changed = changed || config.mounts[at].uniqueId != loaded.mounts[at].uniqueId;
+    if (changed && !saveConfig(path, config, error)) {
+        logLine("cannot write the config " + path + ": " + error);
         return false;
     }
     return true;
+}
+
+// What the server runs with: the file it writes, and per mount served the
+// device that stands in for the stored one.
+struct StartingConfig {
+    std::string writtenPath;
+    ServerConfig config;
+    std::vector<std::string> serialOverrides;
+};
+
+bool startingConfig(const ServerOptions& options, const std::string& configPath, bool isDefault,
+                    StartingConfig& starting)
+{
+    starting.writtenPath = configPath;
+    if (options.stateDir.empty()) {
+        if (!prepareConfig(configPath, isDefault, 1, starting.config))
+            return false;
+        starting.serialOverrides.resize(starting.config.mounts.size());
+    } else {
+        // A service's config is the administrator's, read only: it names the
+        // mounts, and what the server writes goes to its state folder. The
+        // config's devices then stand in as the command line's does.
+        ServerConfig administrators;
+        std::string error;
+        if (!loadConfig(configPath, administrators, error)) {
+            logLine("cannot use the config " + configPath + ": " + error);
+            return false;
+        }
+        starting.writtenPath = options.stateDir + "/alpaca.conf";
+        if (!prepareConfig(starting.writtenPath, false, administrators.mounts.size(), starting.config))
+            return false;
+        starting.config.listen = administrators.listen;
+        for (const MountConfig& mount : administrators.mounts)
+            starting.serialOverrides.push_back(mount.serial);
+    }
+    if (!options.serial.empty())
+        starting.serialOverrides.front() = options.serial;
+    return true;
+}
+
+// Each mount's log lines say which telescope they are about once there are
+// several.
+TelescopeDevice::Log mountLog(std::size_t mount, std::size_t mounts)
+{
+    if (mounts == 1)
+        return logLine;
+    const std::string prefix = DeviceRegistry::telescopeName(mount) + ": ";
+    return [prefix](const std::string& text) { logLine(prefix + text); };
+}
+
+// The devices for the start line: "/dev/ttyUSB0", or with several mounts
+// each device followed by the telescope it is for.
+std::string devicesText(const std::vector<std::unique_ptr<ServerSettings>>& settings)
+{
+    std::string text;
+    for (std::size_t at = 0; at < settings.size(); ++at) {
+        const std::string device = settings[at]->device();
+        if (at > 0)
+            text += at + 1 == settings.size() ? " and " : ", ";
+        text += device.empty() ? "no serial device yet" : device;
+        if (settings.size() > 1)
+            text += " for " + DeviceRegistry::telescopeName(at);
+    }
+    return text;
 }
 
 // Ends the serving on the system's request to stop, from a thread of its
@@ -196,29 +284,17 @@ int main(int argc, char** argv)
         logLine("no config file: there is no home folder; name one with --config");
         return kCannotStart;
     }
-    ServerConfig config;
-    std::string writtenPath = configPath;
-    std::string serialOverride = options.serial;
-    if (options.stateDir.empty()) {
-        if (!prepareConfig(configPath, defaultConfig, config))
-            return kCannotStart;
-    } else {
-        // A service's config is the administrator's, read only: what the
-        // server writes goes to its state folder. The config's device then
-        // stands in as the command line's does.
-        ServerConfig administrators;
-        if (!loadConfig(configPath, administrators, error)) {
-            logLine("cannot use the config " + configPath + ": " + error);
-            return kCannotStart;
-        }
-        writtenPath = options.stateDir + "/alpaca.conf";
-        if (!prepareConfig(writtenPath, false, config))
-            return kCannotStart;
-        config.listen = administrators.listen;
-        if (serialOverride.empty())
-            serialOverride = administrators.serial;
-    }
+    StartingConfig starting;
+    if (!startingConfig(options, configPath, defaultConfig, starting))
+        return kCannotStart;
+    const ServerConfig& config = starting.config;
     const std::string listen = options.listenGiven || config.listen.empty() ? options.listen : config.listen;
+    auto configFile = std::make_shared<ConfigFile>(starting.writtenPath, config, starting.serialOverrides);
+    const std::string shared = configFile->sharedDevice();
+    if (!shared.empty()) {
+        logLine("cannot serve the config " + configPath + ": " + shared);
+        return kCannotStart;
+    }
 
     if (!options.traceDir.empty())
         setTraceFolder(options.traceDir);
@@ -227,12 +303,20 @@ int main(int argc, char** argv)
 #endif
     StopRequests stopRequests;
 
-    ServerSettings settings(writtenPath, config, serialOverride, !options.traceDir.empty());
-    TelescopeDevice device(settings, logLine);
-    device.setClientTimeoutMs(std::int64_t(options.clientTimeoutSeconds) * 1000);
-    device.sharedReads().setMaxAgeMs(std::uint32_t(options.maxAgeMs));
-    device.setFreshnessGoalMs(std::uint32_t(options.freshMs));
-    AlpacaRouter router(device, settings, ServerIdentity{config.uniqueId, hostName()}, options.allowRemoteSetup);
+    const std::size_t mounts = configFile->servedCount();
+    std::vector<std::unique_ptr<ServerSettings>> settings;
+    std::vector<std::unique_ptr<TelescopeDevice>> devices;
+    std::vector<ServedTelescope> served;
+    for (std::size_t at = 0; at < mounts; ++at) {
+        settings.push_back(std::make_unique<ServerSettings>(configFile, at, !options.traceDir.empty()));
+        devices.push_back(std::make_unique<TelescopeDevice>(*settings.back(), mountLog(at, mounts)));
+        TelescopeDevice& device = *devices.back();
+        device.setClientTimeoutMs(std::int64_t(options.clientTimeoutSeconds) * 1000);
+        device.sharedReads().setMaxAgeMs(std::uint32_t(options.maxAgeMs));
+        device.setFreshnessGoalMs(std::uint32_t(options.freshMs));
+        served.push_back(ServedTelescope{device, *settings.back(), settings.back()->uniqueId()});
+    }
+    AlpacaRouter router(served, ServerIdentity{config.mounts.front().uniqueId, hostName()}, options.allowRemoteSetup);
     AlpacaHttpServer http(router);
     if (!http.bind(listen, options.httpPort, error)) {
         logLine(error);
@@ -250,17 +334,16 @@ int main(int argc, char** argv)
 
     stopRequests.watch(http);
 
-    const std::string device_ = settings.device();
     const std::string shownListen = listen.find(':') != std::string::npos ? "[" + listen + "]" : listen;
     logLine(std::string("started ") + kDriverVersion + ": " + router.served() + " on http://" + shownListen + ":"
-            + std::to_string(http.port()) + "/ with " + (device_.empty() ? "no serial device yet" : device_)
-            + ", " + discoveryText + ", config " + configPath
-            + (options.stateDir.empty() ? std::string() : ", state " + writtenPath));
-    const bool served = http.run();
+            + std::to_string(http.port()) + "/ with " + devicesText(settings) + ", " + discoveryText + ", config "
+            + configPath + (options.stateDir.empty() ? std::string() : ", state " + starting.writtenPath));
+    const bool ran = http.run();
     stopRequests.end();
 
     discovery.stop();
-    device.shutdown();
-    logLine(served ? "stopped" : "stopped: the HTTP server failed");
-    return served ? 0 : kCannotStart;
+    for (auto& device : devices)
+        device->shutdown();
+    logLine(ran ? "stopped" : "stopped: the HTTP server failed");
+    return ran ? 0 : kCannotStart;
 }

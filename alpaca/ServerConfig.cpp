@@ -97,21 +97,63 @@ std::string textProblem(const std::string& text)
     return isUtf8(text) ? std::string() : "not UTF-8 text";
 }
 
-// Applies one "key = value"; an empty reason when it was accepted.
+// Applies one "key = value" to the server's settings or, in a mount's
+// section, that mount's; an empty reason when it was accepted.
 std::string applySetting(const std::string& key, const std::string& value, ServerConfig& config)
 {
+    const bool inSection = config.mounts.size() > 1;
+    MountConfig& mount = config.mounts.back();
     if (key == "serial") {
-        config.serial = value;
+        mount.serial = value;
     } else if (key == "trace") {
         if (value != "on" && value != "off")
             return "trace must be on or off";
-        config.traceOn = value == "on";
+        mount.traceOn = value == "on";
     } else if (key == "listen") {
+        if (inSection)
+            return "listen is the server's: write it before the first [mount N]";
         if (!value.empty() && !isNumericAddress(value))
             return "listen must be a numeric IPv4 or IPv6 address";
         config.listen = value;
     } else if (key == "unique_id") {
-        config.uniqueId = value;
+        mount.uniqueId = value;
+    }
+    return {};
+}
+
+std::string mountSectionName(std::size_t number)
+{
+    return "[mount " + std::to_string(number) + "]";
+}
+
+// A "[...]" line: the next mount's section, or the reason it is not.
+std::string startSection(const std::string& content, ServerConfig& config)
+{
+    const std::size_t next = config.mounts.size();
+    if (content != mountSectionName(next)) {
+        const bool isMount = content.compare(0, 7, "[mount ") == 0 && content.back() == ']';
+        return isMount ? "the next section is " + mountSectionName(next) + ": number the mounts 1, 2, 3 in order"
+                       : "a section is [mount N]";
+    }
+    if (next == kMostMounts)
+        return "a config names at most " + std::to_string(kMostMounts) + " mounts";
+    config.mounts.emplace_back();
+    return {};
+}
+
+// What no two mounts may share; empty when none do.
+std::string sharingProblem(const ServerConfig& config)
+{
+    for (std::size_t later = 1; later < config.mounts.size(); ++later) {
+        for (std::size_t earlier = 0; earlier < later; ++earlier) {
+            const MountConfig& a = config.mounts[earlier];
+            const MountConfig& b = config.mounts[later];
+            const std::string both = "mounts " + std::to_string(earlier) + " and " + std::to_string(later);
+            if (!a.serial.empty() && a.serial == b.serial)
+                return both + " have one serial device, " + a.serial;
+            if (!a.uniqueId.empty() && a.uniqueId == b.uniqueId)
+                return both + " have one unique_id: delete the later one and the server makes it a new one";
+        }
     }
     return {};
 }
@@ -135,14 +177,21 @@ bool parseConfigText(const std::string& text, ServerConfig& config, std::string&
             continue;
         std::string reason = textProblem(line);
         const std::size_t equals = content.find('=');
-        if (reason.empty() && (equals == std::string::npos || !isKey(trimmed(content.substr(0, equals)))))
+        if (reason.empty() && content[0] == '[')
+            reason = startSection(content, config);
+        else if (reason.empty() && (equals == std::string::npos || !isKey(trimmed(content.substr(0, equals)))))
             reason = "not \"key = value\"";
-        if (reason.empty())
+        else if (reason.empty())
             reason = applySetting(trimmed(content.substr(0, equals)), trimmed(content.substr(equals + 1)), config);
         if (!reason.empty()) {
             error = "line " + std::to_string(lineNumber) + ": " + reason;
             return false;
         }
+    }
+    const std::string shared = sharingProblem(config);
+    if (!shared.empty()) {
+        error = shared;
+        return false;
     }
     return true;
 }
@@ -162,22 +211,35 @@ std::string valueProblem(const std::string& value)
 
 bool checkValues(const ServerConfig& config, std::string& error)
 {
-    const struct {
-        const char* key;
-        const std::string& value;
-    } values[] = {{"serial", config.serial}, {"listen", config.listen}, {"unique_id", config.uniqueId}};
-    for (const auto& entry : values) {
-        const std::string problem = valueProblem(entry.value);
-        if (!problem.empty()) {
-            error = std::string(entry.key) + " " + problem;
-            return false;
+    if (config.mounts.empty() || config.mounts.size() > kMostMounts) {
+        error = "a config names 1 to " + std::to_string(kMostMounts) + " mounts";
+        return false;
+    }
+    std::string problem = valueProblem(config.listen);
+    if (!problem.empty()) {
+        error = "listen " + problem;
+        return false;
+    }
+    for (std::size_t at = 0; at < config.mounts.size(); ++at) {
+        const MountConfig& mount = config.mounts[at];
+        const struct {
+            const char* key;
+            const std::string& value;
+        } values[] = {{"serial", mount.serial}, {"unique_id", mount.uniqueId}};
+        for (const auto& entry : values) {
+            problem = valueProblem(entry.value);
+            if (!problem.empty()) {
+                error = (at == 0 ? std::string() : "mount " + std::to_string(at) + "'s ") + entry.key + " " + problem;
+                return false;
+            }
         }
     }
     if (!config.listen.empty() && !isNumericAddress(config.listen)) {
         error = "listen is not a numeric IPv4 or IPv6 address";
         return false;
     }
-    return true;
+    error = sharingProblem(config);
+    return error.empty();
 }
 
 std::string settingLine(const char* key, const std::string& value)
@@ -185,11 +247,27 @@ std::string settingLine(const char* key, const std::string& value)
     return std::string(key) + (value.empty() ? " =\n" : " = " + value + "\n");
 }
 
+std::string mountLines(const MountConfig& mount)
+{
+    return settingLine("serial", mount.serial) + settingLine("trace", mount.traceOn ? "on" : "off");
+}
+
+// The first mount's lines and the listen address come first, as a config of
+// one mount always had them; each further mount is a section.
 std::string configText(const ServerConfig& config)
 {
-    return "# velmaro-alpaca settings, rewritten whole by the server on every change.\n" +
-           settingLine("serial", config.serial) + settingLine("trace", config.traceOn ? "on" : "off") +
-           settingLine("listen", config.listen) + settingLine("unique_id", config.uniqueId);
+    const MountConfig& first = config.mounts.front();
+    std::string text = "# velmaro-alpaca settings, rewritten whole by the server on every change.\n" +
+                       mountLines(first) + settingLine("listen", config.listen) +
+                       settingLine("unique_id", first.uniqueId);
+    for (std::size_t at = 1; at < config.mounts.size(); ++at) {
+        text += '\n';
+        text += mountSectionName(at);
+        text += '\n';
+        text += mountLines(config.mounts[at]);
+        text += settingLine("unique_id", config.mounts[at].uniqueId);
+    }
+    return text;
 }
 
 } // namespace

@@ -1,20 +1,54 @@
-// What the mount core keeps between connections, for the server: the
-// serial device and the trace switch, in the config file. The core counts
-// ports by number; the server has one device, named by its path, which it
-// hands the core as port 1.
+// What the mount core keeps between connections, for the server: each
+// mount's serial device and trace switch, in the one config file. The core
+// counts ports by number; a mount of the server has one device, named by
+// its path, which it hands the core as port 1.
 #pragma once
 
 #include "MountSettings.h"
 #include "ServerConfig.h"
 
+#include <cstddef>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+// The config file while the server runs, shared by every mount's settings:
+// each changes only its own mount, and each change writes the whole file.
+class ConfigFile {
+public:
+    // config as loaded from path. One mount is served for each of
+    // serialOverrides (at least one): [N], the command line's or the
+    // administrator's device for mount N (empty for none), wins over the
+    // stored one until the setup page stores another. Mounts the file keeps
+    // beyond those are kept, not served.
+    ConfigFile(std::string path, ServerConfig config, std::vector<std::string> serialOverrides);
+
+    std::size_t servedCount() const { return serialOverrides.size(); }
+    std::string device(std::size_t mount) const;
+    // Why two mounts would open one device, or empty when none would.
+    std::string sharedDevice() const;
+    MountConfig stored(std::size_t mount) const;
+    // The setup page's choice for mount, written to the file at once. False,
+    // and nothing changed, with the reason when another mount has the device
+    // or the file cannot be written.
+    bool storeChoice(std::size_t mount, const std::string& device, bool traceOn, std::string& error);
+
+private:
+    std::string deviceLocked(std::size_t mount) const;
+
+    mutable std::mutex mutex;
+    const std::string path;
+    ServerConfig config;
+    std::vector<std::string> serialOverrides;
+};
 
 class ServerSettings final : public MountSettings {
 public:
-    // config as loaded from configPath; serialOverride (the command line's
-    // device) wins over the stored one until the setup page stores another.
-    // traceForced: the command line asked for a trace of every connection.
+    // Mount number `mount` of file. traceForced: the command line asked for
+    // a trace of every connection.
+    ServerSettings(std::shared_ptr<ConfigFile> file, std::size_t mount, bool traceForced);
+    // A server of one mount, with the file to itself.
     ServerSettings(std::string configPath, ServerConfig config, std::string serialOverride, bool traceForced);
 
     bool readPort(int& portNumber) override;
@@ -26,7 +60,7 @@ public:
     std::string portLabel(int portNumber) override;
 
     // The setup page's choice, written to the config file at once. False,
-    // and nothing changed, with the reason when the file cannot be written.
+    // and nothing changed, with the reason when it cannot be stored.
     bool storeChoice(const std::string& device, bool traceOn, std::string& error);
 
     std::string device() const;
@@ -34,10 +68,8 @@ public:
     std::string uniqueId() const;
 
 private:
-    mutable std::mutex mutex;
-    const std::string configPath;
-    ServerConfig config;
-    std::string serialOverride;
+    const std::shared_ptr<ConfigFile> file;
+    const std::size_t mount;
     const bool traceForced;
 };
 

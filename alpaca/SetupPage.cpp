@@ -30,6 +30,15 @@ button{font-size:1.05em;padding:.5em 1.4em;margin-top:1em}
 p{overflow-wrap:anywhere}
 )";
 
+// The page's head and heading.
+std::string pageHead(const std::string& title)
+{
+    return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
+           + htmlEscaped(title) + "</title>\n<style>" + kStyle + "</style></head><body>\n<h1>" + htmlEscaped(title)
+           + "</h1>\n";
+}
+
 struct Row {
     const char* label;
     const char* id;
@@ -125,10 +134,24 @@ std::string htmlEscaped(const std::string& text)
     return out;
 }
 
-SetupPage::SetupPage(TelescopeDevice& device, ServerSettings& settings, bool allowRemoteSetup, std::string formPath)
+SetupPage::SetupPage(TelescopeDevice& device, ServerSettings& settings, bool allowRemoteSetup, std::string formPath,
+                     std::string title, std::string listPath)
     : device(device), settings(settings), allowRemoteSetup(allowRemoteSetup), formPath(std::move(formPath)),
-      formToken(newUniqueId())
+      title(std::move(title)), listPath(std::move(listPath)), formToken(newUniqueId())
 {
+}
+
+HttpAnswer setupList(const std::vector<SetupListLine>& lines)
+{
+    std::string html = pageHead(SetupPage::kSetupTitle);
+    html += "<table id=\"telescopes\">\n";
+    for (const SetupListLine& line : lines)
+        html += "<tr><th><a href=\"" + htmlEscaped(line.path) + "\">" + htmlEscaped(line.telescope) + "</a></th><td>"
+            + htmlEscaped(line.device.empty() ? "no serial device chosen" : line.device) + "<br>"
+            + htmlEscaped(line.state) + "</td></tr>\n";
+    html += "</table>\n<p class=\"note\">Each telescope's page shows its mount and stores its serial device and "
+            "trace switch.</p>\n</body></html>\n";
+    return pageAnswer(200, std::move(html));
 }
 
 HttpAnswer SetupPage::show(bool fromLoopback)
@@ -144,11 +167,10 @@ HttpAnswer SetupPage::page(bool fromLoopback, const std::string& message, bool m
     const bool connected = device.linkConnected();
     const char* disabled = changeable ? "" : " disabled";
 
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                       "<title>Velmaro Telescope setup</title>\n<style>";
-    html += kStyle;
-    html += "</style></head><body>\n<h1>Velmaro Telescope setup</h1>\n";
+    std::string html = pageHead(title);
+    if (!listPath.empty())
+        html += "<p class=\"note\"><a id=\"all-telescopes\" href=\"" + htmlEscaped(listPath)
+            + "\">All telescopes</a></p>\n";
     if (!message.empty())
         html += std::string("<p id=\"message\" class=\"message") + (messageIsProblem ? " problem" : "") + "\">"
             + htmlEscaped(message) + "</p>\n";

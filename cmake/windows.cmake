@@ -155,7 +155,7 @@ set(VELMARO_SCRIPT_ENVIRONMENT
 # The Windows server under the server's tests over HTTP (the Linux tree's
 # programs, which start it through Wine in the test's lane): the protocol,
 # every member, sharing one mount, its life from start to stop and device
-# loss, and the HTTP limits; and its Winsock discovery and config files on
+# loss, the HTTP limits, and two mounts at once; and its Winsock discovery and config files on
 # their own.
 if(VELMARO_ARCH STREQUAL x64)
   add_executable(alpaca_discovery_wine_test ${CMAKE_SOURCE_DIR}/tests/alpaca/discovery_wine_test.cpp)
@@ -168,7 +168,7 @@ if(VELMARO_ARCH STREQUAL x64)
   target_link_libraries(alpaca_config_files_tests PRIVATE velmaro_alpaca velmaro_test_support gtest_main ${VELMARO_STATIC_LINK})
   gtest_discover_tests(alpaca_config_files_tests TEST_PREFIX x64/ DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES RESOURCE_GROUPS lanes:1)
-  foreach(suite protocol members motion sharing lifecycle http_limits)
+  foreach(suite protocol members motion sharing lifecycle http_limits mounts)
     add_test(NAME x64/windows_server_${suite}
              COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/windows-server-tests.sh
                      ${CMAKE_SOURCE_DIR}/build/linux/tests/alpaca/alpaca_${suite}_tests)

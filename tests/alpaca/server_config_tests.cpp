@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,22 +25,42 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 // At file scope, where the comparisons look for them.
+static bool operator==(const MountConfig& a, const MountConfig& b)
+{
+    return a.serial == b.serial && a.traceOn == b.traceOn && a.uniqueId == b.uniqueId;
+}
+
 static bool operator==(const ServerConfig& a, const ServerConfig& b)
 {
-    return a.serial == b.serial && a.traceOn == b.traceOn && a.listen == b.listen && a.uniqueId == b.uniqueId;
+    return a.listen == b.listen && a.mounts == b.mounts;
 }
 
 static std::ostream& operator<<(std::ostream& out, const ServerConfig& c)
 {
-    return out << "{serial=\"" << c.serial << "\" trace=" << c.traceOn << " listen=\"" << c.listen
-               << "\" unique_id=\"" << c.uniqueId << "\"}";
+    out << "{listen=\"" << c.listen << "\"";
+    for (const MountConfig& m : c.mounts)
+        out << " {serial=\"" << m.serial << "\" trace=" << m.traceOn << " unique_id=\"" << m.uniqueId << "\"}";
+    return out << "}";
 }
 
 namespace {
 
+// A config of one mount.
 ServerConfig config(std::string serial, bool traceOn, std::string listen, std::string uniqueId)
 {
-    return {std::move(serial), traceOn, std::move(listen), std::move(uniqueId)};
+    ServerConfig made;
+    made.listen = std::move(listen);
+    made.mounts = {MountConfig{std::move(serial), traceOn, std::move(uniqueId)}};
+    return made;
+}
+
+// A config of several.
+ServerConfig mounts(std::string listen, std::vector<MountConfig> each)
+{
+    ServerConfig made;
+    made.listen = std::move(listen);
+    made.mounts = std::move(each);
+    return made;
 }
 
 // A fresh folder per test, removed afterwards.
@@ -176,6 +197,103 @@ TEST_F(ConfigFolder, MalformedLinesAreRefusedWithTheirNumber)
         EXPECT_FALSE(loadConfig(path, loaded, error)) << c.text;
         EXPECT_EQ(error, "malformed at " + c.reason) << c.text;
         EXPECT_EQ(loaded, kStale) << "a refused file changed the config";
+    }
+}
+
+TEST_F(ConfigFolder, EachMountSectionIsTheNextMount)
+{
+    const struct {
+        std::string text;
+        ServerConfig expected;
+    } cases[] = {
+        {"serial = /dev/a\n[mount 1]\nserial = /dev/b\n",
+         mounts("", {{"/dev/a", false, ""}, {"/dev/b", false, ""}})},
+        // What comes before the first section is telescope 0's, in any order.
+        {"listen = ::1\nunique_id = u0\ntrace = on\n\n[mount 1]\nunique_id = u1\ntrace = on\n[mount 2]\n",
+         mounts("::1", {{"", true, "u0"}, {"", true, "u1"}, {"", false, ""}})},
+        {"  [mount 1]  \r\nserial = /dev/b\r\n", mounts("", {{"", false, ""}, {"/dev/b", false, ""}})},
+        {"[mount 1]\n# a comment in a section\nfuture = x\nserial = /dev/b\n",
+         mounts("", {{}, {"/dev/b", false, ""}})},
+        // Two mounts without a device yet, or without a UniqueID yet, share nothing.
+        {"[mount 1]\n[mount 2]\n", mounts("", {{}, {}, {}})},
+    };
+    for (const auto& c : cases) {
+        write(c.text);
+        ServerConfig loaded = kStale;
+        std::string error;
+        EXPECT_TRUE(loadConfig(path, loaded, error)) << c.text << ": " << error;
+        EXPECT_EQ(loaded, c.expected) << c.text;
+    }
+}
+
+TEST_F(ConfigFolder, SectionsOutOfOrderOrMountsSharingAreRefused)
+{
+    std::string sixteen;
+    for (int n = 1; n < 16; ++n)
+        sixteen += "[mount " + std::to_string(n) + "]\n";
+    const struct {
+        std::string text;
+        std::string reason;
+    } cases[] = {
+        {"[mount 2]\n", "line 1: the next section is [mount 1]: number the mounts 1, 2, 3 in order"},
+        {"[mount 1]\n[mount 1]\n", "line 2: the next section is [mount 2]: number the mounts 1, 2, 3 in order"},
+        {"[mount 0]\n", "line 1: the next section is [mount 1]: number the mounts 1, 2, 3 in order"},
+        {"[mount1]\n", "line 1: a section is [mount N]"},
+        {"[telescope 1]\n", "line 1: a section is [mount N]"},
+        {"[mount 1\n", "line 1: a section is [mount N]"},
+        {"[mount 1]\nlisten = ::1\n", "line 2: listen is the server's: write it before the first [mount N]"},
+        {"[mount 1]\ntrace = maybe\n", "line 2: trace must be on or off"},
+        {sixteen, ""},
+        {sixteen + "[mount 16]\n", "line 16: a config names at most 16 mounts"},
+        {"serial = /dev/a\n[mount 1]\nserial = /dev/a\n", "mounts 0 and 1 have one serial device, /dev/a"},
+        {"[mount 1]\nserial = /dev/b\n[mount 2]\nserial = /dev/b\n", "mounts 1 and 2 have one serial device, /dev/b"},
+        {"unique_id = u\n[mount 1]\n[mount 2]\nunique_id = u\n",
+         "mounts 0 and 2 have one unique_id: delete the later one and the server makes it a new one"},
+    };
+    for (const auto& c : cases) {
+        write(c.text);
+        ServerConfig loaded = kStale;
+        std::string error;
+        const bool loads = loadConfig(path, loaded, error);
+        EXPECT_EQ(loads, c.reason.empty()) << c.text << ": " << error;
+        if (c.reason.empty()) {
+            EXPECT_EQ(loaded.mounts.size(), 16u);
+            continue;
+        }
+        EXPECT_EQ(error, "malformed at " + c.reason) << c.text;
+        EXPECT_EQ(loaded, kStale) << "a refused file changed the config";
+    }
+}
+
+TEST_F(ConfigFolder, SeveralMountsAreSavedAsSectionsAndReadBack)
+{
+    const ServerConfig saved = mounts("0.0.0.0", {{"/dev/ttyUSB0", false, "a"}, {"", true, "b"}, {"/dev/c", false, ""}});
+    std::string error;
+    ASSERT_TRUE(saveConfig(path, saved, error)) << error;
+    EXPECT_EQ(read(), "# velmaro-alpaca settings, rewritten whole by the server on every change.\n"
+                      "serial = /dev/ttyUSB0\ntrace = off\nlisten = 0.0.0.0\nunique_id = a\n"
+                      "\n[mount 1]\nserial =\ntrace = on\nunique_id = b\n"
+                      "\n[mount 2]\nserial = /dev/c\ntrace = off\nunique_id =\n");
+    ServerConfig loaded = kStale;
+    ASSERT_TRUE(loadConfig(path, loaded, error)) << error;
+    EXPECT_EQ(loaded, saved);
+
+    const struct {
+        ServerConfig config;
+        std::string reason;
+    } refused[] = {
+        {mounts("", {}), "a config names 1 to 16 mounts"},
+        {mounts("", std::vector<MountConfig>(17)), "a config names 1 to 16 mounts"},
+        {mounts("", {{"/dev/a", false, ""}, {"/dev/a", false, ""}}), "mounts 0 and 1 have one serial device, /dev/a"},
+        {mounts("", {{}, {"/dev/b\n", false, ""}}), "mount 1's serial has a control character"},
+        {mounts("", {{"", false, "same"}, {"", false, "same"}}),
+         "mounts 0 and 1 have one unique_id: delete the later one and the server makes it a new one"},
+    };
+    for (const auto& c : refused) {
+        const std::string before = read();
+        EXPECT_FALSE(saveConfig(path, c.config, error)) << c.config;
+        EXPECT_EQ(error, c.reason);
+        EXPECT_EQ(read(), before);
     }
 }
 
@@ -319,7 +437,7 @@ TEST_F(ConfigFolder, SaveThroughALinkReplacesItsTarget)
     EXPECT_TRUE(fs::is_symlink(path));
     ServerConfig loaded;
     ASSERT_TRUE(loadConfig(target, loaded, error)) << error;
-    EXPECT_EQ(loaded.serial, "/dev/new");
+    EXPECT_EQ(loaded.mounts.at(0).serial, "/dev/new");
     EXPECT_EQ(folderContents(), (std::set<std::string>{"alpaca.conf", "kept-elsewhere.conf"}));
 }
 
