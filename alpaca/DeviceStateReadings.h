@@ -13,13 +13,52 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
+
+// Who a read is for: a client (its connection checked, its turn taken) or
+// the server itself.
+struct Asker {
+    bool server;
+    std::uint32_t client;
+};
+
+// A field's read: shared with every read of the member (key).
+using StateRead = std::function<SharedReads::Result(TelescopeDevice&, Member key, Asker)>;
+
+// How a member appears in DeviceState: its column of the member table
+// (TelescopeApi.cpp). The member's GET answers from the same read.
+struct StateField {
+    // Kept fresh while any client is connected: the position, and tracking,
+    // which an abort restores without asking first.
+    bool always = false;
+    // The mount's clock: answered as last read plus the time since, and
+    // read again only now and then (three exchanges on some models).
+    bool ticking = false;
+    // Tells where a motion stands: read afresh while one may be under way,
+    // so that no answer holds a slew or a park that has ended, or misses
+    // one that has.
+    bool motion = false;
+    // Of those, the ones read together in one turn while a motion may be
+    // under way, which then tell of one moment.
+    bool TelescopeDevice::MotionReading::*together = nullptr;
+    // None for a member DeviceState does not give.
+    StateRead read;
+};
+
+// A field of DeviceState: the member it is named by, and its column.
+struct MemberStateField {
+    Member member;
+    const StateField* field;
+};
 
 class DeviceStateReadings {
 public:
-    DeviceStateReadings(TelescopeDevice& device, Clock& clock);
+    // fields: the member table's, in name order.
+    DeviceStateReadings(TelescopeDevice& device, Clock& clock, std::vector<MemberStateField> fields);
     ~DeviceStateReadings();
     DeviceStateReadings(const DeviceStateReadings&) = delete;
     DeviceStateReadings& operator=(const DeviceStateReadings&) = delete;
@@ -46,6 +85,7 @@ private:
 
     TelescopeDevice& device;
     Clock& clock;
+    const std::vector<MemberStateField> fields;
     // Steady milliseconds of the last DeviceState asked; 0 before any.
     std::atomic<std::uint64_t> lastAskedMs{0};
     std::mutex stopMutex;

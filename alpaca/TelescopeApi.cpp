@@ -290,36 +290,6 @@ void answerWith(Call& call, SharedReads::Result shared)
     call.value = std::move(shared.value);
 }
 
-SharedReads::Result sharedIsPulseGuiding(Call& call)
-{
-    return clientRead<bool>(call.device, call.client, Member::IsPulseGuiding,
-                            [&](bool& value) { return call.device.isPulseGuiding(value, call.client); });
-}
-
-SharedReads::Result sharedSlewing(Call& call)
-{
-    return clientRead<bool>(call.device, call.client, Member::Slewing, [&](bool& value) { return call.device.slewing(value, call.client); });
-}
-
-// A read the device makes on the mount, shared as the member's.
-template <Outcome (TelescopeDevice::*Reader)(Mount&, bool&)>
-void readOnDevice(Call& call)
-{
-    answerWith(call, clientRead<bool>(call.device, call.client, call.member, [&](bool& value) {
-        return call.run(Needs::Mount, [&](Mount& core) { return (call.device.*Reader)(core, value); });
-    }));
-}
-
-void readIsPulseGuiding(Call& call)
-{
-    answerWith(call, sharedIsPulseGuiding(call));
-}
-
-void readSlewing(Call& call)
-{
-    answerWith(call, sharedSlewing(call));
-}
-
 void abortSlew(Call& call)
 {
     call.take(call.device.abortSlew(call.client, call.urgency));
@@ -368,6 +338,40 @@ void readDeviceState(Call& call)
     call.value = call.deviceState.answer(call.client);
 }
 
+// The reads of DeviceState's fields, for a client or the server, shared
+// with every read of the member.
+template <class Value, class OnMount>
+StateRead readingOf(OnMount onMount)
+{
+    return [onMount](TelescopeDevice& device, Member key, Asker asker) {
+        auto read = [&](Value& result) {
+            auto member = [&](Mount& core) { return onMount(device, core, result); };
+            return asker.server ? device.callForServer(member)
+                                : device.callConnected(member, Urgency::Normal, asker.client);
+        };
+        return asker.server ? sharedRead<Value>(device.sharedReads(), key, read)
+                            : clientRead<Value>(device, asker.client, key, read);
+    };
+}
+
+template <auto Reader>
+StateRead coreReading()
+{
+    using Value = typename ReaderOf<decltype(Reader)>::Value;
+    return readingOf<Value>([](TelescopeDevice&, Mount& core, Value& value) { return (core.*Reader)(value); });
+}
+
+// A read the device makes on the mount (what it adds to the core's).
+template <Outcome (TelescopeDevice::*Reader)(Mount&, bool&)>
+StateRead deviceReading()
+{
+    return readingOf<bool>(
+        [](TelescopeDevice& device, Mount& core, bool& value) { return (device.*Reader)(core, value); });
+}
+
+// The motion readings made together in one turn.
+using Together = TelescopeDevice::MotionReading;
+
 // What a write may change besides its own member, for the reads that
 // must not answer from before it. A slew changes no position read before
 // it: that was where the mount pointed then, as DeviceState's TimeStamp
@@ -399,7 +403,20 @@ struct Route {
     Handler put;
     unsigned changes = kChangesNothingElse;
     StopsMotion stops = {};
+    // Its field of DeviceState, if it has one.
+    StateField state = {};
 };
+
+// The row of a member DeviceState gives: its GET is the field's read for
+// the client, so the two share their exchanges and kept values.
+Route inDeviceState(Member member, StateField state, Handler put = nullptr, unsigned changes = kChangesNothingElse,
+                    StopsMotion stops = {})
+{
+    Handler get = [read = state.read](Call& call) {
+        answerWith(call, read(call.device, call.member, Asker{false, call.client}));
+    };
+    return {member, std::move(get), std::move(put), changes, stops, std::move(state)};
+}
 
 Urgency urgencyOf(const Route& route, RequestMethod method, const RequestParameters& parameters)
 {
@@ -466,12 +483,13 @@ const std::vector<Route>& routes()
 
         // The telescope's own, in the interface's order.
         {Member::AlignmentMode, reads(&Mount::alignmentMode), nullptr},
-        {Member::Altitude, reads(&Mount::altitude), nullptr},
+        inDeviceState(Member::Altitude, {.always = true, .read = coreReading<&Mount::altitude>()}),
         {Member::ApertureArea, reads(&Mount::apertureArea, Needs::Nothing), nullptr},
         {Member::ApertureDiameter, reads(&Mount::apertureDiameter, Needs::Nothing), nullptr},
-        {Member::AtHome, reads(&Mount::atHome), nullptr},
-        {Member::AtPark, readOnDevice<&TelescopeDevice::atParkOn>, nullptr},
-        {Member::Azimuth, reads(&Mount::azimuth), nullptr},
+        inDeviceState(Member::AtHome, {.motion = true, .read = coreReading<&Mount::atHome>()}),
+        inDeviceState(Member::AtPark, {.motion = true, .together = &Together::atPark,
+                                       .read = deviceReading<&TelescopeDevice::atParkOn>()}),
+        inDeviceState(Member::Azimuth, {.always = true, .read = coreReading<&Mount::azimuth>()}),
         {Member::CanFindHome, reads(&Mount::canFindHome), nullptr},
         {Member::CanPark, reads(&Mount::canPark), nullptr},
         {Member::CanPulseGuide, reads(&Mount::canPulseGuide), nullptr},
@@ -488,7 +506,7 @@ const std::vector<Route>& routes()
         {Member::CanSync, reads(&Mount::canSync), nullptr},
         {Member::CanSyncAltAz, reads(&Mount::canSyncAltAz), nullptr},
         {Member::CanUnpark, reads(&Mount::canUnpark), nullptr},
-        {Member::Declination, reads(&Mount::declination), nullptr},
+        inDeviceState(Member::Declination, {.always = true, .read = coreReading<&Mount::declination>()}),
         {Member::DeclinationRate, reads(&Mount::declinationRate, Needs::Nothing),
          writesNumber("DeclinationRate", &Mount::setDeclinationRate)},
         {Member::DoesRefraction, reads(&Mount::doesRefraction, Needs::Nothing),
@@ -499,31 +517,34 @@ const std::vector<Route>& routes()
          writesNumber("GuideRateDeclination", &Mount::setGuideRateDeclination)},
         {Member::GuideRateRightAscension, reads(&Mount::guideRateRightAscension),
          writesNumber("GuideRateRightAscension", &Mount::setGuideRateRightAscension)},
-        {Member::IsPulseGuiding, readIsPulseGuiding, nullptr},
-        {Member::RightAscension, reads(&Mount::rightAscension), nullptr},
+        inDeviceState(Member::IsPulseGuiding, {.read = deviceReading<&TelescopeDevice::pulseGuidingOn>()}),
+        inDeviceState(Member::RightAscension, {.always = true, .read = coreReading<&Mount::rightAscension>()}),
         {Member::RightAscensionRate, reads(&Mount::rightAscensionRate, Needs::Nothing),
          writesNumber("RightAscensionRate", &Mount::setRightAscensionRate)},
-        {Member::SideOfPier, reads(&Mount::sideOfPier), writesWhole("SideOfPier", &Mount::setSideOfPier),
-         kChangesPosition | kChangesMotion},
-        {Member::SiderealTime, reads(&Mount::siderealTime), nullptr},
+        inDeviceState(Member::SideOfPier, {.read = coreReading<&Mount::sideOfPier>()},
+                      writesWhole("SideOfPier", &Mount::setSideOfPier), kChangesPosition | kChangesMotion),
+        inDeviceState(Member::SiderealTime, {.read = coreReading<&Mount::siderealTime>()}),
         {Member::SiteElevation, reads(&Mount::siteElevation, Needs::Nothing),
          writesNumber("SiteElevation", &Mount::setSiteElevation, Needs::Nothing)},
         {Member::SiteLatitude, reads(&Mount::siteLatitude), writesNumber("SiteLatitude", &Mount::setSiteLatitude),
          kChangesPosition},
         {Member::SiteLongitude, reads(&Mount::siteLongitude), writesNumber("SiteLongitude", &Mount::setSiteLongitude),
          kChangesPosition | kChangesTime},
-        {Member::Slewing, readSlewing, nullptr},
+        inDeviceState(Member::Slewing, {.motion = true, .together = &Together::slewing,
+                                        .read = deviceReading<&TelescopeDevice::slewingOn>()}),
         {Member::SlewSettleTime, reads(&Mount::slewSettleTime, Needs::Nothing),
          writesWhole("SlewSettleTime", &Mount::setSlewSettleTime, Needs::Nothing)},
         {Member::TargetDeclination, reads(&Mount::targetDeclination, Needs::Nothing),
          writesNumber("TargetDeclination", &Mount::setTargetDeclination, Needs::Nothing)},
         {Member::TargetRightAscension, reads(&Mount::targetRightAscension, Needs::Nothing),
          writesNumber("TargetRightAscension", &Mount::setTargetRightAscension, Needs::Nothing)},
-        {Member::Tracking, readOnDevice<&TelescopeDevice::trackingOn>, writeTracking, kChangesMotion,
-         {StopsMotion::When::ValueIsFalse, "Tracking"}},
+        inDeviceState(Member::Tracking, {.always = true, .motion = true, .together = &Together::tracking,
+                                         .read = deviceReading<&TelescopeDevice::trackingOn>()},
+                      writeTracking, kChangesMotion, {StopsMotion::When::ValueIsFalse, "Tracking"}),
         {Member::TrackingRate, reads(&Mount::trackingRate), writeTrackingRate},
         {Member::TrackingRates, readTrackingRates, nullptr},
-        {Member::UTCDate, reads(&Mount::utcDate), writeUtcDate, kChangesTime | kChangesPosition},
+        inDeviceState(Member::UTCDate, {.ticking = true, .read = coreReading<&Mount::utcDate>()}, writeUtcDate,
+                      kChangesTime | kChangesPosition),
         {Member::AbortSlew, nullptr, abortSlew, kChangesMotion, kStops},
         {Member::AxisRates, readAxisRates, nullptr},
         {Member::CanMoveAxis, readCanMoveAxis, nullptr},
@@ -565,6 +586,19 @@ const Route& routeOf(Member member)
     return *byMember[std::size_t(member)];
 }
 
+// The members DeviceState gives, in name order, with their fields.
+std::vector<MemberStateField> deviceStateFields()
+{
+    std::vector<MemberStateField> fields;
+    for (const Route& route : routes())
+        if (route.state.read)
+            fields.push_back({route.member, &route.state});
+    std::sort(fields.begin(), fields.end(), [](const MemberStateField& a, const MemberStateField& b) {
+        return memberName(a.member) < memberName(b.member);
+    });
+    return fields;
+}
+
 const Route* findRoute(std::string_view path)
 {
     const std::optional<Member> member = memberAtPath(path);
@@ -572,6 +606,11 @@ const Route* findRoute(std::string_view path)
 }
 
 } // namespace
+
+TelescopeApi::TelescopeApi(TelescopeDevice& device, ServerTransactions& transactions)
+    : device(device), transactions(transactions), deviceState(device, device.clockInUse(), deviceStateFields())
+{
+}
 
 HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, const RequestParameters& parameters)
 {

@@ -319,11 +319,6 @@ Outcome TelescopeDevice::startPulseGuide(GuideDirection direction, std::int32_t 
     return outcome;
 }
 
-Outcome TelescopeDevice::isPulseGuiding(bool& value, std::uint32_t client)
-{
-    return callConnected([&](Mount& core) { return pulseGuidingOn(core, value); }, Urgency::Normal, client);
-}
-
 Outcome TelescopeDevice::pulseGuidingOn(Mount& core, bool& value)
 {
     Outcome outcome = core.isPulseGuiding(value);
@@ -343,11 +338,6 @@ Outcome TelescopeDevice::startFindHome(std::uint32_t client)
         return outcome;
         },
         Urgency::Normal, client);
-}
-
-Outcome TelescopeDevice::slewing(bool& value, std::uint32_t client)
-{
-    return callConnected([&](Mount& core) { return slewingOn(core, value); }, Urgency::Normal, client);
 }
 
 Outcome TelescopeDevice::slewingOn(Mount& core, bool& value)

@@ -89,16 +89,14 @@ public:
     std::size_t connectedClients();
 
     // A pulse that returns at once: its timed pieces go out from a thread
-    // of this object's own while isPulseGuiding() is true.
+    // of this object's own while pulseGuidingOn() is true.
     Outcome startPulseGuide(GuideDirection direction, std::int32_t durationMs, std::uint32_t client = 0);
-    Outcome isPulseGuiding(bool& value, std::uint32_t client = 0);
     // The two reads as made on the mount, within a turn already taken.
     Outcome pulseGuidingOn(Mount& core, bool& value);
     Outcome slewingOn(Mount& core, bool& value);
-    // A home search that returns at once; slewing() is true until the mount
-    // reports home (or the search's bound has passed).
+    // A home search that returns at once; slewingOn() is true until the
+    // mount reports home (or the search's bound has passed).
     Outcome startFindHome(std::uint32_t client = 0);
-    Outcome slewing(bool& value, std::uint32_t client = 0);
     // During a park it stops the park short. Urgency::Motion goes before
     // every waiting read.
     Outcome abortSlew(std::uint32_t client = 0, Urgency urgency = Urgency::Motion);
