@@ -164,5 +164,9 @@ bool AlpacaHttpServer::run()
 
 void AlpacaHttpServer::stop()
 {
-    server->stop();
+    // Once only, and only once serving has begun (a stop asked before is
+    // asked again by the caller): the library's stop closes the listening
+    // socket, and a second one would close it again.
+    if (server->is_running() && !stopAsked.exchange(true))
+        server->stop();
 }

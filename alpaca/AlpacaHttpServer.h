@@ -4,6 +4,7 @@
 
 #include "AlpacaRouter.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -22,12 +23,15 @@ public:
     int port() const { return boundPort; }
     // Serves until stop(); returns false when serving failed.
     bool run();
+    // Ends run(); asked before run() has begun serving it does nothing, and
+    // the caller asks again.
     void stop();
 
 private:
     AlpacaRouter& router;
     std::unique_ptr<httplib::Server> server;
     int boundPort = 0;
+    std::atomic<bool> stopAsked{false};
     // The listening socket (an int or a SOCKET), for a backlog longer than
     // the library's own.
     long long listeningSocket = -1;

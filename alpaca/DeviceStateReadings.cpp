@@ -27,16 +27,37 @@ std::string timeStampOf(std::int64_t wallMs)
     return formatUtcDate(time_point_cast<MountDays>(system_clock::time_point(milliseconds(wallMs))));
 }
 
+// Whether a field is read now rather than given from the kept values.
+bool readAfresh(const StateField& field, bool moving, bool parkOrHomeSearch)
+{
+    switch (field.tells) {
+    case StateField::Tells::AnyMotion:
+        return moving;
+    case StateField::Tells::ParkOrHomeSearch:
+        return parkOrHomeSearch;
+    case StateField::Tells::Nothing:
+        break;
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<DeviceStateReadings::MotionNow> DeviceStateReadings::readMotionTogether(std::uint32_t client)
 {
-    MotionNow now{{}, clock.wallMs()};
-    Outcome outcome = device.callConnected([&](Mount& core) { return device.motionOn(core, now.reading); },
-                                           Urgency::Normal, client);
-    if (!outcome.isSuccess())
+    // Shared as any read is: the DeviceStates that overlap take one turn.
+    // Its value: Slewing, AtPark, Tracking and when they were asked.
+    SharedReads::Result result = device.sharedReads().read(Member::DeviceState, [&] {
+        TelescopeDevice::MotionReading reading;
+        const std::int64_t asked = clock.wallMs();
+        Outcome outcome = device.callConnected([&](Mount& core) { return device.motionOn(core, reading); },
+                                               Urgency::Normal, client);
+        return SharedReads::Result{outcome, Json::array({reading.slewing, reading.atPark, reading.tracking, asked})};
+    });
+    if (!result.outcome.isSuccess())
         return std::nullopt;
-    return now;
+    const Json& read = result.value;
+    return MotionNow{{read[0].get<bool>(), read[1].get<bool>(), read[2].get<bool>()}, read[3].get<std::int64_t>()};
 }
 
 DeviceStateReadings::DeviceStateReadings(TelescopeDevice& device, Clock& clock, std::vector<MemberStateField> fields)
@@ -68,15 +89,16 @@ Json DeviceStateReadings::answer(std::uint32_t client)
     std::optional<std::int64_t> oldest;
     if (device.isConnected(client)) {
         const bool moving = device.motionUnderWay();
-        const std::optional<MotionNow> motionNow = moving ? readMotionTogether(client) : std::nullopt;
+        const bool parkOrHomeSearch = device.parkOrHomeSearchUnderWay();
+        const std::optional<MotionNow> motionNow = parkOrHomeSearch ? readMotionTogether(client) : std::nullopt;
         for (const auto& [member, field] : fields) {
             std::optional<SharedReads::Fresh> fresh;
-            if (field->together && moving) {
+            if (field->together && parkOrHomeSearch) {
                 // Read together just now, or left out when that failed.
                 if (!motionNow)
                     continue;
                 fresh = SharedReads::Fresh{Json(motionNow->reading.*field->together), 0, motionNow->wallMs};
-            } else if (!(field->motion && moving)) {
+            } else if (!readAfresh(*field, moving, parkOrHomeSearch)) {
                 fresh = device.sharedReads().fresh(member);
             }
             if (!fresh) {

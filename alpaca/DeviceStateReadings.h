@@ -38,12 +38,17 @@ struct StateField {
     // The mount's clock: answered as last read plus the time since, and
     // read again only now and then (three exchanges on some models).
     bool ticking = false;
-    // Tells where a motion stands: read afresh while one may be under way,
-    // so that no answer holds a slew or a park that has ended, or misses
-    // one that has.
-    bool motion = false;
-    // Of those, the ones read together in one turn while a motion may be
-    // under way, which then tell of one moment.
+    // Tells where a motion stands, and is then read afresh rather than
+    // given from the kept values while one may be under way, so that no
+    // answer holds a motion that has ended, or misses one that has:
+    // Slewing, whatever moves; AtPark, AtHome and Tracking, only while a
+    // park or a home search may be under way (a slew changes none of
+    // them, and its write makes them stale where it might).
+    enum class Tells : std::uint8_t { Nothing, AnyMotion, ParkOrHomeSearch };
+    Tells tells = Tells::Nothing;
+    // Of those, the ones read together in one turn while a park or a home
+    // search may be under way, which then tell of one moment: Slewing and
+    // AtPark turn together.
     bool TelescopeDevice::MotionReading::*together = nullptr;
     // None for a member DeviceState does not give.
     StateRead read;

@@ -371,6 +371,7 @@ StateRead deviceReading()
 
 // The motion readings made together in one turn.
 using Together = TelescopeDevice::MotionReading;
+using Tells = StateField::Tells;
 
 // What a write may change besides its own member, for the reads that
 // must not answer from before it. A slew changes no position read before
@@ -383,8 +384,10 @@ enum Changes : unsigned {
     kChangesParking = 4,
     kChangesGuiding = 8,
     kChangesTime = 16,
+    // A slew or a move leaves home.
+    kLeavesHome = 32,
     // A raw command may do anything.
-    kChangesAnything = 31,
+    kChangesAnything = 63,
 };
 
 // Whether a write stops motion, which goes before every waiting read: an
@@ -450,6 +453,7 @@ std::vector<Member> readsChangedBy(const Route& route)
         {kChangesPosition,
          {Member::RightAscension, Member::Declination, Member::Altitude, Member::Azimuth, Member::SideOfPier}},
         {kChangesMotion, {Member::Slewing, Member::Tracking}},
+        {kLeavesHome, {Member::AtHome}},
         {kChangesParking, {Member::Slewing, Member::Tracking, Member::AtHome, Member::AtPark}},
         {kChangesGuiding, {Member::IsPulseGuiding}},
         {kChangesTime, {Member::UTCDate, Member::SiderealTime}},
@@ -486,8 +490,8 @@ const std::vector<Route>& routes()
         inDeviceState(Member::Altitude, {.always = true, .read = coreReading<&Mount::altitude>()}),
         {Member::ApertureArea, reads(&Mount::apertureArea, Needs::Nothing), nullptr},
         {Member::ApertureDiameter, reads(&Mount::apertureDiameter, Needs::Nothing), nullptr},
-        inDeviceState(Member::AtHome, {.motion = true, .read = coreReading<&Mount::atHome>()}),
-        inDeviceState(Member::AtPark, {.motion = true, .together = &Together::atPark,
+        inDeviceState(Member::AtHome, {.tells = Tells::ParkOrHomeSearch, .read = coreReading<&Mount::atHome>()}),
+        inDeviceState(Member::AtPark, {.tells = Tells::ParkOrHomeSearch, .together = &Together::atPark,
                                        .read = deviceReading<&TelescopeDevice::atParkOn>()}),
         inDeviceState(Member::Azimuth, {.always = true, .read = coreReading<&Mount::azimuth>()}),
         {Member::CanFindHome, reads(&Mount::canFindHome), nullptr},
@@ -522,7 +526,8 @@ const std::vector<Route>& routes()
         {Member::RightAscensionRate, reads(&Mount::rightAscensionRate, Needs::Nothing),
          writesNumber("RightAscensionRate", &Mount::setRightAscensionRate)},
         inDeviceState(Member::SideOfPier, {.read = coreReading<&Mount::sideOfPier>()},
-                      writesWhole("SideOfPier", &Mount::setSideOfPier), kChangesPosition | kChangesMotion),
+                      writesWhole("SideOfPier", &Mount::setSideOfPier),
+                      kChangesPosition | kChangesMotion | kLeavesHome),
         inDeviceState(Member::SiderealTime, {.read = coreReading<&Mount::siderealTime>()}),
         {Member::SiteElevation, reads(&Mount::siteElevation, Needs::Nothing),
          writesNumber("SiteElevation", &Mount::setSiteElevation, Needs::Nothing)},
@@ -530,7 +535,7 @@ const std::vector<Route>& routes()
          kChangesPosition},
         {Member::SiteLongitude, reads(&Mount::siteLongitude), writesNumber("SiteLongitude", &Mount::setSiteLongitude),
          kChangesPosition | kChangesTime},
-        inDeviceState(Member::Slewing, {.motion = true, .together = &Together::slewing,
+        inDeviceState(Member::Slewing, {.tells = Tells::AnyMotion, .together = &Together::slewing,
                                         .read = deviceReading<&TelescopeDevice::slewingOn>()}),
         {Member::SlewSettleTime, reads(&Mount::slewSettleTime, Needs::Nothing),
          writesWhole("SlewSettleTime", &Mount::setSlewSettleTime, Needs::Nothing)},
@@ -538,7 +543,7 @@ const std::vector<Route>& routes()
          writesNumber("TargetDeclination", &Mount::setTargetDeclination, Needs::Nothing)},
         {Member::TargetRightAscension, reads(&Mount::targetRightAscension, Needs::Nothing),
          writesNumber("TargetRightAscension", &Mount::setTargetRightAscension, Needs::Nothing)},
-        inDeviceState(Member::Tracking, {.always = true, .motion = true, .together = &Together::tracking,
+        inDeviceState(Member::Tracking, {.always = true, .tells = Tells::ParkOrHomeSearch, .together = &Together::tracking,
                                          .read = deviceReading<&TelescopeDevice::trackingOn>()},
                       writeTracking, kChangesMotion, {StopsMotion::When::ValueIsFalse, "Tracking"}),
         {Member::TrackingRate, reads(&Mount::trackingRate), writeTrackingRate},
@@ -550,18 +555,21 @@ const std::vector<Route>& routes()
         {Member::CanMoveAxis, readCanMoveAxis, nullptr},
         {Member::DestinationSideOfPier, readDestinationSideOfPier, nullptr},
         {Member::FindHome, nullptr, findHome, kChangesParking},
-        {Member::MoveAxis, nullptr, moveAxis, kChangesMotion, {StopsMotion::When::ValueIsZero, "Rate"}},
+        {Member::MoveAxis, nullptr, moveAxis, kChangesMotion | kLeavesHome,
+         {StopsMotion::When::ValueIsZero, "Rate"}},
         {Member::Park, nullptr, [](Call& call) { call.take(call.device.startPark(call.client)); }, kChangesParking},
         {Member::PulseGuide, nullptr, pulseGuide, kChangesGuiding},
         {Member::SetPark, nullptr, runs(&Mount::setPark)},
-        {Member::SlewToAltAz, nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAz), kChangesMotion},
-        {Member::SlewToAltAzAsync, nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAzAsync), kChangesMotion},
+        {Member::SlewToAltAz, nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAz),
+         kChangesMotion | kLeavesHome},
+        {Member::SlewToAltAzAsync, nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAzAsync),
+         kChangesMotion | kLeavesHome},
         {Member::SlewToCoordinates, nullptr, takesTwo("RightAscension", "Declination", &Mount::slewToCoordinates),
-         kChangesMotion},
+         kChangesMotion | kLeavesHome},
         {Member::SlewToCoordinatesAsync, nullptr,
-         takesTwo("RightAscension", "Declination", &Mount::slewToCoordinatesAsync), kChangesMotion},
-        {Member::SlewToTarget, nullptr, runs(&Mount::slewToTarget), kChangesMotion},
-        {Member::SlewToTargetAsync, nullptr, runs(&Mount::slewToTargetAsync), kChangesMotion},
+         takesTwo("RightAscension", "Declination", &Mount::slewToCoordinatesAsync), kChangesMotion | kLeavesHome},
+        {Member::SlewToTarget, nullptr, runs(&Mount::slewToTarget), kChangesMotion | kLeavesHome},
+        {Member::SlewToTargetAsync, nullptr, runs(&Mount::slewToTargetAsync), kChangesMotion | kLeavesHome},
         {Member::SyncToAltAz, nullptr, takesTwo("Azimuth", "Altitude", &Mount::syncToAltAz), kChangesPosition},
         {Member::SyncToCoordinates, nullptr, takesTwo("RightAscension", "Declination", &Mount::syncToCoordinates),
          kChangesPosition},

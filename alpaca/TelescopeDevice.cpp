@@ -487,7 +487,12 @@ Outcome TelescopeDevice::motionOn(Mount& core, MotionReading& value)
 
 bool TelescopeDevice::motionUnderWay() const
 {
-    return parkSinceMs != 0 || parkUnconfirmed || homeSearchSinceMs != 0 || slewUnderWay;
+    return parkOrHomeSearchUnderWay() || slewUnderWay;
+}
+
+bool TelescopeDevice::parkOrHomeSearchUnderWay() const
+{
+    return parkSinceMs != 0 || parkUnconfirmed || homeSearchSinceMs != 0;
 }
 
 Outcome TelescopeDevice::abortSlew(std::uint32_t client, Urgency urgency)

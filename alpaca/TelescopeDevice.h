@@ -120,6 +120,8 @@ public:
     // A slew, park or home search may be under way: the readings of motion
     // may be old by the time they are given (no turn taken).
     bool motionUnderWay() const;
+    // Of those, a park or a home search, which ends in AtPark or AtHome.
+    bool parkOrHomeSearchUnderWay() const;
 
     // What the setup page shows: the probe of the stored device, or, while
     // the server holds the port, the same questions over its connection.

@@ -545,3 +545,58 @@ TEST_F(Sharing, AnAbortWithTrackingFreshlyReadSendsTheStopFirst)
         EXPECT_EQ(simulator->commandsSince(before), c.sent);
     }
 }
+
+// While a park is under way DeviceState reads the motion afresh, in one
+// turn; DeviceStates that overlap share that turn, as reads of one member
+// do, so that programs polling it do not fill the link while a mount parks.
+TEST_F(Sharing, OverlappingDeviceStatesDuringAParkShareOneMotionRead)
+{
+    start(3, {}, {"--slew-rate", "3"});
+    ASSERT_EQ(put("connected", "Connected=true", 1)["ErrorNumber"], 0);
+    ASSERT_EQ(put("park", "", 1)["ErrorNumber"], 0);
+    ASSERT_EQ(itemsOf(get("devicestate", 1))["Slewing"], true) << "the park is over already";
+    constexpr std::size_t kAskers = 6;
+    const std::size_t before = simulator->commands().size();
+    std::vector<Json> answers(kAskers);
+    std::vector<std::thread> askers;
+    for (std::size_t at = 0; at < kAskers; ++at)
+        askers.emplace_back([&, at] { answers[at] = get("devicestate", 1); });
+    for (std::thread& asker : askers)
+        asker.join();
+    const std::vector<std::string> sent = simulator->commandsSince(before);
+    for (const Json& answer : answers) {
+        EXPECT_EQ(itemsOf(answer)["Slewing"], true) << answer.dump();
+        EXPECT_EQ(itemsOf(answer)["AtPark"], false) << answer.dump();
+    }
+    const auto parkQuestions = std::count(sent.begin(), sent.end(), ":AP#");
+    EXPECT_GE(parkQuestions, 1);
+    std::string shown;
+    for (const std::string& command : sent)
+        shown += command + " ";
+    // Each apart would ask once; how many arrive while one is still under
+    // way depends on the machine.
+    EXPECT_LT(parkQuestions, std::ptrdiff_t(kAskers))
+        << kAskers << " DeviceStates at once asked the mount " << parkQuestions << " times: " << shown;
+}
+
+// A slew does not change AtPark or Tracking, so DeviceState gives them
+// from the kept values while one is under way, but it leaves home: AtHome
+// kept from before the slew is never given.
+TEST_F(Sharing, DeviceStateDuringASlewFromHomeSaysItLeftHome)
+{
+    start(3, {}, {"--slew-rate", "12"});
+    ASSERT_EQ(put("connected", "Connected=true", 1)["ErrorNumber"], 0);
+    ASSERT_EQ(put("findhome", "", 1)["ErrorNumber"], 0);
+    for (int wait = 0; wait < 200 && get("slewing", 1)["Value"] != false; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(itemsOf(get("devicestate", 1))["AtHome"], true);
+
+    const double ra = get("rightascension", 1)["Value"].get<double>();
+    ASSERT_EQ(put("slewtocoordinatesasync", "RightAscension=" + std::to_string(ra) + "&Declination=50", 1)["ErrorNumber"],
+              0);
+    const std::map<std::string, Json> during = itemsOf(get("devicestate", 1));
+    EXPECT_EQ(during.at("Slewing"), true);
+    EXPECT_EQ(during.at("AtHome"), false) << "AtHome from before the slew";
+    EXPECT_EQ(during.at("AtPark"), false);
+    EXPECT_EQ(during.at("Tracking"), get("tracking", 1)["Value"]);
+}
