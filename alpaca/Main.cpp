@@ -9,6 +9,7 @@
 #include "ServerConfig.h"
 #include "ServerOptions.h"
 #include "ServerSettings.h"
+#include "SimulatedSerialPort.h"
 #include "TelescopeDevice.h"
 
 #include <atomic>
@@ -290,6 +291,18 @@ int main(int argc, char** argv)
     const ServerConfig& config = starting.config;
     const std::string listen = options.listenGiven || config.listen.empty() ? options.listen : config.listen;
     auto configFile = std::make_shared<ConfigFile>(starting.writtenPath, config, starting.serialOverrides);
+    // --simulate: mount 0 is the simulator's core inside the server, in
+    // place of its serial device; the config's further mounts stay devices.
+    std::shared_ptr<SimulatedMount> simulated;
+    if (options.simulate != 0) {
+        velmaro::sim::SimConfig simConfig;
+        if (!simulatorConfig(options.simulate, options.simulatorOptions, simConfig, error)) {
+            logLine(error);
+            return kBadCommandLine;
+        }
+        simulated = std::make_shared<SimulatedMount>(simConfig);
+        configFile->simulate(0, simulated->label());
+    }
     const std::string shared = configFile->sharedDevice();
     if (!shared.empty()) {
         logLine("cannot serve the config " + configPath + ": " + shared);
@@ -309,7 +322,10 @@ int main(int argc, char** argv)
     std::vector<ServedTelescope> served;
     for (std::size_t at = 0; at < mounts; ++at) {
         settings.push_back(std::make_unique<ServerSettings>(configFile, at, !options.traceDir.empty()));
-        devices.push_back(std::make_unique<TelescopeDevice>(*settings.back(), mountLog(at, mounts)));
+        devices.push_back(at == 0 && simulated
+                              ? std::make_unique<TelescopeDevice>(*settings.back(), mountLog(at, mounts),
+                                                                  systemClock(), simulated->portMaker())
+                              : std::make_unique<TelescopeDevice>(*settings.back(), mountLog(at, mounts)));
         TelescopeDevice& device = *devices.back();
         device.setClientTimeoutMs(std::int64_t(options.clientTimeoutSeconds) * 1000);
         device.sharedReads().setMaxAgeMs(std::uint32_t(options.maxAgeMs));

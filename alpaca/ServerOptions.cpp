@@ -2,7 +2,10 @@
 // the parser and the --help text cannot disagree about names or defaults.
 #include "ServerOptions.h"
 
+#include "SimulatedSerialPort.h"
+
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #ifdef _WIN32
@@ -15,7 +18,9 @@
 
 namespace {
 
-enum class Kind { Text, Address, Port, Flag };
+// Model: a mount model, 1 to 3. Simulator: one of the simulator's own
+// options, handed to it as given (its ranges, its reasons).
+enum class Kind { Text, Address, Port, Flag, Model, Simulator };
 
 struct Option {
     const char* name;      // without the leading "--"
@@ -26,11 +31,30 @@ struct Option {
     bool ServerOptions::*flag;
     int lowest;            // the smallest port accepted (Port only)
     const char* help;
+    // The simulator's setting it gives, for its default (Simulator only).
+    double velmaro::sim::SimConfig::*simulated = nullptr;
 };
+
+using velmaro::sim::SimConfig;
 
 const Option kOptions[] = {
     {"serial", Kind::Text, "DEVICE", &ServerOptions::serial, nullptr, nullptr, 0,
      "the mount's serial device (default: the one saved in the config file)"},
+    {"simulate", Kind::Model, "MODEL", nullptr, &ServerOptions::simulate, nullptr, 0,
+     "serve a simulated mount of model MODEL (1, 2 or 3) inside the server as mount 0, in place of a serial"
+     " device (not with --serial)"},
+    {"latitude", Kind::Simulator, "DEG", nullptr, nullptr, nullptr, 0,
+     "the simulated mount's site latitude, north positive, -90 to 90",
+     &SimConfig::latitudeDeg},
+    {"longitude", Kind::Simulator, "DEG", nullptr, nullptr, nullptr, 0,
+     "the simulated mount's site longitude, east positive, -180 to 180",
+     &SimConfig::longitudeDeg},
+    {"utc-offset", Kind::Simulator, "HOURS", nullptr, nullptr, nullptr, 0,
+     "the simulated mount's clock's hours ahead of UTC, -14 to 14",
+     &SimConfig::utcOffsetHours},
+    {"slew-rate", Kind::Simulator, "DEG_PER_S", nullptr, nullptr, nullptr, 0,
+     "the simulated mount's slew rate on each axis in degrees a second, above 0 to 1000",
+     &SimConfig::slewRateDegPerSec},
     {"http-port", Kind::Port, "N", nullptr, &ServerOptions::httpPort, nullptr, 1,
      "the HTTP port for Alpaca clients and the setup page, 1 to 65535"},
     {"listen", Kind::Address, "ADDRESS", &ServerOptions::listen, nullptr, nullptr, 0,
@@ -135,10 +159,55 @@ bool applyValue(const Option& option, const std::string& value, ServerOptions& o
         }
         options.*option.text = value;
         return true;
+    case Kind::Model:
+        if (value != "1" && value != "2" && value != "3") {
+            error = std::string("--") + option.name + " needs a mount model: 1, 2 or 3";
+            return false;
+        }
+        options.*option.number = value[0] - '0';
+        return true;
+    case Kind::Simulator:
+        options.simulatorOptions.push_back(std::string("--") + option.name);
+        options.simulatorOptions.push_back(value);
+        return true;
     case Kind::Flag:
         break;
     }
     return false;
+}
+
+// The simulator's reason, as one line of printable text.
+std::string printableLine(const std::string& text)
+{
+    std::string shown;
+    for (char c : text)
+        shown += (c >= 0x20 && c < 0x7f) ? c : '?';
+    return shown;
+}
+
+// What only a whole command line can refuse: a simulated mount and a
+// serial device for the one mount, or the simulator's settings with no
+// simulator.
+bool checkTogether(const ServerOptions& options, std::string& error)
+{
+    if (options.simulate != 0 && !options.serial.empty()) {
+        error = "--simulate and --serial cannot be given together: the simulated mount takes mount 0's serial"
+                " device's place";
+        return false;
+    }
+    if (options.simulate == 0 && !options.simulatorOptions.empty()) {
+        error = options.simulatorOptions.front() + " sets the simulated mount: give --simulate too";
+        return false;
+    }
+    if (options.simulate != 0) {
+        SimConfig config;
+        std::string reason;
+        if (!simulatorConfig(options.simulate, options.simulatorOptions, config, reason)) {
+            error = printableLine(reason);
+            return false;
+        }
+    }
+    return true;
 }
 
 // Reads the option at argv[index], and its value when it takes one;
@@ -172,7 +241,9 @@ bool readOption(int argc, const char* const* argv, int& index, ServerOptions& op
     // "--http-port"; such a value can still be given as --serial=--odd.
     const bool haveNext = index + 1 < argc && argv[index + 1] && std::strncmp(argv[index + 1], "--", 2) != 0;
     if (!haveNext) {
-        error = option->kind == Kind::Port ? portReason(*option) : "--" + name + " needs a value";
+        error = option->kind == Kind::Port    ? portReason(*option)
+                : option->kind == Kind::Model ? "--" + name + " needs a mount model: 1, 2 or 3"
+                                              : "--" + name + " needs a value";
         return false;
     }
     ++index;
@@ -193,6 +264,8 @@ bool parseOptions(int argc, const char* const* argv, ServerOptions& options, std
     for (int index = 1; index < argc && argv[index]; ++index)
         if (!readOption(argc, argv, index, parsed, error))
             return false;
+    if (!checkTogether(parsed, error))
+        return false;
     options = parsed;
     error.clear();
     return true;
@@ -212,6 +285,11 @@ std::string usageText()
             text += " (default: " + std::to_string(defaults.*option.number) + ")";
         if (option.kind == Kind::Address)
             text += " (default: " + defaults.*option.text + ", this machine only)";
+        if (option.kind == Kind::Simulator) {
+            char shown[32];
+            std::snprintf(shown, sizeof shown, "%g", SimConfig().*option.simulated);
+            text += std::string(" (default: ") + shown + "; only with --simulate)";
+        }
         text += '\n';
     }
     return text;

@@ -3,9 +3,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct ServerOptions {
     std::string serial;            // empty: the config's device (or none)
+    // 1 to 3: mount 0 is a simulated mount of that model, inside the server,
+    // in place of a serial device; 0: none.
+    int simulate = 0;
+    // The simulator's own options given beside --simulate, as it reads
+    // them: "--latitude", "40.5", ...
+    std::vector<std::string> simulatorOptions;
     int httpPort = 11111;          // 1..65535
     std::string listen = "127.0.0.1";
     bool listenGiven = false;      // --listen was on the command line (it then beats the config's)
@@ -29,7 +36,8 @@ struct ServerOptions {
 // Accepts "--name value" and "--name=value"; an option given twice keeps the
 // last value. False with one line of reason ("unknown option --foo",
 // "--http-port needs a number from 1 to 65535", "--serial needs a value") on
-// a bad command line, and options is then left as it was.
+// a bad command line, and options is then left as it was. --simulate is
+// refused beside --serial, and the simulator's options without --simulate.
 bool parseOptions(int argc, const char* const* argv, ServerOptions& options, std::string& error);
 
 // The --help text: a usage line, then one line per option saying what it

@@ -13,6 +13,22 @@ ConfigFile::ConfigFile(std::string path, ServerConfig config, std::vector<std::s
         this->serialOverrides.resize(1);
     if (this->config.mounts.size() < this->serialOverrides.size())
         this->config.mounts.resize(this->serialOverrides.size());
+    simulatedMounts.resize(this->serialOverrides.size());
+}
+
+void ConfigFile::simulate(std::size_t mount, std::string label)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (mount >= serialOverrides.size())
+        return;
+    serialOverrides[mount] = std::move(label);
+    simulatedMounts[mount] = true;
+}
+
+bool ConfigFile::simulated(std::size_t mount) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return mount < simulatedMounts.size() && simulatedMounts[mount];
 }
 
 std::string ConfigFile::deviceLocked(std::size_t mount) const
@@ -50,6 +66,10 @@ bool ConfigFile::storeChoice(std::size_t mount, const std::string& chosenDevice,
     std::lock_guard<std::mutex> lock(mutex);
     if (mount >= serialOverrides.size()) {
         error = "there is no mount " + std::to_string(mount);
+        return false;
+    }
+    if (simulatedMounts[mount]) {
+        error = "mount " + std::to_string(mount) + " is a simulated mount, which has no serial device to store";
         return false;
     }
     for (std::size_t other = 0; other < serialOverrides.size(); ++other) {
@@ -132,6 +152,11 @@ bool ServerSettings::storeChoice(const std::string& chosenDevice, bool traceOn, 
 std::string ServerSettings::device() const
 {
     return file->device(mount);
+}
+
+bool ServerSettings::simulated() const
+{
+    return file->simulated(mount);
 }
 
 bool ServerSettings::traceSwitch() const

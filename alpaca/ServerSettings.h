@@ -29,6 +29,11 @@ public:
     // Why two mounts would open one device, or empty when none would.
     std::string sharedDevice() const;
     MountConfig stored(std::size_t mount) const;
+    // Mount `mount` is a simulated mount inside the server, named by label
+    // where its device would be: the setup page stores no device for it,
+    // and its stored one is kept, unused.
+    void simulate(std::size_t mount, std::string label);
+    bool simulated(std::size_t mount) const;
     // The setup page's choice for mount, written to the file at once. False,
     // and nothing changed, with the reason when another mount has the device
     // or the file cannot be written.
@@ -41,6 +46,7 @@ private:
     const std::string path;
     ServerConfig config;
     std::vector<std::string> serialOverrides;
+    std::vector<bool> simulatedMounts;
 };
 
 class ServerSettings final : public MountSettings {
@@ -64,6 +70,8 @@ public:
     bool storeChoice(const std::string& device, bool traceOn, std::string& error);
 
     std::string device() const;
+    // A simulated mount: device() is its label, and nothing is stored.
+    bool simulated() const;
     bool traceSwitch() const;
     std::string uniqueId() const;
 

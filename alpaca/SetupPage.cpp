@@ -184,6 +184,12 @@ HttpAnswer SetupPage::page(bool fromLoopback, const std::string& message, bool m
         html += "Not connected; the mount answers on " + htmlEscaped(current) + ".";
     html += "</p>\n" + reportTable(*probe);
 
+    if (settings.simulated()) {
+        html += "<h2>Settings</h2>\n<p class=\"note\" id=\"simulated\">This is a " + htmlEscaped(current)
+            + ", inside the server: there is no serial device to choose or store for it. Start the server without "
+              "--simulate to serve a mount on a serial device here.</p>\n</body></html>\n";
+        return pageAnswer(200, std::move(html));
+    }
     html += "<h2>Settings</h2>\n<form method=\"post\" action=\"" + htmlEscaped(formPath) + "\">\n";
     html += "<input type=\"hidden\" name=\"token\" value=\"" + htmlEscaped(formToken) + "\">\n";
     html += std::string("<label for=\"device\">Serial device</label>\n<select id=\"device\" name=\"device\"")
@@ -208,6 +214,12 @@ HttpAnswer SetupPage::store(const RequestParameters& form, bool fromLoopback)
     if (!mayChange(fromLoopback)) {
         HttpAnswer answer = page(fromLoopback, "Changes are taken from the server's own computer only.", true);
         answer.status = 403;
+        return answer;
+    }
+    if (settings.simulated()) {
+        HttpAnswer answer = page(fromLoopback, "Nothing was stored: this is a simulated mount, which has no serial "
+                                               "device or trace switch to store.", true);
+        answer.status = 409;
         return answer;
     }
     const std::string* token = form.find("token");

@@ -63,6 +63,8 @@ add_subdirectory(link)
 add_subdirectory(driver)
 # The Alpaca server for Windows, VelmaroAlpaca.exe: 64-bit only.
 if(VELMARO_ARCH STREQUAL x64)
+  # The simulator's platform-free core: the server's simulated mount.
+  add_subdirectory(sim)
   add_subdirectory(alpaca)
 endif()
 # The system headers every Windows source reads, windows.h above all,
@@ -168,7 +170,7 @@ if(VELMARO_ARCH STREQUAL x64)
   target_link_libraries(alpaca_config_files_tests PRIVATE velmaro_alpaca velmaro_test_support gtest_main ${VELMARO_STATIC_LINK})
   gtest_discover_tests(alpaca_config_files_tests TEST_PREFIX x64/ DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES RESOURCE_GROUPS lanes:1)
-  foreach(suite protocol members motion sharing lifecycle http_limits mounts)
+  foreach(suite protocol members motion sharing lifecycle http_limits mounts simulate)
     add_test(NAME x64/windows_server_${suite}
              COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/windows-server-tests.sh
                      ${CMAKE_SOURCE_DIR}/build/linux/tests/alpaca/alpaca_${suite}_tests)

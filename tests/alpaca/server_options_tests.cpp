@@ -241,7 +241,13 @@ TEST(ServerOptions, HelpHasOneLinePerOptionWithItsDefault)
         const char* start;
         const char* mentions;   // the default the line must state, or what it does
     } lines[] = {
-        {"  --serial DEVICE ", "config"},       {"  --http-port N ", "(default: 11111)"},
+        {"  --serial DEVICE ", "config"},
+        {"  --simulate MODEL ", "(1, 2 or 3)"},
+        {"  --latitude DEG ", "(default: 48.5; only with --simulate)"},
+        {"  --longitude DEG ", "(default: -71.25; only with --simulate)"},
+        {"  --utc-offset HOURS ", "(default: -5; only with --simulate)"},
+        {"  --slew-rate DEG_PER_S ", "(default: 4; only with --simulate)"},
+        {"  --http-port N ", "(default: 11111)"},
         {"  --listen ADDRESS ", "127.0.0.1"},   {"  --discovery-port N ", "(default: 32227)"},
         {"  --config FILE ", "alpaca.conf"},    {"  --state-dir DIR ", "default"},
         {"  --trace-dir DIR ", "default"},
@@ -261,7 +267,7 @@ TEST(ServerOptions, HelpHasOneLinePerOptionWithItsDefault)
         EXPECT_EQ(all[i + 1].rfind(lines[i].start, 0), 0u) << all[i + 1];
         EXPECT_NE(all[i + 1].find(lines[i].mentions), std::string::npos) << all[i + 1];
     }
-    EXPECT_NE(all[4].find(" 0 "), std::string::npos) << "--discovery-port should say 0 turns it off";
+    EXPECT_NE(all[9].find(" 0 "), std::string::npos) << "--discovery-port should say 0 turns it off";
 }
 
 TEST(ServerOptions, NumericAddresses)

@@ -8,8 +8,8 @@
 # (what clients are told while the mount parks, aborts and slews), the
 # sharing tests (many clients on one mount, a mount that vanishes), the
 # lifecycle tests (options, refused starts, config and state, Ctrl+C and a
-# kill mid-slew, device loss, trace, log) or the HTTP limits (slow and
-# flooding clients).
+# kill mid-slew, device loss, trace, log), the HTTP limits (slow and
+# flooding clients) or the simulate tests (the server's own simulated mount).
 set -euo pipefail
 program=${1:?the test program}
 lane=$("$VELMARO_RUN_IN_WINE" --lane-dir)
