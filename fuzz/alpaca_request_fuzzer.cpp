@@ -549,7 +549,7 @@ void runSession(std::string_view input)
     Session session = sessionOf(input, mount);
 
     ServerConfig config;
-    config.uniqueId = kUniqueId;
+    config.mounts.front().uniqueId = kUniqueId;
     ServerSettings settings(configPath, config, session.noDevice ? "" : kDevicePath, false);
     TelescopeDevice device(
         settings, [](const std::string&) {}, clock,
