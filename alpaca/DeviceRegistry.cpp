@@ -8,11 +8,10 @@ DeviceRegistry::DeviceRegistry(const std::vector<ServedTelescope>& telescopes, S
     const bool several = telescopes.size() > 1;
     for (const ServedTelescope& telescope : telescopes) {
         const std::size_t number = entries.size();
-        auto setup = several ? std::make_unique<SetupPage>(telescope.device, telescope.settings, allowRemoteSetup,
-                                                          setupPath(number), telescopeTitle(number) + " setup",
-                                                          "/setup")
-                             : std::make_unique<SetupPage>(telescope.device, telescope.settings, allowRemoteSetup,
-                                                          setupPath(number));
+        // With several, each page names its telescope and leads back to the list.
+        auto setup = std::make_unique<SetupPage>(
+            telescope.device, telescope.settings, allowRemoteSetup, setupPath(number),
+            several ? telescopeTitle(number) + " setup" : SetupPage::kSetupTitle, several ? "/setup" : "");
         entries.push_back({telescope.device, telescope.settings, telescope.uniqueId,
                            std::make_unique<TelescopeApi>(telescope.device, transactions), std::move(setup)});
     }
@@ -28,9 +27,19 @@ std::string DeviceRegistry::telescopeName(std::size_t number)
     return "telescope " + std::to_string(number);
 }
 
+namespace {
+
+// The server's own setup paths, besides each telescope's.
+bool isServerSetupPath(std::string_view path)
+{
+    return path == "/setup" || path == "/";
+}
+
+} // namespace
+
 bool DeviceRegistry::isSetupList(std::string_view path) const
 {
-    return (path == "/setup" || path == "/") && entries.size() > 1;
+    return isServerSetupPath(path) && entries.size() > 1;
 }
 
 HttpAnswer DeviceRegistry::setupListPage()
@@ -76,7 +85,7 @@ TelescopeApi* DeviceRegistry::telescopeApi(std::string_view number)
 
 SetupPage* DeviceRegistry::setupPage(std::string_view path)
 {
-    if ((path == "/setup" || path == "/") && entries.size() == 1)
+    if (isServerSetupPath(path) && entries.size() == 1)
         return entries.front().setup.get();
     for (std::size_t at = 0; at < entries.size(); ++at)
         if (path == setupPath(at))

@@ -65,19 +65,6 @@ std::string hostName()
     return name;
 }
 
-// Gives every mount without a UniqueID one; false when the system has no
-// random source.
-bool giveUniqueIds(ServerConfig& config)
-{
-    for (MountConfig& mount : config.mounts) {
-        if (mount.uniqueId.empty())
-            mount.uniqueId = newUniqueId();
-        if (mount.uniqueId.empty())
-            return false;
-    }
-    return true;
-}
-
 // Loads the config, with at least `mounts` mounts, giving each its UniqueID
 // on its first run.
 bool prepareConfig(const std::string& path, bool isDefault, std::size_t mounts, ServerConfig& config)
@@ -87,16 +74,19 @@ bool prepareConfig(const std::string& path, bool isDefault, std::size_t mounts, 
         logLine("cannot use the config " + path + ": " + error);
         return false;
     }
-    const ServerConfig loaded = config;
-    if (config.mounts.size() < mounts)
+    bool changed = config.mounts.size() < mounts;
+    if (changed)
         config.mounts.resize(mounts);
-    if (!giveUniqueIds(config)) {
-        logLine("cannot write the config " + path + ": no random source");
-        return false;
+    for (MountConfig& mount : config.mounts) {
+        if (!mount.uniqueId.empty())
+            continue;
+        mount.uniqueId = newUniqueId();
+        if (mount.uniqueId.empty()) {
+            logLine("cannot write the config " + path + ": no random source");
+            return false;
+        }
+        changed = true;
     }
-    bool changed = config.mounts.size() != loaded.mounts.size();
-    for (std::size_t at = 0; at < loaded.mounts.size(); ++at)
-        changed = changed || config.mounts[at].uniqueId != loaded.mounts[at].uniqueId;
     if (changed && !saveConfig(path, config, error)) {
         logLine("cannot write the config " + path + ": " + error);
         return false;
