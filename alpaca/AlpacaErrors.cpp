@@ -21,6 +21,8 @@ int numberOf(OutcomeKind kind)
         return kAlpacaNotConnected;
     case OutcomeKind::InvalidOperation:
         return kAlpacaInvalidOperation;
+    case OutcomeKind::LinkDown:
+        return kAlpacaLinkDown;
     case OutcomeKind::Failure:
         break;
     }

@@ -21,6 +21,9 @@ enum AlpacaErrorNumber : int {
     // Sent, but the mount did not confirm it (the DLL's warning status):
     // a network client is told, since it would otherwise take it as done.
     kAlpacaNotConfirmed = 0x501,
+    // The device has gone or the mount is silent, and the server is
+    // waiting for it: transient, the client stays connected.
+    kAlpacaLinkDown = 0x502,
 };
 
 struct AlpacaError {

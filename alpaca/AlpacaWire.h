@@ -32,9 +32,11 @@ T wire(T value)
 }
 
 // The value type a reader of the core fills.
+// A reader's value type, and whether it may ask the mount: a const member
+// of the core cannot exchange a byte (what the model is, what was stored).
 template <class> struct ReaderOf;
-template <class T> struct ReaderOf<Outcome (Mount::*)(T&)> { using Value = T; };
-template <class T> struct ReaderOf<Outcome (Mount::*)(T&) const> { using Value = T; };
+template <class T> struct ReaderOf<Outcome (Mount::*)(T&)> { using Value = T; static constexpr bool asksMount = true; };
+template <class T> struct ReaderOf<Outcome (Mount::*)(T&) const> { using Value = T; static constexpr bool asksMount = false; };
 
 // A read of the mount shared with the same read (key) of any caller that
 // is queued or under way; the value wired, or its type's empty one when

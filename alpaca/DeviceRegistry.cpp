@@ -49,7 +49,8 @@ HttpAnswer DeviceRegistry::setupListPage()
         TelescopeDevice& device = entries[at].device;
         const bool connected = device.linkConnected();
         lines.push_back({"Telescope " + std::to_string(at), setupPath(at), entries[at].settings.device(),
-                         connected ? "connected, " + device.modelName() : "not connected"});
+                         connected ? "connected, " + device.modelName() + ", link " + device.linkDescription()
+                                   : "not connected"});
     }
     return setupList(lines);
 }

@@ -88,8 +88,11 @@ Json DeviceStateReadings::answer(std::uint32_t client)
     Json state = Json::array();
     std::optional<std::int64_t> oldest;
     if (device.isConnected(client)) {
-        const bool moving = device.motionUnderWay();
-        const bool parkOrHomeSearch = device.parkOrHomeSearchUnderWay();
+        // While the link is down nothing can be read afresh: the values
+        // kept from before, with the time they were read.
+        const bool linkUp = device.linkUp();
+        const bool moving = linkUp && device.motionUnderWay();
+        const bool parkOrHomeSearch = linkUp && device.parkOrHomeSearchUnderWay();
         const std::optional<MotionNow> motionNow = parkOrHomeSearch ? readMotionTogether(client) : std::nullopt;
         for (const auto& [member, field] : fields) {
             std::optional<SharedReads::Fresh> fresh;

@@ -176,7 +176,8 @@ HttpAnswer SetupPage::page(bool fromLoopback, const std::string& message, bool m
             + htmlEscaped(message) + "</p>\n";
     html += "<h2>The mount</h2>\n<p class=\"note\" id=\"status\">";
     if (connected)
-        html += "Connected on " + htmlEscaped(current) + ".";
+        html += "Connected on " + htmlEscaped(current) + ". The link: <span id=\"link\">"
+            + htmlEscaped(device.linkDescription()) + "</span>.";
     else if (probe->modelText.empty())
         html += current.empty() ? std::string("No serial device is chosen yet.")
                                 : "No mount answered on " + htmlEscaped(current) + ".";

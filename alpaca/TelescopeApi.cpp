@@ -35,6 +35,8 @@ struct Call {
     Member member;
     // Its place on the mount, from the member's row.
     Urgency urgency;
+    // A read (a GET) or an action (a PUT): what its exchanges mean.
+    TelescopeDevice::CallKind kind;
     std::optional<Json> value;
     AlpacaError error;
     // Set when the request is malformed: the answer is a 400 with it.
@@ -50,7 +52,7 @@ struct Call {
     }
     Outcome run(Needs needs, const std::function<Outcome(Mount&)>& member)
     {
-        return needs == Needs::Mount ? device.callConnected(member, urgency, client)
+        return needs == Needs::Mount ? device.callConnected(member, urgency, client, kind)
                                      : device.call(member, urgency, client);
     }
 
@@ -95,6 +97,8 @@ Handler reads(Reader reader, Needs needs)
             call.take(outcome, wire(result));
         };
     return [reader](Call& call) {
+        if (!ReaderOf<Reader>::asksMount)
+            call.kind = TelescopeDevice::CallKind::Known;
         SharedReads::Result shared = clientRead<Value>(call.device, call.client, call.member, [&](Value& result) {
             return call.run(Needs::Mount, [&](Mount& core) { return (core.*reader)(result); });
         });
@@ -642,8 +646,9 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
         std::uint32_t client;
         ~Answered() { device.answered(client); }
     } underWay{device, client.clientId};
-    Call call{device,        deviceState,  parameters, client.clientId, route->member,
-              urgencyOf(*route, method, parameters), std::nullopt, {}, {}};
+    const auto kind = method == RequestMethod::Get ? TelescopeDevice::CallKind::Read : TelescopeDevice::CallKind::Action;
+    Call call{device, deviceState, parameters, client.clientId, route->member, urgencyOf(*route, method, parameters),
+              kind,   std::nullopt, {},        {}};
     handler(call);
     if (!call.badRequest.empty())
         return badRequest(call.badRequest);

@@ -29,7 +29,7 @@ std::string secondsText(std::uint32_t ms)
 
 TelescopeDevice::TelescopeDevice(ServerSettings& settings, Log log, Clock& clock, SerialPortMaker makePort)
     : settings(settings), log(std::move(log)), clock(clock), makePort(makePort),
-      mount(std::make_shared<MountState>(), settings, clock, makePort)
+      mount(std::make_shared<MountState>(), settings, clock, makePort), linkWatch(settings.portLabel(1))
 {
     housekeeper = std::thread([this] { keepHouse(); });
 }
@@ -52,21 +52,107 @@ Outcome TelescopeDevice::notConnected()
     return Outcome::failure(OutcomeKind::NotConnected, kNotConnected);
 }
 
-bool TelescopeDevice::letGoOfVanishedPort()
+void TelescopeDevice::logLink(const std::string& line)
+{
+    log(line);
+    if (traceIsOn())
+        traceLine("-- " + line);
+}
+
+Outcome TelescopeDevice::judged(const ExchangeTally& before, const Outcome& outcome, CallKind kind)
+{
+    std::string silence;
+    Outcome given = linkWatch.judge(before, mount.exchangeTally(), outcome, clock.steadyMs(), clock.wallMs(), silence);
+    if (!silence.empty())
+        logLink(silence);
+    return kind == CallKind::Read ? given : outcome;
+}
+
+bool TelescopeDevice::noteDeviceGone()
 {
     if (!mount.portHungUp())
         return false;
-    mount.release();
-    reads.forgetAll();
-    endConnectionTrace();
+    mount.dropPort();
+    logLink(linkWatch.deviceGone(clock.steadyMs(), clock.wallMs()));
+    endInterruptedWork();
+    return true;
+}
+
+void TelescopeDevice::endInterruptedWork()
+{
+    // A park cut short is over: what the mount says afterwards is the
+    // answer. A model that can be asked whether it is parked is asked; the
+    // others are not called parked, as nothing shows they got there (a
+    // mount switched off and on again has nothing to tell the park's end
+    // by). Parked again, it says so.
+    if (parkSinceMs != 0 || parkUnconfirmed) {
+        endPark();
+        mount.forgetInterruptedPark();
+    }
+    // A home search: AtHome and Slewing ask the mount. A pulse's pieces
+    // stop at the next one (sendPulsePieces looks at the link), and its
+    // planned length no longer makes it run.
     homeSearchSinceMs = 0;
+    mount.forgetInterruptedPulse();
+}
+
+void TelescopeDevice::watchLink()
+{
+    if (!linkWatch.handshakeDue(clock.steadyMs()))
+        return;
+    MountQueue::Turn turn(queue, Urgency::Normal, kServerTurn);
+    handshakeAgain();
+}
+
+void TelescopeDevice::handshakeAgain()
+{
+    const LinkWatch::State before = linkWatch.state();
+    if (before == LinkWatch::State::Open)
+        return;
+    if (!mount.sharedState().connected) {
+        linkWatch.reset();
+        return;
+    }
+    std::uint8_t modelNow = 0;
+    switch (mount.handshakeAgain(modelNow)) {
+    case Mount::Handshake::NoDevice:
+        if (before == LinkWatch::State::MountSilent) {
+            logLink(linkWatch.deviceGone(clock.steadyMs(), clock.wallMs()));
+            endInterruptedWork();
+        }
+        return;
+    case Mount::Handshake::NoAnswer:
+        if (before == LinkWatch::State::DeviceGone)
+            logLink(linkWatch.deviceBackButSilent(clock.steadyMs()));
+        return;
+    case Mount::Handshake::SameModel:
+        logLink(linkWatch.back(clock.steadyMs(), modelRow(modelNow).name));
+        return;
+    case Mount::Handshake::OtherModel:
+        break;
+    }
+    // What the clients connected to cannot do what this one can: they
+    // connect again and learn its capabilities.
+    logLink("the mount on " + settings.portLabel(1) + " answers as model " + modelRow(modelNow).name
+            + " now, not " + modelRow(mount.sharedState().model).name
+            + ": every client is disconnected, as what it can do has changed");
     {
-        // Every client's connection went with the link.
         std::lock_guard<std::mutex> lock(clientsMutex);
         clients.clear();
     }
-    log("lost the mount on " + settings.portLabel(1) + ": the device went away; connect again once it is back");
-    return true;
+    endPark();
+    homeSearchSinceMs = 0;
+    mount.setConnected(false);
+    reads.forgetAll();
+    linkWatch.reset();
+    endConnectionTrace();
+}
+
+std::string TelescopeDevice::linkDescription()
+{
+    if (!linkConnected())
+        return "closed";
+    return linkWatch.describe();
 }
 
 bool TelescopeDevice::linkConnected()
@@ -155,6 +241,7 @@ void TelescopeDevice::keepHouse()
             break;
         lock.unlock();
         forgetSilentClients();
+        watchLink();
         lock.lock();
     }
 }
@@ -202,6 +289,8 @@ Outcome TelescopeDevice::connectLink()
         return Outcome::success();
     // What was read over an earlier connection is not this one's.
     reads.forgetAll();
+    linkWatch.reset();
+    linkWatch.setDevice(settings.portLabel(1));
     Outcome outcome = mount.setConnected(true);
     logConnection(outcome);
     if (!outcome.succeeded())
@@ -220,6 +309,7 @@ Outcome TelescopeDevice::disconnectLink()
     homeSearchSinceMs = 0;
     Outcome outcome = mount.setConnected(false);
     reads.forgetAll();
+    linkWatch.reset();
     endConnectionTrace();
     log("disconnected from " + settings.portLabel(1));
     return outcome;
@@ -284,10 +374,10 @@ void TelescopeDevice::sendPulsePieces(PulsePlan pieces)
             break;
         // Ahead of waiting reads: a piece late is a pulse too long.
         MountQueue::Turn turn(queue, Urgency::Motion);
-        if (!mount.sharedState().connected)
+        if (!mount.sharedState().connected || linkWatch.state() != LinkWatch::State::Open)
             break;
         mount.sendPulsePiece(piece);
-        letGoOfVanishedPort();
+        noteDeviceGone();
     }
     pulsingNow = false;
 }
@@ -310,7 +400,7 @@ Outcome TelescopeDevice::startPulseGuide(GuideDirection direction, std::int32_t 
             return Outcome::failure(OutcomeKind::InvalidValue,
                                     kNegativePulse + std::to_string(durationMs) + " ms");
         },
-        Urgency::Normal, client);
+        Urgency::Normal, client, CallKind::Action);
     if (pieces.empty())
         return outcome;
     std::lock_guard<std::mutex> lock(workerMutex);
@@ -337,7 +427,7 @@ Outcome TelescopeDevice::startFindHome(std::uint32_t client)
             homeSearchSinceMs = std::max<std::int64_t>(1, std::int64_t(clock.steadyMs()));
         return outcome;
         },
-        Urgency::Normal, client);
+        Urgency::Normal, client, CallKind::Action);
 }
 
 Outcome TelescopeDevice::slewingOn(Mount& core, bool& value)
@@ -420,7 +510,7 @@ Outcome TelescopeDevice::startPark(std::uint32_t client)
             }
             return outcome;
         },
-        Urgency::Normal, client);
+        Urgency::Normal, client, CallKind::Action);
 }
 
 Outcome TelescopeDevice::unpark(std::uint32_t client)
@@ -438,7 +528,7 @@ Outcome TelescopeDevice::unpark(std::uint32_t client)
                 core.watchForStop();
             return outcome;
         },
-        Urgency::Normal, client);
+        Urgency::Normal, client, CallKind::Action);
 }
 
 Outcome TelescopeDevice::atParkOn(Mount& core, bool& value)
@@ -514,7 +604,7 @@ Outcome TelescopeDevice::abortSlew(std::uint32_t client, Urgency urgency)
                 homeSearchSinceMs = 0;
             return outcome;
         },
-        urgency, client);
+        urgency, client, CallKind::Stop);
 }
 
 std::unique_ptr<MountProbe> TelescopeDevice::describe()
@@ -523,10 +613,13 @@ std::unique_ptr<MountProbe> TelescopeDevice::describe()
     // the probe's own open.
     MountQueue::Turn turn(queue);
     if (mount.sharedState().connected) {
-        // The probe's open would be refused: it asks over the connection.
+        // The probe's open would be refused: it asks over the connection,
+        // unless the link is down (nothing to ask).
         auto probe = std::make_unique<MountProbe>(settings, clock, [] { return std::unique_ptr<SerialPort>(); });
-        mount.probeOverConnection(*probe);
-        letGoOfVanishedPort();
+        if (linkWatch.state() == LinkWatch::State::Open) {
+            mount.probeOverConnection(*probe);
+            noteDeviceGone();
+        }
         return probe;
     }
     return std::make_unique<MountProbe>(settings, clock, makePort);

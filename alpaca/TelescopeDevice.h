@@ -4,6 +4,7 @@
 // pieces, a home search), which the readers report while it lasts.
 #pragma once
 
+#include "LinkWatch.h"
 #include "Mount.h"
 #include "MountProbe.h"
 #include "MountQueue.h"
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -32,10 +34,7 @@ public:
     TelescopeDevice& operator=(const TelescopeDevice&) = delete;
 
     // One call of the core with the mount to itself, when its turn comes
-    // (urgency and the client's round, MountQueue). A device that went
-    // away under the port is let go afterwards: the mount then counts as
-    // not connected, and the next connect opens it again. The call itself
-    // is then refused: what it read did not come from the mount.
+    // (urgency and the client's round, MountQueue).
     template <class Member>
     Outcome call(Member&& member, Urgency urgency = Urgency::Normal, std::uint32_t client = 0)
     {
@@ -43,14 +42,31 @@ public:
         return runOnMount(member, false);
     }
     // As call, for a member that needs the mount: refused as not connected
-    // when the client has not connected (or the mount is not).
+    // when the client has not connected (or the mount is not), and at once
+    // while the link is down (LinkWatch). A call whose exchanges went
+    // unanswered, or met a reply it could not use, is refused too: what it
+    // read did not come from the mount. A device that went away under the
+    // port is let go, and the clients stay connected while the server
+    // looks for it.
+    // What a call is, for what its exchanges mean to its client:
+    // - Read: its value is what the mount answered, so an exchange left
+    //   unanswered, or a reply it could not use, makes it fail;
+    // - Action: the core's outcome says how it went;
+    // - Stop: as an action, and sent to a silent mount all the same (it
+    //   costs nothing to try), refused only without a device;
+    // - Known: a read of what is known without an exchange (the model's
+    //   capabilities, a value stored): answered while the link is down.
+    enum class CallKind { Read, Action, Stop, Known };
     template <class Member>
-    Outcome callConnected(Member&& member, Urgency urgency = Urgency::Normal, std::uint32_t client = 0)
+    Outcome callConnected(Member&& member, Urgency urgency = Urgency::Normal, std::uint32_t client = 0,
+                          CallKind kind = CallKind::Read)
     {
         if (!clientConnected(client))
             return notConnected();
+        if (std::optional<Outcome> down = linkRefusal(kind))
+            return *down;
         MountQueue::Turn turn(queue, urgency, client);
-        return runOnMount(member, true);
+        return runOnMount(member, true, kind);
     }
 
     // A read the server makes for itself (keeping values fresh): a turn of
@@ -58,6 +74,8 @@ public:
     template <class Member>
     Outcome callForServer(Member&& member)
     {
+        if (std::optional<Outcome> down = linkWatch.refusal())
+            return *down;
         MountQueue::Turn turn(queue, Urgency::Normal, kServerTurn);
         return runOnMount(member, true);
     }
@@ -131,6 +149,15 @@ public:
     // Ends the background work and closes the port (nothing is sent).
     void shutdown();
 
+    // False while the device is gone or the mount silent.
+    bool linkUp() const { return linkWatch.state() == LinkWatch::State::Open; }
+    // The link as the setup page shows it: "open", "gone since …",
+    // "silent since …"; "closed" while no client is connected.
+    std::string linkDescription();
+    // The handshake again now, when the link is down and it is due:
+    // normally the housekeeping's, once a second.
+    void watchLink();
+
     static Outcome notConnected();
 
     // Whether the client has connected (no turn on the mount taken).
@@ -144,16 +171,52 @@ public:
 private:
     // The member on the mount, within a turn taken.
     template <class Member>
-    Outcome runOnMount(Member& member, bool needsLink)
+    Outcome runOnMount(Member& member, bool needsLink, CallKind kind = CallKind::Read)
     {
         if (needsLink && !mount.sharedState().connected)
             return notConnected();
+        if (!needsLink || kind == CallKind::Known)
+            return member(mount);
+        if (std::optional<Outcome> down = linkRefusal(kind))
+            return *down;
+        const bool wasSilent = linkWatch.state() == LinkWatch::State::MountSilent;
+        const ExchangeTally before = mount.exchangeTally();
         Outcome outcome = member(mount);
         slewUnderWay = mount.slewRecorded();
-        if (letGoOfVanishedPort())
-            return notConnected();
-        return outcome;
+        if (noteDeviceGone())
+            return *linkWatch.refusal();
+        // Sent to a silent mount, which did not answer (or was not asked):
+        // nobody said it was done.
+        if (wasSilent && !answeredSince(before))
+            return *linkWatch.refusal();
+        return judged(before, outcome, kind);
     }
+    bool answeredSince(const ExchangeTally& before) const
+    {
+        const ExchangeTally& now = mount.exchangeTally();
+        return now.exchanges - before.exchanges > now.unanswered - before.unanswered;
+    }
+    std::optional<Outcome> linkRefusal(CallKind kind) const
+    {
+        if (kind == CallKind::Known)
+            return std::nullopt;
+        if (kind == CallKind::Stop && linkWatch.state() == LinkWatch::State::MountSilent)
+            return std::nullopt;
+        return linkWatch.refusal();
+    }
+    // The outcome the client gets for a call whose exchanges went from
+    // before to the tally now (LinkWatch::judge), logging a silence.
+    Outcome judged(const ExchangeTally& before, const Outcome& outcome, CallKind kind);
+    // True when the device had gone away under the port, which is then
+    // let go, and the work it interrupted ended.
+    bool noteDeviceGone();
+    // A park, home search or pulse the lost link interrupted: what is
+    // reported afterwards is what the mount says.
+    void endInterruptedWork();
+    // The handshake's result, within a turn taken.
+    void handshakeAgain();
+    // The log's line, and the trace's when one is being written.
+    void logLink(const std::string& line);
     // Where the park under way stands, after one look at the mount when
     // there is one.
     enum class ParkProgress { None, Moving, Arrived, Unconfirmed };
@@ -168,8 +231,6 @@ private:
     // none is left.
     void forgetSilentClients();
     void keepHouse();
-    // True when the device had gone away and was let go.
-    bool letGoOfVanishedPort();
     void logConnection(const Outcome& outcome);
     // Waits for the work thread to end; the lock must not be held.
     void joinWorker();
@@ -185,6 +246,7 @@ private:
     MountQueue queue;
     Mount mount;
     SharedReads reads{clock};
+    LinkWatch linkWatch;
 
     std::mutex workerMutex;
     std::thread worker;

@@ -55,7 +55,8 @@ Outcome Mount::connect()
         MountProbe probe(settings, clock, link.makePort);
         portNumber = probe.portNumber;
     }
-    if (!openMount(link, settings.devicePath(portNumber))) {
+    connectedDevice = settings.devicePath(portNumber);
+    if (!openMount(link, connectedDevice)) {
         writeTraceHead(portNumber, false);
         return failToOpen(settings.portLabel(portNumber));
     }
@@ -63,6 +64,44 @@ Outcome Mount::connect()
     detectModel();
     writeTraceHead(portNumber, true);
     return Outcome::success();
+}
+
+Mount::Handshake Mount::handshakeAgain(std::uint8_t& modelNow)
+{
+    if (!link.hasOpenPort() && !link.openDevice(connectedDevice))
+        return Handshake::NoDevice;
+    link.command = kHandshakeCommand;
+    link.sendCommand();
+    link.readReply(kHandshakeReplyLength);
+    if (link.portHungUp()) {
+        link.closePort();
+        return Handshake::NoDevice;
+    }
+    if (!link.replyEquals(kHandshakeReply))
+        return Handshake::NoAnswer;
+    const std::uint8_t modelBefore = state->model;
+    modelNow = modelAnswered();
+    if (modelNow == modelBefore)
+        return Handshake::SameModel;
+    // Another model ends every client's connection, so it is not taken
+    // from one reply that a mount just switched on (or a contact that
+    // flickers) may have cut short: it must say so twice, and clearly.
+    const bool saidTwice = modelNow != 0 && modelAnswered() == modelNow;
+    if (link.portHungUp()) {
+        link.closePort();
+        return Handshake::NoDevice;
+    }
+    return saidTwice ? Handshake::OtherModel : Handshake::NoAnswer;
+}
+
+std::uint8_t Mount::modelAnswered()
+{
+    link.command = kMountInfoCommand;
+    link.sendCommand();
+    link.readReply(kMountInfoReplyLength);
+    if (link.replyLength() == 0)
+        return 0;
+    return modelFromMountInfo(link.reply);
 }
 
 void Mount::writeTraceHead(int portNumber, bool connected)

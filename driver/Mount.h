@@ -167,6 +167,12 @@ public:
     // The unpark was sent: a model whose unpark starts the drive tracks
     // again, as the record must then say.
     void noteUnparked();
+    // A park the link's loss cut short: nothing shows it reached its end,
+    // so it is not recorded as parked (a model that can be asked is asked).
+    void forgetInterruptedPark();
+    // A pulse the link's loss cut short: it is not reported as still
+    // running on the strength of its planned length.
+    void forgetInterruptedPulse() { pulseDuration = 0.0; }
 
     // Not members: what the front end needs to know of the mount.
 
@@ -190,12 +196,29 @@ public:
     // and nothing asked, when it holds none.
     bool probeOverConnection(MountProbe& probe);
 
+    // For a front end that rides out a lost link while its clients stay
+    // connected.
+    //
+    // What the exchanges met with so far (answers, silence, replies that
+    // could not be used).
+    const ExchangeTally& exchangeTally() const { return link.tally(); }
+    // Closes the port of a device that went away; the mount still counts
+    // as connected, and a call meanwhile sends nothing.
+    void dropPort() { link.closePort(); }
+    // The handshake once more: on the port still open (a mount that fell
+    // silent), or on the connection's device opened again (a device that
+    // went away). Once the mount answers, the models are told apart again.
+    enum class Handshake { NoDevice, NoAnswer, SameModel, OtherModel };
+    Handshake handshakeAgain(std::uint8_t& modelNow);
+
 private:
     // ":Q#", then tracking as it was, when that is known.
     Outcome stopAndRestoreTracking(std::optional<bool> wasTracking);
     Outcome connect();
     // Asks ":MountInfo#" and takes the model its answer names.
     void detectModel();
+    // The model the answer to ":MountInfo#" names; 0 when none came.
+    std::uint8_t modelAnswered();
     // The head of the connection's trace: driver, bitness, port and model.
     void writeTraceHead(int portNumber, bool connected);
     const MountModelRow& model() const;
@@ -217,6 +240,8 @@ private:
     Clock& clock;
     // command, reply and port: the link to the mount.
     CommandChannel link;
+    // The device the connection opened, for a handshake once it is back.
+    std::string connectedDevice;
 
     double targetRightAscensionValue = 0.0;
     double targetDeclinationValue = 0.0;

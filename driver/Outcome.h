@@ -19,6 +19,9 @@ enum class OutcomeKind : std::uint8_t {
     InvalidOperation,
     // The mount or the link failed; the text says how.
     Failure,
+    // The link is down for now (its device gone, or the mount silent) and
+    // is being watched for its return: the same request may then succeed.
+    LinkDown,
 };
 
 // Numbered driver errors, as the DLL's clients know them: the COM status

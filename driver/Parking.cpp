@@ -163,6 +163,12 @@ Outcome Mount::abortPark()
     return stopAndRestoreTracking(std::nullopt);
 }
 
+void Mount::forgetInterruptedPark()
+{
+    parked = false;
+    parkSettle = {};
+}
+
 void Mount::noteUnparked()
 {
     if (model().unparkStartsTracking)

@@ -53,6 +53,14 @@ bool secondsWithin(const QueryRow& row, double seconds)
     return row.highestSecondsIncluded ? seconds <= row.highestSeconds : seconds < row.highestSeconds;
 }
 
+// A reply that came but did not read as its query's answer; silence is
+// the channel's own count.
+void noteIfUnusable(CommandChannel& link)
+{
+    if (link.replyLength() != 0)
+        link.noteUnusableReply();
+}
+
 } // namespace
 
 const QueryRow& queryRow(Query query)
@@ -112,6 +120,7 @@ bool readTime(CommandChannel& link, Query query, const MountModelRow& model, int
             && hours <= row.highestUnits && isMinuteOrSecond(minutes) && secondsWithin(row, seconds))
             return true;
     }
+    noteIfUnusable(link);
     return false;
 }
 
@@ -128,6 +137,7 @@ bool readAngle(CommandChannel& link, Query query, const MountModelRow& model, ch
             && isMinuteOrSecond(seconds))
             return true;
     }
+    noteIfUnusable(link);
     return false;
 }
 

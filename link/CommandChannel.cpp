@@ -44,6 +44,26 @@ void CommandChannel::readReply(std::uint32_t count)
     std::uint32_t received = port->read(reply, requested);
     if (tracing)
         traceReceived(reply, received, requested, traceClockMs() - start);
+    if (!countingTries)
+        countExchange(received != 0);
+}
+
+void CommandChannel::countExchange(bool answered)
+{
+    ++exchangeTally.exchanges;
+    if (answered) {
+        exchangeTally.unansweredInARow = 0;
+        return;
+    }
+    ++exchangeTally.unanswered;
+    ++exchangeTally.unansweredInARow;
+}
+
+void CommandChannel::noteUnusableReply()
+{
+    ++exchangeTally.unusable;
+    exchangeTally.unusableReply = reply;
+    exchangeTally.unusableCommand = command;
 }
 
 void CommandChannel::exchangeAck()
@@ -52,16 +72,19 @@ void CommandChannel::exchangeAck()
         clearReply();
         return;
     }
+    countingTries = true;
     for (int tries = 0; tries < kAckTries; ++tries) {
         sendCommand();
         readReply(1);
         if (reply[0] == '1' || reply[0] == '0')
-            return;
+            break;
         if (traceIsOn())
             traceLine("-- no acknowledgement, try " + std::to_string(tries + 1) + " of " + std::to_string(kAckTries)
                       + ", " + std::to_string(kRetryPauseMs) + " ms pause");
         clock->sleepMs(kRetryPauseMs);
     }
+    countingTries = false;
+    countExchange(reply[0] != 0);
 }
 
 bool CommandChannel::openDevice(const std::string& devicePath)

@@ -11,6 +11,21 @@
 #include <memory>
 #include <string>
 
+// What the exchanges on a channel have met with so far, for a front end
+// that watches the link: one count per exchange (the tries of an
+// acknowledged command are one), whether the mount answered at all, and
+// whether a reply could be used.
+struct ExchangeTally {
+    std::uint64_t exchanges = 0;
+    std::uint64_t unanswered = 0;
+    // Unanswered ones since the last answer.
+    std::uint32_t unansweredInARow = 0;
+    std::uint64_t unusable = 0;
+    // The last unusable reply, and the command it answered.
+    std::string unusableReply;
+    std::string unusableCommand;
+};
+
 class CommandChannel {
 public:
     static constexpr std::size_t kReplySize = 100;
@@ -46,11 +61,21 @@ public:
     // The mount's "1": accepted, or true.
     bool acknowledged() const { return reply[0] == '1'; }
 
+    const ExchangeTally& tally() const { return exchangeTally; }
+    // The reply in hand came, but it is not what the command's answer
+    // looks like.
+    void noteUnusableReply();
+
     // Formats command from a printf format; numbers only, so no locale enters.
     void formatCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 private:
     void clearReply();
+    void countExchange(bool answered);
+
+    ExchangeTally exchangeTally;
+    // Inside exchangeAck, whose tries count as one exchange.
+    bool countingTries = false;
 };
 
 // Pauses that pace the exchange with the mount.

@@ -571,8 +571,9 @@ TEST(AlpacaErrors, EveryOutcomeKindHasItsNumberAndTheCoreText)
         {Outcome::failure(OutcomeKind::InvalidOperation, "busy"), 0x40B, "busy"},
         {Outcome::failure(OutcomeKind::Failure, "Cannot open port /dev/ttyUSB0!"), 0x500,
          "Cannot open port /dev/ttyUSB0!"},
+        {Outcome::failure(OutcomeKind::LinkDown, "The mount is not answering"), 0x502, "The mount is not answering"},
     };
-    std::vector<bool> seen(std::size_t(OutcomeKind::Failure) + 1, false);
+    std::vector<bool> seen(std::size_t(OutcomeKind::LinkDown) + 1, false);
     for (const Case& c : cases) {
         const AlpacaError error = alpacaError(c.outcome);
         EXPECT_EQ(error.number, c.number) << "kind " << int(c.outcome.kind());

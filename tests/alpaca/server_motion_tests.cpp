@@ -485,19 +485,18 @@ TEST_P(MotionTold, AbortDuringTheParkStopsItShortNeitherParkedNorSlewing)
 }
 
 // A mount that never says its park has ended (its answer to the park's
-// question lost): after the bound the park is no longer a slew, and it is
-// still not called parked, before or after the mount gets there.
+// question garbled): after the bound the park is no longer a slew, and it
+// is still not called parked, before or after the mount gets there.
 class ParkNeverConfirmed : public MotionTold {
 protected:
     void SetUp() override
     {
-        start({"--fault", GetParam() == 3 ? ":AP#=silence" : ":SE?#=silence"}, {"VELMARO_WAIT_LIMIT_MS=4000"});
+        start({"--fault", GetParam() == 3 ? ":AP#=garbage" : ":SE?#=garbage"}, {"VELMARO_WAIT_LIMIT_MS=4000"});
     }
 };
 
 TEST_P(ParkNeverConfirmed, StopsCountingAsSlewingAtTheBoundAndIsNeverCalledParked)
 {
-    // Each look at the silent mount takes its two time-outs, about a second.
     const double began = nowMs();
     ASSERT_EQ(errorOf(put("park")), 0);
     EXPECT_EQ(flag("slewing"), true);

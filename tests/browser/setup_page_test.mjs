@@ -335,7 +335,8 @@ async function whileConnected(page, server) {
         return;
     await page.goto(`${server.origin}/setup`);
     const status = await textOf(page, '#status');
-    check('5 the page says it is connected', status === `Connected on ${mountLink}.`, `got ${shown(status)}`);
+    check('5 the page says it is connected, over an open link', status === `Connected on ${mountLink}. The link: open.`,
+        `got ${shown(status)}`);
     checkMountValues('5 while connected', await report(page));
     const off = await putMember(server, 'connected', { Connected: 'false' });
     check('5 PUT connected=false succeeds', off.status === 200 && off.json?.ErrorNumber === 0,

@@ -131,6 +131,55 @@ TEST(CommandChannelOnPty, SilenceTakesTwoTriesOfPauseAndTimeOut)
     }
 }
 
+TEST(CommandChannelOnPty, TheTallyCountsEachExchangeOnceAndTheSilenceSinceTheLastAnswer)
+{
+    // Each step after the one before, on one line: an acknowledged
+    // command's two tries are one exchange, answered when either try got a
+    // byte back, whatever it was.
+    struct Step {
+        const char* what;
+        bool acknowledged;
+        std::vector<std::string> answers;
+        std::uint64_t exchanges;
+        std::uint64_t unanswered;
+        std::uint32_t inARow;
+    };
+    const Step steps[] = {
+        {"a read answered", false, {"V1.00#"}, 1, 0, 0},
+        {"a read unanswered", false, {""}, 2, 1, 1},
+        {"both tries unanswered", true, {"", ""}, 3, 2, 2},
+        {"a read unanswered again", false, {""}, 4, 3, 3},
+        {"garbage twice: answered", true, {"?", "?"}, 5, 3, 0},
+        {"silent, then accepted", true, {"", "1"}, 6, 3, 0},
+        {"a read unanswered once more", false, {""}, 7, 4, 1},
+    };
+    PseudoTerminal line;
+    ASSERT_TRUE(line.ready());
+    PauseCountingClock counting;
+    CommandChannel channel;
+    channel.clock = &counting;
+    ASSERT_TRUE(channel.openDevice(line.path()));
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        channel.command = ":V#";
+        ScriptedFarEnd mount(line, channel.command.size(), step.answers);
+        if (step.acknowledged) {
+            channel.exchangeAck();
+        } else {
+            channel.sendCommand();
+            channel.readReply(6);
+        }
+        mount.finish();
+        EXPECT_EQ(channel.tally().exchanges, step.exchanges);
+        EXPECT_EQ(channel.tally().unanswered, step.unanswered);
+        EXPECT_EQ(channel.tally().unansweredInARow, step.inARow);
+    }
+    EXPECT_EQ(channel.tally().unusable, 0u);
+    channel.noteUnusableReply();
+    EXPECT_EQ(channel.tally().unusable, 1u);
+    EXPECT_EQ(channel.tally().unusableCommand, ":V#");
+}
+
 TEST(CommandChannelOnPty, ReplyIsReadAfterThePauseAndStaysTerminated)
 {
     PseudoTerminal line;

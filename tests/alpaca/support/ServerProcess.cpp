@@ -119,9 +119,23 @@ void SimulatorProcess::stop()
 {
     if (process <= 0)
         return;
+    // A frozen one ends too.
     kill(process, SIGTERM);
+    kill(process, SIGCONT);
     waitForExit(process, 5000);
     process = -1;
+}
+
+void SimulatorProcess::freeze()
+{
+    if (process > 0)
+        kill(process, SIGSTOP);
+}
+
+void SimulatorProcess::thaw()
+{
+    if (process > 0)
+        kill(process, SIGCONT);
 }
 
 bool SimulatorProcess::ready() const

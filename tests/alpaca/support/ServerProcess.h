@@ -34,6 +34,10 @@ public:
     // The commands received after the first `since` of them.
     std::vector<std::string> commandsSince(std::size_t since) const;
     void stop();
+    // The mount falls silent (the process stops where it is, the device
+    // stays), and answers again.
+    void freeze();
+    void thaw();
 
     std::string link;
     std::string transcript;

@@ -59,6 +59,8 @@ const char* kindName(OutcomeKind kind)
         return "InvalidOperation";
     case OutcomeKind::Failure:
         return "Failure";
+    case OutcomeKind::LinkDown:
+        return "LinkDown";
     }
     return "(no such kind)";
 }
