@@ -1,8 +1,7 @@
 // The discovery responder, one loop on every system: opens the sockets
 // DiscoveryPlan says the listen address needs, and on a thread of its own
-// receives, decides and answers "alpacadiscovery1". The socket calls that
-// read the same on POSIX and Winsock are here; DiscoverySockets.h declares
-// the others.
+// receives, decides and answers "alpacadiscovery1". The socket calls both
+// systems share are made here, the others through DiscoverySockets.h.
 #include "Discovery.h"
 #include "DiscoverySockets.h"
 
@@ -25,23 +24,26 @@ constexpr int kWaitMilliseconds = 1000;
 
 bool isPort(int value) { return value >= 0 && value <= 65535; }
 
-// The address and port as a socket address: its length.
-socklen_t socketAddress(const IpAddress& address, int port, sockaddr_storage& into)
+// A numeric address ("192.0.2.1", "fe80::1%eth0") and a port as a socket
+// address: its length, 0 when the text is no numeric address.
+socklen_t socketAddress(const std::string& address, int port, sockaddr_storage& into)
 {
-    into = {};
-    if (!address.v6) {
-        auto& address4 = reinterpret_cast<sockaddr_in&>(into);
-        address4.sin_family = AF_INET;
-        address4.sin_port = htons(std::uint16_t(port));
-        std::memcpy(&address4.sin_addr, address.bytes.data(), sizeof address4.sin_addr);
-        return sizeof address4;
-    }
-    auto& address6 = reinterpret_cast<sockaddr_in6&>(into);
-    address6.sin6_family = AF_INET6;
-    address6.sin6_port = htons(std::uint16_t(port));
-    std::memcpy(&address6.sin6_addr, address.bytes.data(), sizeof address6.sin6_addr);
-    address6.sin6_scope_id = address.scope;
-    return sizeof address6;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (address.empty() || ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return 0;
+    const auto length = socklen_t(found->ai_addrlen);
+    std::memcpy(&into, found->ai_addr, found->ai_addrlen);
+    ::freeaddrinfo(found);
+    return length;
+}
+
+std::string addressText(const IpAddress& address)
+{
+    char text[INET6_ADDRSTRLEN] = "";
+    return ::inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes.data(), text, sizeof text) ? text : "?";
 }
 
 int portOf(const sockaddr_storage& address)
@@ -50,9 +52,15 @@ int portOf(const sockaddr_storage& address)
                                               : reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
 }
 
-bool setOption(Socket socket, int level, int name, int value)
+bool setOption(Socket socket, int level, int name, const void* value, socklen_t length)
 {
-    return ::setsockopt(socket, level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
+    return ::setsockopt(socket, level, name, static_cast<const char*>(value), length) == 0;
+}
+
+bool turnOn(Socket socket, int level, int name)
+{
+    const int on = 1;
+    return setOption(socket, level, name, &on, sizeof on);
 }
 
 // A socket of the plan bound to `port` (0: a free one), sharing it
@@ -64,13 +72,13 @@ Socket openEndpoint(const PlannedEndpoint& endpoint, int port, int& failure)
 {
     const bool v6 = endpoint.v6();
     const Socket socket = sockets::open(v6);
-    sockaddr_storage address;
-    const socklen_t length = socketAddress(endpoint.bind, port, address);
-    if (socket != sockets::kClosed && setOption(socket, SOL_SOCKET, SO_REUSEADDR, 1)
-        && (!endpoint.broadcast || setOption(socket, SOL_SOCKET, SO_BROADCAST, 1))
-        && (!v6 || setOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, 1))
+    sockaddr_storage address{};
+    const socklen_t length = socketAddress(addressText(endpoint.bind), port, address);
+    if (socket != sockets::kClosed && turnOn(socket, SOL_SOCKET, SO_REUSEADDR)
+        && (!endpoint.broadcast || turnOn(socket, SOL_SOCKET, SO_BROADCAST))
+        && (!v6 || turnOn(socket, IPPROTO_IPV6, IPV6_V6ONLY))
         && (!endpoint.repliesFromOwn()
-            || setOption(socket, v6 ? IPPROTO_IPV6 : IPPROTO_IP, v6 ? sockets::kIpv6ReadPacketInfo : IP_PKTINFO, 1))
+            || turnOn(socket, v6 ? IPPROTO_IPV6 : IPPROTO_IP, v6 ? sockets::kIpv6ReadPacketInfo : IP_PKTINFO))
         && ::bind(socket, reinterpret_cast<const sockaddr*>(&address), length) == 0)
         return socket;
     failure = sockets::lastError();
@@ -78,33 +86,14 @@ Socket openEndpoint(const PlannedEndpoint& endpoint, int port, int& failure)
     return sockets::kClosed;
 }
 
-// Joins the IPv6 discovery group where it can (an interface without IPv6
-// refuses, and the others still hear it): the names of those joined, with
-// ", " between.
-std::string joinGroup(Socket socket, const std::vector<discovery::InterfaceAddress>& interfaces)
-{
-    std::string joined;
-    ipv6_mreq membership{};
-    std::memcpy(&membership.ipv6mr_multiaddr, IpAddress::group().bytes.data(), sizeof membership.ipv6mr_multiaddr);
-    for (const discovery::InterfaceAddress& each : interfaces) {
-        membership.ipv6mr_interface = each.index;
-        if (::setsockopt(socket, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&membership),
-                         sizeof membership)
-            == 0)
-            joined += (joined.empty() ? "" : ", ") + each.name;
-    }
-    return joined;
-}
-
 // stop()'s signal: a loopback UDP socket connected to itself, to which
 // stop() sends a byte. Connected, it takes datagrams from itself only.
 Socket openWakeUp(int& failure)
 {
-    const unsigned char loopback4[4] = {127, 0, 0, 1};
-    for (const IpAddress& loopback : {IpAddress::ipv4(loopback4), IpAddress::loopbackIpv6()}) {
-        const Socket socket = sockets::open(loopback.v6);
-        sockaddr_storage self;
+    for (const char* loopback : {"127.0.0.1", "::1"}) {
+        sockaddr_storage self{};
         socklen_t length = socketAddress(loopback, 0, self);
+        const Socket socket = sockets::open(self.ss_family == AF_INET6);
         if (socket != sockets::kClosed && ::bind(socket, reinterpret_cast<const sockaddr*>(&self), length) == 0
             && ::getsockname(socket, reinterpret_cast<sockaddr*>(&self), &length) == 0
             && ::connect(socket, reinterpret_cast<const sockaddr*>(&self), length) == 0)
@@ -115,45 +104,31 @@ Socket openWakeUp(int& failure)
     return sockets::kClosed;
 }
 
-std::optional<IpAddress> parseNumeric(const std::string& text)
-{
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICHOST;
-    addrinfo* found = nullptr;
-    if (text.empty() || ::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return std::nullopt;
-    const std::optional<IpAddress> parsed = sockets::ipAddressOf(found->ai_addr);
-    ::freeaddrinfo(found);
-    return parsed;
-}
-
-std::string addressText(const IpAddress& address)
-{
-    char text[INET6_ADDRSTRLEN] = "";
-    return ::inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes.data(), text, sizeof text) ? text : "?";
-}
-
-// Where an endpoint answers, for the log: "127.0.0.1:32227 (requests from
-// this machine)", "[::]:32227 (ff12::a1:9aca on eth0, wlan0)".
-std::string endpointLabel(const PlannedEndpoint& endpoint, int port, const std::string& joinedInterfaces)
-{
-    const std::string address = addressText(endpoint.answersFor());
-    std::string label = (endpoint.v6() ? "[" + address + "]" : address) + ":" + std::to_string(port);
-    std::string notes = endpoint.thisMachineOnly ? "requests from this machine" : "";
-    if (!joinedInterfaces.empty())
-        notes += (notes.empty() ? "" : "; ") + std::string("ff12::a1:9aca on ") + joinedInterfaces;
-    return notes.empty() ? label : label + " (" + notes + ")";
-}
-
 // An opened socket and what it was planned for.
 struct Endpoint {
     PlannedEndpoint plan;
     Socket socket = sockets::kClosed;
 };
 
+// Joins the IPv6 discovery group where it can (an interface without IPv6
+// refuses, and the others still hear it): the names of those joined.
+std::string joinGroup(Socket socket, const std::vector<discovery::InterfaceAddress>& interfaces)
+{
+    std::string joined;
+    ipv6_mreq group{};
+    std::memcpy(&group.ipv6mr_multiaddr, IpAddress::group().bytes.data(), sizeof group.ipv6mr_multiaddr);
+    for (const discovery::InterfaceAddress& interface : interfaces) {
+        group.ipv6mr_interface = interface.index;
+        if (setOption(socket, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, &group, sizeof group))
+            joined += (joined.empty() ? "" : ", ") + interface.name;
+    }
+    return joined;
+}
+
 // Opens the planned sockets on `port`, which with 0 the first takes a free
-// one and the others follow; joins their groups, and tells where they answer.
+// one and the others follow, and joins their groups. `where` tells where
+// they answer, for the log: "127.0.0.1:32227 (requests from this
+// machine)", "[::]:32227 (ff12::a1:9aca on eth0, wlan0)".
 bool openAll(std::vector<PlannedEndpoint>& plan, int& port, std::vector<Endpoint>& opened, std::string& where,
              std::string& error)
 {
@@ -162,29 +137,31 @@ bool openAll(std::vector<PlannedEndpoint>& plan, int& port, std::vector<Endpoint
         const Socket socket = openEndpoint(each, port, failure);
         if (socket == sockets::kClosed && each.optional && sockets::isMissingIpv6(failure))
             continue;
+        const std::string address = addressText(each.answersFor());
         if (socket == sockets::kClosed) {
-            error = "discovery port " + std::to_string(port) + " on " + addressText(each.answersFor()) + ": "
-                + sockets::errorText(failure);
+            error = "discovery port " + std::to_string(port) + " on " + address + ": " + sockets::errorText(failure);
             return false;
         }
-        opened.push_back({std::move(each), socket});
+        opened.push_back({each, socket});
         sockaddr_storage bound{};
         socklen_t length = sizeof bound;
         if (port == 0 && ::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length) == 0)
             port = portOf(bound);
-        const PlannedEndpoint& endpoint = opened.back().plan;
-        where += (where.empty() ? "" : ", ")
-            + endpointLabel(endpoint, port, joinGroup(socket, endpoint.groupInterfaces));
+        const std::string joined = joinGroup(socket, each.groupInterfaces);
+        std::string notes = each.thisMachineOnly ? "requests from this machine" : "";
+        if (!joined.empty())
+            notes += (notes.empty() ? "" : "; ") + std::string("ff12::a1:9aca on ") + joined;
+        where += (where.empty() ? "" : ", ") + (each.v6() ? "[" + address + "]" : address) + ":" + std::to_string(port)
+            + (notes.empty() ? "" : " (" + notes + ")");
     }
     return true;
 }
 
-// Takes one datagram waiting on the socket and answers it when it is a
-// request the endpoint answers: whether it did. One a turn, so that each
-// socket gets its turn whatever comes to the others.
+// Takes one datagram waiting on the socket and answers it when the
+// endpoint answers it: whether it did. One a turn, so that each socket has
+// its turn whatever comes to the others.
 bool answerOne(const Endpoint& endpoint, const std::string& reply)
 {
-    const PlannedEndpoint& plan = endpoint.plan;
     discovery::Datagram datagram;
     sockaddr_storage from{};
     socklen_t fromLength = sizeof from;
@@ -195,10 +172,12 @@ bool answerOne(const Endpoint& endpoint, const std::string& reply)
         return false;
     datagram.source = *source;
     datagram.sourcePort = portOf(from);
+    // The interfaces are listed only for a source that is not loopback.
     const auto isLocal = [](const IpAddress& client) {
-        return discovery::isLocalSource(client, client.isLoopback() ? std::vector<discovery::InterfaceAddress>{}
-                                                                    : sockets::interfaceAddresses());
+        return discovery::isLocalSource(
+            client, client.isLoopback() ? std::vector<discovery::InterfaceAddress>{} : sockets::interfaceAddresses());
     };
+    const PlannedEndpoint& plan = endpoint.plan;
     if (!discovery::answers(plan, datagram, isLocal))
         return false;
     const bool fromOwn = discovery::repliesFromOwnTo(plan, datagram.source);
@@ -233,23 +212,17 @@ void sockets::readPacketInfo(int level, int type, const void* data, std::size_t 
 }
 
 struct DiscoveryResponder::Running {
-    bool systemStarted = false;
     std::vector<Endpoint> endpoints;
     std::string reply;
     Socket wakeUp = sockets::kClosed;
     // Set before the wake-up is sent: a stray wake-up stops nothing.
     std::atomic<bool> stopping{false};
 
-    Running() = default;
-    Running(const Running&) = delete;
-    Running& operator=(const Running&) = delete;
     ~Running()
     {
         for (const Endpoint& endpoint : endpoints)
             sockets::close(endpoint.socket);
         sockets::close(wakeUp);
-        if (systemStarted)
-            sockets::cleanUp();
     }
 };
 
@@ -264,23 +237,20 @@ bool DiscoveryResponder::start(std::string& error)
 {
     if (thread.joinable())
         return true;
-    if (!isPort(requestedPort)) {
-        error = "discovery port " + std::to_string(requestedPort) + " is not a port number";
-        return false;
-    }
-    if (!isPort(httpPort) || httpPort == 0) {
-        error = "discovery: HTTP port " + std::to_string(httpPort) + " is not a port number";
+    if (!isPort(requestedPort) || !isPort(httpPort) || httpPort == 0) {
+        error = isPort(requestedPort) ? "discovery: HTTP port " + std::to_string(httpPort) + " is not a port number"
+                                      : "discovery port " + std::to_string(requestedPort) + " is not a port number";
         return false;
     }
     auto opened = std::make_unique<Running>();
-    opened->systemStarted = sockets::startUp(error);
     opened->reply = "{\"AlpacaPort\": " + std::to_string(httpPort) + "}";
     std::vector<PlannedEndpoint> plan;
     int port = requestedPort;
     std::string where;
-    if (!opened->systemStarted
-        || !discovery::planEndpoints(servedAddress, parseNumeric(discovery::unbracketed(servedAddress)),
-                                     sockets::interfaceAddresses, plan, error)
+    sockaddr_storage listen{};
+    const bool numeric = socketAddress(discovery::unbracketed(servedAddress), 0, listen) != 0;
+    const auto parsed = numeric ? sockets::ipAddressOf(reinterpret_cast<const sockaddr*>(&listen)) : std::nullopt;
+    if (!discovery::planEndpoints(servedAddress, parsed, sockets::interfaceAddresses, plan, error)
         || !openAll(plan, port, opened->endpoints, where, error))
         return false;
     int failure = 0;
@@ -306,8 +276,7 @@ void DiscoveryResponder::stop()
 {
     if (thread.joinable()) {
         running->stopping = true;
-        const char byte = 1;
-        ::send(running->wakeUp, &byte, 1, 0);
+        ::send(running->wakeUp, "", 1, 0); // one byte
         thread.join();
     }
     running.reset();
@@ -328,7 +297,7 @@ void DiscoveryResponder::serve()
             continue;
         }
         for (std::size_t index = 1; index < watched.size(); ++index)
-            if (watched[index].revents != 0)
-                answeredCount += answerOne(running->endpoints[index - 1], running->reply) ? 1 : 0;
+            if (watched[index].revents != 0 && answerOne(running->endpoints[index - 1], running->reply))
+                ++answeredCount;
     }
 }

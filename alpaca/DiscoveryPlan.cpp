@@ -1,30 +1,21 @@
 // What the discovery responder answers and where, with no system calls.
 #include "DiscoveryPlan.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace discovery {
 
 namespace {
 
-PlannedEndpoint everyAddress(bool v6, bool broadcast)
-{
-    PlannedEndpoint endpoint;
-    endpoint.bind = IpAddress::any(v6);
-    endpoint.broadcast = broadcast;
-    return endpoint;
-}
-
 // The interfaces that take multicast, each once; joining fails on the others.
 std::vector<InterfaceAddress> multicastInterfaces(const std::vector<InterfaceAddress>& interfaces)
 {
     std::vector<InterfaceAddress> found;
     for (const InterfaceAddress& entry : interfaces) {
-        bool known = false;
-        for (const InterfaceAddress& seen : found)
-            known = known || seen.index == entry.index;
-        if (entry.multicast && entry.index != 0 && !known)
-            found.push_back({entry.index, entry.name, true, std::nullopt, std::nullopt});
+        const auto same = [&entry](const InterfaceAddress& seen) { return seen.index == entry.index; };
+        if (entry.multicast && entry.index != 0 && std::ranges::none_of(found, same))
+            found.push_back({.index = entry.index, .name = entry.name, .multicast = true});
     }
     return found;
 }
@@ -37,15 +28,11 @@ bool planOwnAddress(const IpAddress& wanted, const std::vector<InterfaceAddress>
         const bool otherLink = wanted.v6 && wanted.scope != 0 && wanted.scope != entry.index;
         if (entry.index == 0 || !entry.address || !entry.address->sameAs(wanted) || otherLink)
             continue;
-        endpoint = everyAddress(wanted.v6, false);
+        endpoint = {.bind = IpAddress::any(wanted.v6), .oneAddress = true, .ownInterface = entry.index,
+                    .own = *entry.address, .ownBroadcast4 = wanted.v6 ? std::nullopt : entry.broadcast};
+        endpoint.own.scope = wanted.isLinkLocal() ? entry.index : 0;
         if (wanted.v6 && entry.multicast)
             endpoint.groupInterfaces.push_back(entry);
-        if (!wanted.v6 && entry.broadcast && !entry.broadcast->v6)
-            endpoint.ownBroadcast4 = entry.broadcast;
-        endpoint.oneAddress = true;
-        endpoint.ownInterface = entry.index;
-        endpoint.own = *entry.address;
-        endpoint.own.scope = wanted.isLinkLocal() ? entry.index : 0;
         return true;
     }
     return false;
@@ -110,15 +97,13 @@ bool planEndpoints(const std::string& listenAddress, const std::optional<IpAddre
     }
     if (parsed->isAnyAddress()) {
         // "::" serves IPv4 too, and IPv6 where the machine has it.
-        plan.push_back(everyAddress(false, true));
-        if (parsed->v6) {
-            plan.push_back(everyAddress(true, false));
-            plan.back().optional = true;
-            plan.back().groupInterfaces = multicastInterfaces(interfaces());
-        }
+        plan.push_back({.bind = IpAddress::any(false), .broadcast = true});
+        if (parsed->v6)
+            plan.push_back(
+                {.bind = IpAddress::any(true), .optional = true, .groupInterfaces = multicastInterfaces(interfaces())});
         return true;
     }
-    PlannedEndpoint endpoint = everyAddress(parsed->v6, !parsed->v6);
+    PlannedEndpoint endpoint{.bind = IpAddress::any(parsed->v6), .broadcast = !parsed->v6};
     if (parsed->isLoopback()) {
         // 127.x answers on IPv4 only: an answer from ::1 would send the
         // client to an HTTP server that does not listen there. ::1 takes the

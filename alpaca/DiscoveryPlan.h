@@ -45,30 +45,30 @@ struct IpAddress {
 // an address stands for the interface itself (its multicast flag counts).
 struct InterfaceAddress {
     unsigned index = 0; // never 0 in a list
-    std::string name;
+    std::string name{};
     bool multicast = false;
-    std::optional<IpAddress> address;
-    std::optional<IpAddress> broadcast; // IPv4, when the interface has one
+    std::optional<IpAddress> address{};
+    std::optional<IpAddress> broadcast{}; // IPv4, when the interface has one
 };
 using InterfaceLister = std::function<std::vector<InterfaceAddress>()>;
 
 // One socket to open, bound to every address of its family (a broadcast is
 // not addressed to one of ours), and what it answers for.
 struct PlannedEndpoint {
-    IpAddress bind;
+    IpAddress bind{};
     // Left out when the machine has no IPv6 (no socket, no ::1).
     bool optional = false;
     bool broadcast = false;
     // Interfaces to join the IPv6 discovery group on (index and name).
-    std::vector<InterfaceAddress> groupInterfaces;
+    std::vector<InterfaceAddress> groupInterfaces{};
 
     // One interface's own address: answers only what was sent to that
     // address or broadcast on its interface, and replies from it, so the
     // client reaches the HTTP server where it listens.
     bool oneAddress = false;
     unsigned ownInterface = 0;
-    IpAddress own; // with its interface as the scope when link-local
-    std::optional<IpAddress> ownBroadcast4;
+    IpAddress own{}; // with its interface as the scope when link-local
+    std::optional<IpAddress> ownBroadcast4{};
 
     // A loopback address (127.x, ::1): a socket bound to 127.0.0.1 hears no
     // broadcast, not even one to 127.255.255.255 from this machine, so this

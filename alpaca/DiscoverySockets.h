@@ -1,7 +1,7 @@
 // The socket calls of the discovery loop (Discovery.cpp) that differ
-// between systems: DiscoverySocketsPosix.cpp and DiscoverySocketsWinsock.cpp
-// make them. What both systems call alike (options, bind, addresses, the
-// stop signal) the loop calls itself.
+// between systems, made by DiscoverySocketsPosix.cpp or
+// DiscoverySocketsWinsock.cpp. Those both systems share the loop makes
+// itself.
 #pragma once
 
 #include "DiscoveryPlan.h"
@@ -34,28 +34,20 @@ constexpr int kIpv6ReadPacketInfo = IPV6_PKTINFO;
 constexpr int kIpv6ReadPacketInfo = IPV6_RECVPKTINFO;
 #endif
 
-// Before the first socket and after the last (Winsock's start-up): false
-// with the one-line reason.
-bool startUp(std::string& error);
-void cleanUp();
-
 // A UDP socket of the family, non-blocking, that child processes do not
 // inherit; kClosed, lastError() telling why.
 Socket open(bool v6);
 void close(Socket socket);
 int lastError();
-// The system's message for its error code, on one line.
-std::string errorText(int code);
+std::string errorText(int code); // the system's message, on one line
 // The failure of a socket the machine cannot have: no IPv6 at all, or no ::1.
 bool isMissingIpv6(int failure);
-
-// poll() over the sockets for at most `milliseconds`; below 0 when it failed.
+// poll() for at most `milliseconds`; below 0 when it failed.
 int wait(std::vector<pollfd>& sockets, int milliseconds);
 
-// Takes a datagram waiting on the socket: its bytes, its source `from`,
-// and its packet info (readPacketInfo). False when none was waiting, or
-// the one taken is dropped (too long, or a report of a reply that went
-// nowhere).
+// Takes a datagram waiting on the socket: its bytes, its source `from`, and
+// its packet info (readPacketInfo). False when none was waiting, or the one
+// taken is dropped (too long, or a report of a reply that went nowhere).
 bool receive(Socket socket, Datagram& into, sockaddr_storage& from, socklen_t& fromLength);
 // Sends the reply to `to` without blocking (a full send buffer costs this
 // reply): from `source` when given (its scope: the interface of a

@@ -14,25 +14,9 @@ namespace discovery::sockets {
 
 namespace {
 
-// Room for whichever packet-info message a socket gets, aligned for it.
-union ControlBuffer {
-    cmsghdr header;
-    char bytes[CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo))];
-};
+// Room for whichever packet-info message a socket gets.
+constexpr std::size_t kControlSize = CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo));
 
-msghdr messageFor(sockaddr_storage& address, socklen_t length, iovec& part, ControlBuffer& control)
-{
-    msghdr message{};
-    message.msg_name = &address;
-    message.msg_namelen = length;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control.bytes;
-    message.msg_controllen = sizeof control.bytes;
-    return message;
-}
-
-// The packet info that names a reply's source.
 template <class PacketInfo>
 void writePacketInfo(msghdr& message, int level, int type, const PacketInfo& packet)
 {
@@ -45,9 +29,6 @@ void writePacketInfo(msghdr& message, int level, int type, const PacketInfo& pac
 }
 
 } // namespace
-
-bool startUp(std::string&) { return true; }
-void cleanUp() {}
 
 Socket open(bool v6) { return ::socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); }
 
@@ -74,8 +55,9 @@ int wait(std::vector<pollfd>& sockets, int milliseconds)
 bool receive(Socket socket, Datagram& into, sockaddr_storage& from, socklen_t& fromLength)
 {
     iovec part{into.bytes, sizeof into.bytes};
-    ControlBuffer control{};
-    msghdr message = messageFor(from, fromLength, part, control);
+    alignas(cmsghdr) char control[kControlSize];
+    msghdr message{.msg_name = &from, .msg_namelen = fromLength, .msg_iov = &part, .msg_iovlen = 1,
+                   .msg_control = control, .msg_controllen = sizeof control, .msg_flags = 0};
     const ssize_t got = ::recvmsg(socket, &message, 0);
     if (got < 0 || (message.msg_flags & MSG_TRUNC))
         return false;
@@ -93,9 +75,9 @@ bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen
           const std::optional<IpAddress>& source)
 {
     iovec part{const_cast<char*>(reply.data()), reply.size()};
-    ControlBuffer control{};
-    msghdr message = messageFor(to, toLength, part, control);
-    message.msg_controllen = 0;
+    alignas(cmsghdr) char control[kControlSize] = {};
+    msghdr message{.msg_name = &to, .msg_namelen = toLength, .msg_iov = &part, .msg_iovlen = 1,
+                   .msg_control = control, .msg_controllen = 0, .msg_flags = 0};
     if (source && !source->v6) {
         in_pktinfo packet{};
         std::memcpy(&packet.ipi_spec_dst, source->bytes.data(), sizeof packet.ipi_spec_dst);

@@ -19,11 +19,19 @@ namespace discovery::sockets {
 
 namespace {
 
-// Room for whichever packet-info message a socket gets, aligned for it.
-union ControlBuffer {
-    WSACMSGHDR header;
-    char bytes[WSA_CMSG_SPACE(sizeof(IN6_PKTINFO)) + WSA_CMSG_SPACE(sizeof(IN_PKTINFO))];
-};
+// Winsock for as long as the program runs. WSAStartup counts its callers,
+// so this is safe beside the HTTP server's own.
+struct Winsock {
+    Winsock()
+    {
+        WSADATA data{};
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~Winsock() { ::WSACleanup(); }
+} winsock;
+
+// Room for whichever packet-info message a socket gets.
+constexpr std::size_t kControlSize = WSA_CMSG_SPACE(sizeof(IN6_PKTINFO)) + WSA_CMSG_SPACE(sizeof(IN_PKTINFO));
 
 std::string utf8(const wchar_t* wide)
 {
@@ -44,7 +52,6 @@ LPFN_WSARECVMSG receiveMessageFunction(SOCKET socket)
     return function;
 }
 
-// The packet info that names a reply's source.
 template <class PacketInfo>
 void writePacketInfo(WSAMSG& message, int level, int type, const PacketInfo& packet)
 {
@@ -70,21 +77,9 @@ std::optional<IpAddress> broadcastOf(const IpAddress& address, unsigned prefixLe
 
 } // namespace
 
-bool startUp(std::string& error)
-{
-    // WSAStartup counts its callers, so this is safe beside the HTTP server's own.
-    WSADATA data{};
-    const int failure = ::WSAStartup(MAKEWORD(2, 2), &data);
-    if (failure != 0)
-        error = "discovery: cannot start Winsock: " + errorText(failure);
-    return failure == 0;
-}
-
-void cleanUp() { ::WSACleanup(); }
-
 // A reply to a client that has gone would make Windows fail the next read
-// with WSAECONNRESET; the responder has no use for that report. Sockets
-// read with WSARecvMsg, and cannot be used without it.
+// with WSAECONNRESET; the responder has no use for that report. The
+// sockets are read with WSARecvMsg: one without it is of no use.
 Socket open(bool v6)
 {
     const SOCKET socket = ::WSASocketW(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
@@ -120,10 +115,8 @@ std::string errorText(int code)
                                           DWORD(code), 0, text, sizeof text / sizeof text[0], nullptr);
     std::string message = length > 0 ? utf8(text) : std::string();
     for (char& each : message)
-        if (each == '\r' || each == '\n')
-            each = ' ';
-    while (!message.empty() && (message.back() == ' ' || message.back() == '.'))
-        message.pop_back();
+        each = each == '\r' || each == '\n' ? ' ' : each;
+    message.erase(message.find_last_not_of(" .") + 1);
     return message.empty() ? "Winsock error " + std::to_string(code) : message;
 }
 
@@ -141,8 +134,8 @@ int wait(std::vector<pollfd>& sockets, int milliseconds)
 bool receive(Socket socket, Datagram& into, sockaddr_storage& from, socklen_t& fromLength)
 {
     WSABUF part{ULONG(sizeof into.bytes), into.bytes};
-    ControlBuffer control{};
-    WSAMSG message{reinterpret_cast<sockaddr*>(&from), fromLength, &part, 1, {sizeof control.bytes, control.bytes}, 0};
+    alignas(WSACMSGHDR) char control[kControlSize];
+    WSAMSG message{reinterpret_cast<sockaddr*>(&from), fromLength, &part, 1, {ULONG(kControlSize), control}, 0};
     const LPFN_WSARECVMSG receiveMessage = receiveMessageFunction(socket);
     DWORD got = 0;
     if (!receiveMessage || receiveMessage(socket, &message, &got, nullptr, nullptr) != 0
@@ -162,8 +155,8 @@ bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen
           const std::optional<IpAddress>& source)
 {
     WSABUF part{ULONG(reply.size()), const_cast<char*>(reply.data())};
-    ControlBuffer control{};
-    WSAMSG message{reinterpret_cast<sockaddr*>(&to), toLength, &part, 1, {0, control.bytes}, 0};
+    alignas(WSACMSGHDR) char control[kControlSize] = {};
+    WSAMSG message{reinterpret_cast<sockaddr*>(&to), toLength, &part, 1, {0, control}, 0};
     if (source && !source->v6) {
         IN_PKTINFO packet{};
         std::memcpy(&packet.ipi_addr, source->bytes.data(), sizeof packet.ipi_addr);
@@ -183,8 +176,7 @@ bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen
 std::vector<InterfaceAddress> interfaceAddresses()
 {
     std::vector<InterfaceAddress> found;
-    // 8-byte units: the adapter records need that alignment.
-    std::vector<std::uint64_t> buffer;
+    std::vector<std::uint64_t> buffer; // 8-byte units: the adapter records need that alignment
     ULONG size = 16384;
     ULONG result = ERROR_BUFFER_OVERFLOW;
     for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
