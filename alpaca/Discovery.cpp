@@ -1,160 +1,228 @@
-// The discovery responder, one loop on every system: opens what
+// The discovery responder, one loop on every system: opens the sockets
 // DiscoveryPlan says the listen address needs, and on a thread of its own
-// receives, decides and answers "alpacadiscovery1", through the socket
-// calls of DiscoverySockets.h.
+// receives, decides and answers "alpacadiscovery1". The socket calls both
+// systems share are made here, the others through DiscoverySockets.h.
 #include "Discovery.h"
-#include "DiscoveryPlan.h"
 #include "DiscoverySockets.h"
 
-#include <cstddef>
-#include <optional>
-#include <string>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <system_error>
 #include <utility>
-#include <vector>
 
 using discovery::IpAddress;
 using discovery::PlannedEndpoint;
+using discovery::sockets::Socket;
 namespace sockets = discovery::sockets;
 
 namespace {
 
+// The longest wait: stop() wakes the loop at once, and this bounds the
+// wait should its signal ever be lost.
+constexpr int kWaitMilliseconds = 1000;
+
 bool isPort(int value) { return value >= 0 && value <= 65535; }
 
-// "" when both ports are usable, else the one-line reason.
-std::string settingsError(int discoveryPort, int alpacaPort)
+// A numeric address ("192.0.2.1", "fe80::1%eth0") and a port as a socket
+// address: its length, 0 when the text is no numeric address.
+socklen_t socketAddress(const std::string& address, int port, sockaddr_storage& into)
 {
-    if (!isPort(discoveryPort))
-        return "discovery port " + std::to_string(discoveryPort) + " is not a port number";
-    if (!isPort(alpacaPort) || alpacaPort == 0)
-        return "discovery: HTTP port " + std::to_string(alpacaPort) + " is not a port number";
-    return "";
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (address.empty() || ::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return 0;
+    const auto length = socklen_t(found->ai_addrlen);
+    std::memcpy(&into, found->ai_addr, found->ai_addrlen);
+    ::freeaddrinfo(found);
+    return length;
 }
 
-// Where an endpoint answers, for the log: "127.0.0.1:32227 (requests from
-// this machine)", "[::]:32227 (ff12::a1:9aca on eth0, wlan0)".
-std::string endpointLabel(const PlannedEndpoint& endpoint, int port, const std::string& joinedInterfaces)
+std::string addressText(const IpAddress& address)
 {
-    const std::string address = sockets::addressText(endpoint.answersFor());
-    std::string label = (endpoint.v6() ? "[" + address + "]" : address) + ":" + std::to_string(port);
-    std::string notes = endpoint.thisMachineOnly ? "requests from this machine" : "";
-    if (!joinedInterfaces.empty())
-        notes += (notes.empty() ? "" : "; ") + std::string("ff12::a1:9aca on ") + joinedInterfaces;
-    return notes.empty() ? label : label + " (" + notes + ")";
+    char text[INET6_ADDRSTRLEN] = "";
+    return ::inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes.data(), text, sizeof text) ? text : "?";
+}
+
+int portOf(const sockaddr_storage& address)
+{
+    return ntohs(address.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in&>(address).sin_port
+                                              : reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+}
+
+bool setOption(Socket socket, int level, int name, const void* value, socklen_t length)
+{
+    return ::setsockopt(socket, level, name, static_cast<const char*>(value), length) == 0;
+}
+
+bool turnOn(Socket socket, int level, int name)
+{
+    const int on = 1;
+    return setOption(socket, level, name, &on, sizeof on);
+}
+
+// A socket of the plan bound to `port` (0: a free one), sharing it
+// (SO_REUSEADDR: several servers on one machine bind it and all hear a
+// broadcast), IPv6 kept apart from IPv4 (that socket is bound on its own),
+// and reading each datagram's packet info where the plan needs it. kClosed
+// with the system's error code.
+Socket openEndpoint(const PlannedEndpoint& endpoint, int port, int& failure)
+{
+    const bool v6 = endpoint.v6();
+    const Socket socket = sockets::open(v6);
+    sockaddr_storage address{};
+    const socklen_t length = socketAddress(addressText(endpoint.bind), port, address);
+    if (socket != sockets::kClosed && turnOn(socket, SOL_SOCKET, SO_REUSEADDR)
+        && (!endpoint.broadcast || turnOn(socket, SOL_SOCKET, SO_BROADCAST))
+        && (!v6 || turnOn(socket, IPPROTO_IPV6, IPV6_V6ONLY))
+        && (!endpoint.repliesFromOwn()
+            || turnOn(socket, v6 ? IPPROTO_IPV6 : IPPROTO_IP, v6 ? sockets::kIpv6ReadPacketInfo : IP_PKTINFO))
+        && ::bind(socket, reinterpret_cast<const sockaddr*>(&address), length) == 0)
+        return socket;
+    failure = sockets::lastError();
+    sockets::close(socket);
+    return sockets::kClosed;
+}
+
+// stop()'s signal: a loopback UDP socket connected to itself, to which
+// stop() sends a byte. Connected, it takes datagrams from itself only.
+Socket openWakeUp(int& failure)
+{
+    for (const char* loopback : {"127.0.0.1", "::1"}) {
+        sockaddr_storage self{};
+        socklen_t length = socketAddress(loopback, 0, self);
+        const Socket socket = sockets::open(self.ss_family == AF_INET6);
+        if (socket != sockets::kClosed && ::bind(socket, reinterpret_cast<const sockaddr*>(&self), length) == 0
+            && ::getsockname(socket, reinterpret_cast<sockaddr*>(&self), &length) == 0
+            && ::connect(socket, reinterpret_cast<const sockaddr*>(&self), length) == 0)
+            return socket;
+        failure = sockets::lastError();
+        sockets::close(socket);
+    }
+    return sockets::kClosed;
 }
 
 // An opened socket and what it was planned for.
 struct Endpoint {
     PlannedEndpoint plan;
-    sockets::Handle handle = sockets::kClosed;
+    Socket socket = sockets::kClosed;
 };
 
+// Joins the IPv6 discovery group where it can (an interface without IPv6
+// refuses, and the others still hear it): the names of those joined.
+std::string joinGroup(Socket socket, const std::vector<discovery::InterfaceAddress>& interfaces)
+{
+    std::string joined;
+    ipv6_mreq group{};
+    std::memcpy(&group.ipv6mr_multiaddr, IpAddress::group().bytes.data(), sizeof group.ipv6mr_multiaddr);
+    for (const discovery::InterfaceAddress& interface : interfaces) {
+        group.ipv6mr_interface = interface.index;
+        if (setOption(socket, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, &group, sizeof group))
+            joined += (joined.empty() ? "" : ", ") + interface.name;
+    }
+    return joined;
+}
+
 // Opens the planned sockets on `port`, which with 0 the first takes a free
-// one and the others follow; joins their groups, and tells where they answer.
+// one and the others follow, and joins their groups. `where` tells where
+// they answer, for the log: "127.0.0.1:32227 (requests from this
+// machine)", "[::]:32227 (ff12::a1:9aca on eth0, wlan0)".
 bool openAll(std::vector<PlannedEndpoint>& plan, int& port, std::vector<Endpoint>& opened, std::string& where,
              std::string& error)
 {
     for (PlannedEndpoint& each : plan) {
         int failure = 0;
-        const sockets::Handle handle = sockets::open(each, port, failure);
-        if (handle == sockets::kClosed && each.optional && sockets::isMissingIpv6(failure))
+        const Socket socket = openEndpoint(each, port, failure);
+        if (socket == sockets::kClosed && each.optional && sockets::isMissingIpv6(failure))
             continue;
-        if (handle == sockets::kClosed) {
-            error = "discovery port " + std::to_string(port) + " on " + sockets::addressText(each.answersFor()) + ": "
-                + sockets::errorText(failure);
+        const std::string address = addressText(each.answersFor());
+        if (socket == sockets::kClosed) {
+            error = "discovery port " + std::to_string(port) + " on " + address + ": " + sockets::errorText(failure);
             return false;
         }
-        opened.push_back({std::move(each), handle});
-        const PlannedEndpoint& endpoint = opened.back().plan;
-        if (port == 0)
-            port = sockets::boundPort(handle);
-        const std::string joined
-            = endpoint.groupInterfaces.empty() ? "" : sockets::joinGroup(handle, endpoint.groupInterfaces);
-        where += (where.empty() ? "" : ", ") + endpointLabel(endpoint, port, joined);
+        opened.push_back({each, socket});
+        sockaddr_storage bound{};
+        socklen_t length = sizeof bound;
+        if (port == 0 && ::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length) == 0)
+            port = portOf(bound);
+        const std::string joined = joinGroup(socket, each.groupInterfaces);
+        std::string notes = each.thisMachineOnly ? "requests from this machine" : "";
+        if (!joined.empty())
+            notes += (notes.empty() ? "" : "; ") + std::string("ff12::a1:9aca on ") + joined;
+        where += (where.empty() ? "" : ", ") + (each.v6() ? "[" + address + "]" : address) + ":" + std::to_string(port)
+            + (notes.empty() ? "" : " (" + notes + ")");
     }
     return true;
 }
 
-// For a socket answering this machine only, over one batch: the interfaces
-// are listed at the first datagram that needs them (a loopback source does
-// not), and that list serves the rest of the batch.
-class LocalSources {
-public:
-    bool holds(const IpAddress& source)
-    {
-        if (source.isLoopback())
-            return true;
-        if (!listed)
-            interfaces = sockets::interfaceAddresses();
-        listed = true;
-        return discovery::isLocalSource(source, interfaces);
-    }
-
-private:
-    std::vector<discovery::InterfaceAddress> interfaces;
-    bool listed = false;
-};
-
-bool deservesAnswer(const PlannedEndpoint& plan, const sockets::Datagram& datagram, LocalSources& local)
+// Takes one datagram waiting on the socket and answers it when the
+// endpoint answers it: whether it did. One a turn, so that each socket has
+// its turn whatever comes to the others.
+bool answerOne(const Endpoint& endpoint, const std::string& reply)
 {
-    if (!discovery::isDiscoveryRequest(datagram.bytes, datagram.length)
-        || !discovery::isReplyableSource(datagram.source, datagram.sourcePort))
+    discovery::Datagram datagram;
+    sockaddr_storage from{};
+    socklen_t fromLength = sizeof from;
+    if (!sockets::receive(endpoint.socket, datagram, from, fromLength))
         return false;
-    if (plan.oneAddress && !(datagram.to && discovery::isAddressedTo(plan, *datagram.to, datagram.interfaceIndex)))
+    const std::optional<IpAddress> source = sockets::ipAddressOf(reinterpret_cast<const sockaddr*>(&from));
+    if (!source || fromLength < socklen_t(source->v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in)))
         return false;
-    return !plan.thisMachineOnly || local.holds(datagram.source);
-}
-
-// The address the reply names as its source, when it names one.
-std::optional<IpAddress> replySource(const PlannedEndpoint& plan, const IpAddress& client)
-{
-    if (!discovery::repliesFromOwnTo(plan, client))
-        return std::nullopt;
-    IpAddress source = plan.own;
-    source.scope = plan.own.isLinkLocal() ? plan.ownInterface : 0;
-    return source;
-}
-
-// Reads what is waiting on one socket (a batch at most) and answers the
-// requests among it; the count of replies sent.
-unsigned long answerWaiting(const Endpoint& endpoint, const std::string& reply)
-{
-    unsigned long answered = 0;
-    LocalSources local;
-    for (int taken = 0; taken < discovery::kBatch; ++taken) {
-        sockets::Datagram datagram;
-        const sockets::Received received = sockets::receive(endpoint.handle, endpoint.plan.oneAddress, datagram);
-        if (received == sockets::Received::drained)
-            break;
-        if (received != sockets::Received::datagram || !deservesAnswer(endpoint.plan, datagram, local))
-            continue;
-        if (sockets::send(endpoint.handle, reply, datagram.source, datagram.sourcePort,
-                          replySource(endpoint.plan, datagram.source)))
-            ++answered;
-    }
-    return answered;
+    datagram.source = *source;
+    datagram.sourcePort = portOf(from);
+    // The interfaces are listed only for a source that is not loopback.
+    const auto isLocal = [](const IpAddress& client) {
+        return discovery::isLocalSource(
+            client, client.isLoopback() ? std::vector<discovery::InterfaceAddress>{} : sockets::interfaceAddresses());
+    };
+    const PlannedEndpoint& plan = endpoint.plan;
+    if (!discovery::answers(plan, datagram, isLocal))
+        return false;
+    const bool fromOwn = discovery::repliesFromOwnTo(plan, datagram.source);
+    return sockets::send(endpoint.socket, reply, from, fromLength, fromOwn ? std::optional(plan.own) : std::nullopt);
 }
 
 } // namespace
 
+std::optional<IpAddress> sockets::ipAddressOf(const sockaddr* address)
+{
+    if (address && address->sa_family == AF_INET)
+        return IpAddress::ipv4(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
+    if (!address || address->sa_family != AF_INET6)
+        return std::nullopt;
+    const auto* address6 = reinterpret_cast<const sockaddr_in6*>(address);
+    return IpAddress::ipv6(&address6->sin6_addr, address6->sin6_scope_id);
+}
+
+void sockets::readPacketInfo(int level, int type, const void* data, std::size_t length, discovery::Datagram& into)
+{
+    if (level == IPPROTO_IP && type == IP_PKTINFO && length >= sizeof(in_pktinfo)) {
+        in_pktinfo packet{};
+        std::memcpy(&packet, data, sizeof packet);
+        into.to = IpAddress::ipv4(&packet.ipi_addr);
+        into.interfaceIndex = unsigned(packet.ipi_ifindex);
+    } else if (level == IPPROTO_IPV6 && type == IPV6_PKTINFO && length >= sizeof(in6_pktinfo)) {
+        in6_pktinfo packet{};
+        std::memcpy(&packet, data, sizeof packet);
+        into.to = IpAddress::ipv6(&packet.ipi6_addr);
+        into.interfaceIndex = unsigned(packet.ipi6_ifindex);
+    }
+}
+
 struct DiscoveryResponder::Running {
-    bool systemStarted = false;
     std::vector<Endpoint> endpoints;
     std::string reply;
-    sockets::WakeUp wakeUp;
-    // Set before the wake-up is signalled: a stray wake-up stops nothing.
+    Socket wakeUp = sockets::kClosed;
+    // Set before the wake-up is sent: a stray wake-up stops nothing.
     std::atomic<bool> stopping{false};
 
-    Running() = default;
-    Running(const Running&) = delete;
-    Running& operator=(const Running&) = delete;
     ~Running()
     {
         for (const Endpoint& endpoint : endpoints)
-            sockets::close(endpoint.handle);
+            sockets::close(endpoint.socket);
         sockets::close(wakeUp);
-        if (systemStarted)
-            sockets::cleanUp();
     }
 };
 
@@ -169,33 +237,28 @@ bool DiscoveryResponder::start(std::string& error)
 {
     if (thread.joinable())
         return true;
-    const std::string badSettings = settingsError(requestedPort, httpPort);
-    if (!badSettings.empty()) {
-        error = badSettings;
+    if (!isPort(requestedPort) || !isPort(httpPort) || httpPort == 0) {
+        error = isPort(requestedPort) ? "discovery: HTTP port " + std::to_string(httpPort) + " is not a port number"
+                                      : "discovery port " + std::to_string(requestedPort) + " is not a port number";
         return false;
     }
     auto opened = std::make_unique<Running>();
-    opened->systemStarted = sockets::startUp(error);
-    if (!opened->systemStarted)
-        return false;
     opened->reply = "{\"AlpacaPort\": " + std::to_string(httpPort) + "}";
     std::vector<PlannedEndpoint> plan;
-    if (!discovery::planEndpoints(servedAddress, sockets::parseNumeric(discovery::unbracketed(servedAddress)),
-                                  sockets::interfaceAddresses, plan, error))
-        return false;
-
     int port = requestedPort;
     std::string where;
-    if (!openAll(plan, port, opened->endpoints, where, error))
+    sockaddr_storage listen{};
+    const bool numeric = socketAddress(discovery::unbracketed(servedAddress), 0, listen) != 0;
+    const auto parsed = numeric ? sockets::ipAddressOf(reinterpret_cast<const sockaddr*>(&listen)) : std::nullopt;
+    if (!discovery::planEndpoints(servedAddress, parsed, sockets::interfaceAddresses, plan, error)
+        || !openAll(plan, port, opened->endpoints, where, error))
         return false;
-
     int failure = 0;
-    opened->wakeUp = sockets::makeWakeUp(failure);
-    if (opened->wakeUp.watched == sockets::kClosed) {
+    opened->wakeUp = openWakeUp(failure);
+    if (opened->wakeUp == sockets::kClosed) {
         error = "discovery: cannot make the stop signal: " + sockets::errorText(failure);
         return false;
     }
-
     running = std::move(opened);
     try {
         thread = std::thread(&DiscoveryResponder::serve, this);
@@ -213,7 +276,7 @@ void DiscoveryResponder::stop()
 {
     if (thread.joinable()) {
         running->stopping = true;
-        sockets::signal(running->wakeUp);
+        ::send(running->wakeUp, "", 1, 0); // one byte
         thread.join();
     }
     running.reset();
@@ -223,14 +286,18 @@ void DiscoveryResponder::stop()
 
 void DiscoveryResponder::serve()
 {
-    std::vector<sockets::Handle> watched;
+    std::vector<pollfd> watched{{running->wakeUp, POLLIN, 0}};
     for (const Endpoint& endpoint : running->endpoints)
-        watched.push_back(endpoint.handle);
-    std::vector<bool> ready;
+        watched.push_back({endpoint.socket, POLLIN, 0});
     while (!running->stopping) {
-        sockets::wait(watched, running->wakeUp, ready);
-        for (std::size_t index = 0; index < watched.size(); ++index)
-            if (ready[index])
-                answeredCount += answerWaiting(running->endpoints[index], running->reply);
+        // Out of memory for the wait, say: try again shortly rather than
+        // stop answering.
+        if (sockets::wait(watched, kWaitMilliseconds) < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
+        }
+        for (std::size_t index = 1; index < watched.size(); ++index)
+            if (watched[index].revents != 0 && answerOne(running->endpoints[index - 1], running->reply))
+                ++answeredCount;
     }
 }

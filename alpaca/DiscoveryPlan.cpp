@@ -1,73 +1,55 @@
 // What the discovery responder answers and where, with no system calls.
 #include "DiscoveryPlan.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace discovery {
 
 namespace {
 
-PlannedEndpoint everyAddress(bool v6)
+// The interfaces that take multicast, each once; joining fails on the others.
+std::vector<InterfaceAddress> multicastInterfaces(const std::vector<InterfaceAddress>& interfaces)
 {
-    PlannedEndpoint endpoint;
-    endpoint.bind = v6 ? IpAddress::anyIpv6() : IpAddress::anyIpv4();
-    endpoint.broadcast = !v6;
-    return endpoint;
-}
-
-// The interfaces that take multicast; joining fails on the others.
-std::vector<GroupInterface> multicastInterfaces(const std::vector<InterfaceAddress>& interfaces)
-{
-    std::vector<GroupInterface> found;
+    std::vector<InterfaceAddress> found;
     for (const InterfaceAddress& entry : interfaces) {
-        bool known = false;
-        for (const GroupInterface& seen : found)
-            known = known || seen.index == entry.index;
-        if (entry.multicast && entry.index != 0 && !known)
-            found.push_back({entry.index, entry.name});
+        const auto same = [&entry](const InterfaceAddress& seen) { return seen.index == entry.index; };
+        if (entry.multicast && entry.index != 0 && std::ranges::none_of(found, same))
+            found.push_back({.index = entry.index, .name = entry.name, .multicast = true});
     }
     return found;
 }
 
-// The socket for one interface's own address `wanted`, bound to every
-// address; false when no interface holds it.
-bool planOwnAddress(const IpAddress& wanted, const std::vector<InterfaceAddress>& interfaces,
-                    PlannedEndpoint& endpoint)
+// The socket for one interface's own address `wanted`; false when no
+// interface holds it (a link-local one with a scope: not that interface).
+bool planOwnAddress(const IpAddress& wanted, const std::vector<InterfaceAddress>& interfaces, PlannedEndpoint& endpoint)
 {
-    endpoint = everyAddress(wanted.v6);
-    endpoint.broadcast = false;
     for (const InterfaceAddress& entry : interfaces) {
-        if (entry.index == 0 || !entry.address || !entry.address->sameAs(wanted))
+        const bool otherLink = wanted.v6 && wanted.scope != 0 && wanted.scope != entry.index;
+        if (entry.index == 0 || !entry.address || !entry.address->sameAs(wanted) || otherLink)
             continue;
-        if (wanted.v6) {
-            if (wanted.scope != 0 && wanted.scope != entry.index)
-                continue;
-            if (entry.multicast)
-                endpoint.groupInterfaces.push_back({entry.index, entry.name});
-        } else if (entry.broadcast && !entry.broadcast->v6) {
-            endpoint.ownBroadcast4 = entry.broadcast;
-        }
-        endpoint.own = *entry.address;
-        endpoint.own.scope = 0;
-        endpoint.oneAddress = true;
-        endpoint.ownInterface = entry.index;
+        endpoint = {.bind = IpAddress::any(wanted.v6), .oneAddress = true, .ownInterface = entry.index,
+                    .own = *entry.address, .ownBroadcast4 = wanted.v6 ? std::nullopt : entry.broadcast};
+        endpoint.own.scope = wanted.isLinkLocal() ? entry.index : 0;
+        if (wanted.v6 && entry.multicast)
+            endpoint.groupInterfaces.push_back(entry);
         return true;
     }
     return false;
 }
 
-// 127.x answers on IPv4 only: an answer from ::1 would send the client to
-// an HTTP server that does not listen there. ::1 takes the group too, as
-// "::" does: a client here may look there only.
-PlannedEndpoint thisMachineOnly(const IpAddress& loopback, const InterfaceLister& interfaces)
+// For a socket answering for one address: was the datagram that came to
+// `to` on interface `interfaceIndex` sent to that address, or broadcast
+// (multicast) on its interface?
+bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigned interfaceIndex)
 {
-    PlannedEndpoint endpoint = everyAddress(loopback.v6);
-    endpoint.thisMachineOnly = true;
-    endpoint.own = loopback;
-    endpoint.own.scope = 0;
-    if (loopback.v6)
-        endpoint.groupInterfaces = multicastInterfaces(interfaces());
-    return endpoint;
+    if (to.v6 != endpoint.v6())
+        return false;
+    if (to.sameAs(endpoint.own))
+        return true;
+    const bool ownBroadcast = endpoint.ownBroadcast4 && to.sameAs(*endpoint.ownBroadcast4);
+    const bool toAll = endpoint.v6() ? to.sameAs(IpAddress::group()) : to.isLimitedBroadcast() || ownBroadcast;
+    return toAll && interfaceIndex == endpoint.ownInterface;
 }
 
 } // namespace
@@ -90,7 +72,7 @@ IpAddress IpAddress::ipv6(const void* networkOrder16, unsigned scope)
 
 IpAddress IpAddress::loopbackIpv6()
 {
-    IpAddress address = anyIpv6();
+    IpAddress address = any(true);
     address.bytes[15] = 1;
     return address;
 }
@@ -106,49 +88,72 @@ bool IpAddress::sameAs(const IpAddress& other) const
     return v6 == other.v6 && std::memcmp(bytes.data(), other.bytes.data(), v6 ? 16 : 4) == 0;
 }
 
-bool IpAddress::isLimitedBroadcast() const
-{
-    return !v6 && bytes[0] == 0xff && bytes[1] == 0xff && bytes[2] == 0xff && bytes[3] == 0xff;
-}
-
 bool planEndpoints(const std::string& listenAddress, const std::optional<IpAddress>& parsed,
                    const InterfaceLister& interfaces, std::vector<PlannedEndpoint>& plan, std::string& error)
 {
-    const std::string text = unbracketed(listenAddress);
-    if (text.empty() || !parsed) {
+    if (unbracketed(listenAddress).empty() || !parsed) {
         error = "discovery: listen address '" + listenAddress + "' is not an IP address";
         return false;
     }
     if (parsed->isAnyAddress()) {
-        plan.push_back(everyAddress(false));
-        if (parsed->v6) {
-            PlannedEndpoint every6 = everyAddress(true);
-            every6.optional = true;
-            every6.groupInterfaces = multicastInterfaces(interfaces());
-            plan.push_back(every6);
-        }
+        // "::" serves IPv4 too, and IPv6 where the machine has it.
+        plan.push_back({.bind = IpAddress::any(false), .broadcast = true});
+        if (parsed->v6)
+            plan.push_back(
+                {.bind = IpAddress::any(true), .optional = true, .groupInterfaces = multicastInterfaces(interfaces())});
         return true;
     }
+    PlannedEndpoint endpoint{.bind = IpAddress::any(parsed->v6), .broadcast = !parsed->v6};
     if (parsed->isLoopback()) {
-        plan.push_back(thisMachineOnly(*parsed, interfaces));
-        return true;
-    }
-    PlannedEndpoint own;
-    if (!planOwnAddress(*parsed, interfaces(), own)) {
-        error = "discovery: listen address " + text + " is not an address of this machine";
+        // 127.x answers on IPv4 only: an answer from ::1 would send the
+        // client to an HTTP server that does not listen there. ::1 takes the
+        // group too, as "::" does: a client here may look there only.
+        endpoint.thisMachineOnly = true;
+        endpoint.own = *parsed;
+        endpoint.own.scope = 0;
+        if (parsed->v6)
+            endpoint.groupInterfaces = multicastInterfaces(interfaces());
+    } else if (!planOwnAddress(*parsed, interfaces(), endpoint)) {
+        error = "discovery: listen address " + unbracketed(listenAddress) + " is not an address of this machine";
         return false;
     }
-    plan.push_back(own);
+    plan.push_back(endpoint);
     return true;
+}
+
+std::string unbracketed(const std::string& listenAddress)
+{
+    if (listenAddress.size() >= 2 && listenAddress.front() == '[' && listenAddress.back() == ']')
+        return listenAddress.substr(1, listenAddress.size() - 2);
+    return listenAddress;
+}
+
+bool answers(const PlannedEndpoint& endpoint, const Datagram& datagram,
+             const std::function<bool(const IpAddress&)>& isLocal)
+{
+    // "alpacadiscovery" and version 1; bytes after the version are let
+    // through, for a later client that sends more (kMaxDatagram still holds).
+    static const char prefix[] = "alpacadiscovery";
+    const std::size_t prefixLength = sizeof prefix - 1;
+    if (datagram.length <= prefixLength || std::memcmp(datagram.bytes, prefix, prefixLength) != 0
+        || datagram.bytes[prefixLength] != '1')
+        return false;
+    // A reply to an all-zero, broadcast or multicast source, or to port 0,
+    // would go nowhere or to many: such a datagram is forged.
+    const IpAddress& source = datagram.source;
+    if (datagram.sourcePort == 0 || source.isAnyAddress() || source.isMulticast() || source.isLimitedBroadcast())
+        return false;
+    if (endpoint.oneAddress && !(datagram.to && isAddressedTo(endpoint, *datagram.to, datagram.interfaceIndex)))
+        return false;
+    return !endpoint.thisMachineOnly || isLocal(source);
 }
 
 bool isLocalSource(const IpAddress& source, const std::vector<InterfaceAddress>& interfaces)
 {
-    IpAddress wanted = source;
     // ::ffff:a.b.c.d
     static const unsigned char mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (source.v6 && std::memcmp(source.bytes.data(), mappedPrefix, sizeof mappedPrefix) == 0)
-        wanted = IpAddress::ipv4(source.bytes.data() + 12);
+    const bool mapped = source.v6 && std::memcmp(source.bytes.data(), mappedPrefix, sizeof mappedPrefix) == 0;
+    const IpAddress wanted = mapped ? IpAddress::ipv4(source.bytes.data() + 12) : source;
     if (wanted.isLoopback())
         return true;
     // Nobody sends from these; the lists never hold them as addresses.
@@ -168,40 +173,6 @@ bool repliesFromOwnTo(const PlannedEndpoint& endpoint, const IpAddress& source)
     if (endpoint.oneAddress)
         return true;
     return endpoint.thisMachineOnly && !(endpoint.own.v6 && endpoint.own.isLoopback() && source.isLinkLocal());
-}
-
-std::string unbracketed(const std::string& listenAddress)
-{
-    if (listenAddress.size() >= 2 && listenAddress.front() == '[' && listenAddress.back() == ']')
-        return listenAddress.substr(1, listenAddress.size() - 2);
-    return listenAddress;
-}
-
-bool isDiscoveryRequest(const char* bytes, std::size_t length)
-{
-    // "alpacadiscovery" and version 1; bytes after the version are let
-    // through, for a later client that sends more (kMaxDatagram still holds).
-    static const char prefix[] = "alpacadiscovery";
-    const std::size_t prefixLength = sizeof prefix - 1;
-    return length > prefixLength && std::memcmp(bytes, prefix, prefixLength) == 0 && bytes[prefixLength] == '1';
-}
-
-bool isReplyableSource(const IpAddress& source, int sourcePort)
-{
-    if (sourcePort == 0 || source.isMulticast())
-        return false;
-    return !source.isAnyAddress() && !source.isLimitedBroadcast();
-}
-
-bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigned interfaceIndex)
-{
-    if (to.v6 != endpoint.v6())
-        return false;
-    if (to.sameAs(endpoint.own))
-        return true;
-    const bool ownBroadcast = endpoint.ownBroadcast4 && to.sameAs(*endpoint.ownBroadcast4);
-    const bool toAll = endpoint.v6() ? to.sameAs(IpAddress::group()) : to.isLimitedBroadcast() || ownBroadcast;
-    return toAll && interfaceIndex == endpoint.ownInterface;
 }
 
 } // namespace discovery

@@ -15,8 +15,6 @@ namespace discovery {
 // A request is a few bytes; anything longer is not one, and is dropped
 // unread beyond this.
 constexpr std::size_t kMaxDatagram = 64;
-// Datagrams taken from one socket before the others get their turn.
-constexpr int kBatch = 16;
 
 // An IPv4 or IPv6 address in network byte order (IPv4 in the first four
 // bytes); scope is the IPv6 interface index given with it, 0 when none.
@@ -27,17 +25,19 @@ struct IpAddress {
 
     static IpAddress ipv4(const void* networkOrder4);
     static IpAddress ipv6(const void* networkOrder16, unsigned scope = 0);
-    static IpAddress anyIpv4() { return {}; }
-    static IpAddress anyIpv6() { return ipv6(std::array<unsigned char, 16>{}.data()); }
+    static IpAddress any(bool v6) { return v6 ? ipv6(std::array<unsigned char, 16>{}.data()) : IpAddress{}; }
     static IpAddress loopbackIpv6();
     static IpAddress group(); // ff12::a1:9aca
 
     // Same family and bytes; the scope is not compared.
     bool sameAs(const IpAddress& other) const;
-    bool isAnyAddress() const { return sameAs(v6 ? anyIpv6() : anyIpv4()); }
+    bool isAnyAddress() const { return sameAs(any(v6)); }
     bool isLoopback() const { return v6 ? sameAs(loopbackIpv6()) : bytes[0] == 127; } // 127.0.0.0/8 or ::1
     bool isMulticast() const { return v6 ? bytes[0] == 0xff : (bytes[0] & 0xf0) == 0xe0; }
-    bool isLimitedBroadcast() const; // 255.255.255.255
+    bool isLimitedBroadcast() const
+    {
+        return !v6 && bytes[0] == 0xff && bytes[1] == 0xff && bytes[2] == 0xff && bytes[3] == 0xff;
+    }
     bool isLinkLocal() const { return v6 && bytes[0] == 0xfe && (bytes[1] & 0xc0) == 0x80; } // fe80::/10
 };
 
@@ -45,42 +45,35 @@ struct IpAddress {
 // an address stands for the interface itself (its multicast flag counts).
 struct InterfaceAddress {
     unsigned index = 0; // never 0 in a list
-    std::string name;
+    std::string name{};
     bool multicast = false;
-    std::optional<IpAddress> address;
-    std::optional<IpAddress> broadcast; // IPv4, when the interface has one
+    std::optional<IpAddress> address{};
+    std::optional<IpAddress> broadcast{}; // IPv4, when the interface has one
 };
 using InterfaceLister = std::function<std::vector<InterfaceAddress>()>;
 
-struct GroupInterface {
-    unsigned index = 0;
-    std::string name;
-};
-
-// One socket to open, and for a socket bound to every address on behalf of
-// one address, what it answers for.
+// One socket to open, bound to every address of its family (a broadcast is
+// not addressed to one of ours), and what it answers for.
 struct PlannedEndpoint {
-    IpAddress bind;
+    IpAddress bind{};
     // Left out when the machine has no IPv6 (no socket, no ::1).
     bool optional = false;
     bool broadcast = false;
-    // Interfaces to join the IPv6 discovery group on.
-    std::vector<GroupInterface> groupInterfaces;
+    // Interfaces to join the IPv6 discovery group on (index and name).
+    std::vector<InterfaceAddress> groupInterfaces{};
 
-    // One interface's own address: the socket is bound to every address
-    // (a broadcast is not addressed to ours), answers only what was sent to
-    // that address or broadcast on its interface, and replies from it, so
-    // the client reaches the HTTP server where it listens.
+    // One interface's own address: answers only what was sent to that
+    // address or broadcast on its interface, and replies from it, so the
+    // client reaches the HTTP server where it listens.
     bool oneAddress = false;
     unsigned ownInterface = 0;
-    IpAddress own;
-    std::optional<IpAddress> ownBroadcast4;
+    IpAddress own{}; // with its interface as the scope when link-local
+    std::optional<IpAddress> ownBroadcast4{};
 
-    // A loopback address (127.x, ::1): the socket is bound to every address,
-    // since one bound to 127.0.0.1 hears no broadcast, not even one to
-    // 127.255.255.255 from this machine; it answers only what this machine
-    // sent (isLocalSource), whatever the datagram was sent to, and replies
-    // from `own`.
+    // A loopback address (127.x, ::1): a socket bound to 127.0.0.1 hears no
+    // broadcast, not even one to 127.255.255.255 from this machine, so this
+    // one answers only what this machine sent (isLocalSource), whatever the
+    // datagram was sent to, and replies from `own`.
     bool thisMachineOnly = false;
 
     bool v6() const { return bind.v6; }
@@ -91,12 +84,31 @@ struct PlannedEndpoint {
     const IpAddress& answersFor() const { return repliesFromOwn() ? own : bind; }
 };
 
+// A datagram as read: its bytes (no more than kMaxDatagram), its source,
+// and, for a socket that reads its packet info, where it was sent and on
+// which interface.
+struct Datagram {
+    char bytes[kMaxDatagram];
+    std::size_t length = 0;
+    IpAddress source;
+    int sourcePort = 0;
+    std::optional<IpAddress> to;
+    unsigned interfaceIndex = 0;
+};
+
 // The sockets the listen address needs, not yet opened. `parsed` is the
-// text without the brackets of "[::1]" read as a numeric address (nullopt
-// when it is not one); `interfaces` is asked only when an interface must be
-// found.
+// text without the brackets of "[::1]" (unbracketed) read as a numeric
+// address (nullopt when it is not one); `interfaces` is asked only when an
+// interface must be found.
 bool planEndpoints(const std::string& listenAddress, const std::optional<IpAddress>& parsed,
                    const InterfaceLister& interfaces, std::vector<PlannedEndpoint>& plan, std::string& error);
+std::string unbracketed(const std::string& listenAddress);
+
+// Whether the endpoint answers the datagram: a request of version 1, from
+// a source a reply can reach, sent where the endpoint answers for; from
+// this machine (`isLocal`, asked only then) for one that answers it only.
+bool answers(const PlannedEndpoint& endpoint, const Datagram& datagram,
+             const std::function<bool(const IpAddress&)>& isLocal);
 
 // For a socket answering this machine only: is `source` one of its
 // addresses? Loopback (127.0.0.0/8, ::1), or an address one of
@@ -110,16 +122,5 @@ bool isLocalSource(const IpAddress& source, const std::vector<InterfaceAddress>&
 // (that destination is held to its interface): it goes from the system's
 // choice, an address of that interface, which is also this machine's.
 bool repliesFromOwnTo(const PlannedEndpoint& endpoint, const IpAddress& source);
-
-// What the loop asks of a datagram (Discovery.cpp).
-std::string unbracketed(const std::string& listenAddress);
-bool isDiscoveryRequest(const char* bytes, std::size_t length);
-// A reply to an all-zero, broadcast or multicast source, or to port 0,
-// would go nowhere or to many: such a datagram is forged.
-bool isReplyableSource(const IpAddress& source, int sourcePort);
-// For a socket answering for one address: was the datagram that came to
-// `to` on interface `interfaceIndex` sent to that address, or broadcast
-// (multicast) on its interface?
-bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigned interfaceIndex);
 
 } // namespace discovery

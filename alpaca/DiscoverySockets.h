@@ -1,82 +1,68 @@
-// The few socket calls the discovery loop (Discovery.cpp) makes, in the
-// plan's own terms: DiscoverySocketsPosix.cpp and DiscoverySocketsWinsock.cpp
-// make them on their system, over what DiscoveryBsdSockets.h does alike on
-// both.
+// The socket calls of the discovery loop (Discovery.cpp) that differ
+// between systems, made by DiscoverySocketsPosix.cpp or
+// DiscoverySocketsWinsock.cpp. Those both systems share the loop makes
+// itself.
 #pragma once
 
 #include "DiscoveryPlan.h"
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#endif
+
 namespace discovery::sockets {
 
-// The system's socket (a descriptor, a SOCKET); kClosed when there is none.
-using Handle = std::intptr_t;
-constexpr Handle kClosed = -1;
+// A descriptor, or a SOCKET.
+using Socket = decltype(pollfd::fd);
+constexpr Socket kClosed = Socket(-1);
+// The option that has each datagram's own address read with it: Windows
+// names it as the one a reply sets.
+#ifdef _WIN32
+constexpr int kIpv6ReadPacketInfo = IPV6_PKTINFO;
+#else
+constexpr int kIpv6ReadPacketInfo = IPV6_RECVPKTINFO;
+#endif
 
-// Before the first socket and after the last (Winsock's start-up): false
-// with the one-line reason.
-bool startUp(std::string& error);
-void cleanUp();
-
-// Opens the planned socket, non-blocking, sets its options and binds it to
-// `port` (0: a free one); kClosed with the system's error code.
-Handle open(const PlannedEndpoint& endpoint, int port, int& failure);
-void close(Handle socket);
-int boundPort(Handle socket);
+// A UDP socket of the family, non-blocking, that child processes do not
+// inherit; kClosed, lastError() telling why.
+Socket open(bool v6);
+void close(Socket socket);
+int lastError();
+std::string errorText(int code); // the system's message, on one line
 // The failure of a socket the machine cannot have: no IPv6 at all, or no ::1.
 bool isMissingIpv6(int failure);
-// Joins the IPv6 discovery group where it can (an interface without IPv6
-// refuses, and the others still hear it): the names of those joined, with
-// ", " between.
-std::string joinGroup(Handle socket, const std::vector<GroupInterface>& interfaces);
+// poll() for at most `milliseconds`; below 0 when it failed.
+int wait(std::vector<pollfd>& sockets, int milliseconds);
 
-// One datagram as read: its bytes (no more than kMaxDatagram), its source,
-// and for a socket that reads its packet info, where it was sent and on
-// which interface.
-struct Datagram {
-    char bytes[kMaxDatagram];
-    std::size_t length = 0;
-    IpAddress source;
-    int sourcePort = 0;
-    std::optional<IpAddress> to;
-    unsigned interfaceIndex = 0;
-};
-enum class Received {
-    datagram, // in `into`
-    skipped,  // taken and dropped: too long, from no IPv4 or IPv6 address; or an interrupted read
-              // or one that reports a reply that went nowhere
-    drained,  // nothing waiting, or an error the next wait reports again
-};
-Received receive(Handle socket, bool withPacketInfo, Datagram& into);
-
-// Sends `reply` to the client without blocking (a full send buffer costs
-// this reply); from `source` when given (its scope: the interface of a
+// Takes a datagram waiting on the socket: its bytes, its source `from`, and
+// its packet info (readPacketInfo). False when none was waiting, or the one
+// taken is dropped (too long, or a report of a reply that went nowhere).
+bool receive(Socket socket, Datagram& into, sockaddr_storage& from, socklen_t& fromLength);
+// Sends the reply to `to` without blocking (a full send buffer costs this
+// reply): from `source` when given (its scope: the interface of a
 // link-local one), else from the system's choice.
-bool send(Handle socket, const std::string& reply, const IpAddress& client, int clientPort,
+bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen_t toLength,
           const std::optional<IpAddress>& source);
 
-// What stop() signals and the wait watches (one socket or two ends of a
-// pipe); kClosed with the system's error code when none can be made.
-struct WakeUp {
-    Handle watched = kClosed;
-    Handle signalled = kClosed;
-};
-WakeUp makeWakeUp(int& failure);
-void signal(const WakeUp& wakeUp);
-void close(const WakeUp& wakeUp);
-// Waits for a datagram on any of `watched` or the wake-up, and tells which
-// sockets have one; none after a wake-up or a failed wait. A wait may end
-// with neither, as a time-out: the caller looks at its stop flag each time.
-void wait(const std::vector<Handle>& watched, const WakeUp& wakeUp, std::vector<bool>& ready);
+// Empty when the system will not say.
+std::vector<InterfaceAddress> interfaceAddresses();
 
-std::vector<InterfaceAddress> interfaceAddresses(); // empty when the system will not say
-std::optional<IpAddress> parseNumeric(const std::string& text);
-std::string addressText(const IpAddress& address);
-// The system's message for its error code, on one line.
-std::string errorText(int code);
+// Both systems' own, in Discovery.cpp: an IPv4 or IPv6 socket address as
+// the plan reads it (nullopt for none or another family), and a received
+// control message, which when it is the packet info tells where the
+// datagram was sent.
+std::optional<IpAddress> ipAddressOf(const sockaddr* address);
+void readPacketInfo(int level, int type, const void* data, std::size_t length, Datagram& into);
 
 } // namespace discovery::sockets
