@@ -9,7 +9,8 @@
 # sharing tests (many clients on one mount, a mount that vanishes), the
 # lifecycle tests (options, refused starts, config and state, Ctrl+C and a
 # kill mid-slew, device loss, trace, log), the HTTP limits (slow and
-# flooding clients) or the simulate tests (the server's own simulated mount).
+# flooding clients), the simulate tests (the server's own simulated mount) or
+# the link tests (a device that goes and comes back, a silent mount).
 set -euo pipefail
 program=${1:?the test program}
 lane=$("$VELMARO_RUN_IN_WINE" --lane-dir)
