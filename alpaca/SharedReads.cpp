@@ -51,6 +51,12 @@ void SharedReads::finish(Member key, const Result& result, std::uint64_t started
         kept.insert_or_assign(key, Kept{Fresh{result.value, now, clock.wallMs()}, started});
 }
 
+void SharedReads::keep(Member key, const Json& value)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    finish(key, Result{Outcome::success(), value}, writes);
+}
+
 bool SharedReads::unchangedSince(Member key, std::uint64_t started) const
 {
     auto changed = changedAtWrite.find(key);

@@ -46,6 +46,10 @@ public:
     // finished).
     Result read(Member key, const std::function<Result()>& read);
 
+    // A read the device made within a turn it holds, kept as any other
+    // (it does not go through read(), which could wait for a read queued
+    // behind that very turn).
+    void keep(Member key, const Json& value);
     // The last good value of key, unless a write has changed it since that
     // read began.
     std::optional<Fresh> fresh(Member key) const;

@@ -293,8 +293,17 @@ Outcome TelescopeDevice::connectLink()
     linkWatch.setDevice(settings.portLabel(1));
     Outcome outcome = mount.setConnected(true);
     logConnection(outcome);
-    if (!outcome.succeeded())
+    if (!outcome.succeeded()) {
         endConnectionTrace();
+        return outcome;
+    }
+    // An AbortSlew restores tracking as it was: known from the start, the
+    // first stop need not ask before it goes out, however busy the link is
+    // once every program has connected.
+    bool tracking = false;
+    const ExchangeTally before = mount.exchangeTally();
+    if (trackingOn(mount, tracking).isSuccess() && mount.exchangeTally().unanswered == before.unanswered)
+        reads.keep(Member::Tracking, Json(tracking));
     return outcome;
 }
 
