@@ -166,6 +166,8 @@ TEST_P(DeviceGoesMidMotion, ClientsStayConnectedAreRefusedPromptlyAndAreServedOn
     }
     ASSERT_EQ(put(row.member, form).error(), 0) << row.what;
     const std::string log = server->log();
+    const Told lastKnown = get("rightascension");
+    ASSERT_EQ(lastKnown.error(), 0);
 
     pullCable();
     // The first exchange meets the loss; each client's request after it
@@ -185,9 +187,19 @@ TEST_P(DeviceGoesMidMotion, ClientsStayConnectedAreRefusedPromptlyAndAreServedOn
         // What needs no mount answers as before.
         EXPECT_EQ(get("name", client).error(), 0);
         EXPECT_EQ(get("canpark", client).error(), 0);
+        // DeviceState never fails: it tells what was last known.
         const Told state = get("devicestate", client);
         EXPECT_EQ(state.error(), 0) << state;
         EXPECT_LT(state.ms, kAtOnceMs) << state;
+        Json rightAscension, timeStamp;
+        for (const Json& item : state.body.value("Value", Json::array())) {
+            if (item.value("Name", "") == "RightAscension")
+                rightAscension = item["Value"];
+            if (item.value("Name", "") == "TimeStamp")
+                timeStamp = item["Value"];
+        }
+        EXPECT_EQ(rightAscension, lastKnown.body["Value"]) << state;
+        EXPECT_TRUE(timeStamp.is_string()) << state;
     }
     EXPECT_EQ(put("slewtocoordinatesasync", "RightAscension=3&Declination=20").error(), kLinkDown);
     EXPECT_EQ(put("park").error(), kLinkDown);
