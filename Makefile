@@ -9,9 +9,9 @@
 #   make soak    a bounded chaos run against a misbehaving mount (MINUTES=n)
 #   make load    the Alpaca server under 27 clients at once, on loopback (MINUTES=n, default 2; not a test)
 #   make fuzz    the Alpaca request fuzzer, libFuzzer under ASan/UBSan (MINUTES=n, default 10)
-#   make deb     the server's Debian packages, dist/velmaro-alpaca_2.1-1_{amd64,arm64}.deb
-#   make deb-check   those packages built afresh and checked (lintian, arm64 under qemu,
-#                installed into a clean Debian root); CI runs it after check
+#   make deb     the server's Debian packages, dist/velmaro-alpaca_2.1-1_{amd64,arm64,armhf}.deb
+#   make deb-check   those packages built afresh and checked (lintian, arm64 and armhf
+#                under qemu, amd64 installed into a clean Debian root); CI runs it after check
 # Each installs what it is missing first (scripts/bootstrap): demo only one
 # bitness's compilers and Wine; build both and the installer's; check the
 # tests' too; deb and fuzz their tools. make bootstrap installs everything.
