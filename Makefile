@@ -8,6 +8,8 @@
 #   make bench   the driver's figures against the protocol's floor (not a test)
 #   make soak    a bounded chaos run against a misbehaving mount (MINUTES=n)
 #   make load    the Alpaca server under 27 clients at once, on loopback (MINUTES=n, default 2; not a test)
+#                PROFILE=night: three programs through a night in which the mount's device goes
+#                away twice and the mount falls silent once
 #   make fuzz    the Alpaca request fuzzer, libFuzzer under ASan/UBSan (MINUTES=n, default 10)
 #   make deb     the server's Debian packages, dist/velmaro-alpaca_2.1-1_{amd64,arm64,armhf}.deb
 #   make deb-check   those packages built afresh and checked (lintian, arm64 and armhf
@@ -20,6 +22,7 @@ MODEL ?= 2
 BITS ?= 64
 MINUTES ?= 2
 SEED ?=
+PROFILE ?=
 
 .PHONY: all bootstrap build installer check demo clean bench soak fuzz load deb deb-check
 
@@ -53,7 +56,7 @@ soak: build
 	@MINUTES=$(MINUTES) SEED=$(SEED) scripts/soak
 
 load: build
-	@MINUTES=$(MINUTES) scripts/load
+	@MINUTES=$(MINUTES) PROFILE=$(PROFILE) scripts/load
 
 # MINUTES is soak's (default 2) unless given: the fuzzer's own default is 10.
 fuzz:

@@ -75,6 +75,23 @@ public:
         return child && reapIfEnded(*child) ? describeStatus(child->status) : "";
     }
 
+    // Sends `signal` to a program still running (not to a pid that may
+    // be another's by now); false when it has ended.
+    bool signal(pid_t pid, int number)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        Child* child = find(pid);
+        return child && !reapIfEnded(*child) && ::kill(pid, number) == 0;
+    }
+
+    // Ends one program as stopAll does; its wait status, -1 if unknown.
+    int stopOne(pid_t pid)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        Child* child = find(pid);
+        return child ? stop(*child) : -1;
+    }
+
     // SIGTERM, then SIGKILL after a few seconds; the wait statuses by name.
     std::vector<std::pair<std::string, int>> stopAll()
     {
@@ -132,6 +149,8 @@ private:
         if (reapIfEnded(child))
             return child.status;
         kill(child.pid, SIGTERM);
+        // One stopped (SIGSTOP) gets its SIGTERM once it goes on.
+        kill(child.pid, SIGCONT);
         for (int waited = 0; waited < 5000; waited += 10) {
             if (reapIfEnded(child))
                 return child.status;

@@ -18,39 +18,25 @@
 // is missed or the figures could not be measured, 2 for a bad command line.
 // Whatever it started is stopped on every way out.
 //
-// The process handling (Children, the stop signals, the scratch folder) and
-// a few small helpers are copied from alpaca_bench.cpp.
-#include "BenchSupport.h"
+// That is the default profile; --profile night is alpaca_night.cpp. What
+// both use (the command line, the programs started and the scratch folder,
+// the stamped transcript, the HTTP client) is in LoadSupport.
+#include "LoadSupport.h"
 
-#include <httplib.h>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/inotify.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <fstream>
 #include <latch>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -60,9 +46,6 @@
 
 namespace {
 
-constexpr const char* kProgram = "alpaca-load";
-constexpr const char* kTelescope = "/api/v1/telescope/0/";
-constexpr int kSimulatorModel = 3;
 
 // The load.
 constexpr int kPollingClients = 20;
@@ -107,10 +90,6 @@ constexpr double kRoundGoalFactor = 2.0;
 constexpr double kAbortGoalMs = 60.0;
 constexpr double kGrowthGoalKiB = 1024.0;
 
-constexpr int kDefaultMinutes = 2;
-constexpr int kLongestSeconds = 3600;
-constexpr int kShortestSeconds = 20;
-constexpr int kReadTimeoutSeconds = 30;
 // Examples of each kind of error shown in the report.
 constexpr std::size_t kExamplesShown = 3;
 
@@ -119,69 +98,6 @@ const char* const kPolledMembers[] = {
     "atpark",         "athome",      "sideofpier", "trackingrate", "guideratedeclination", "sitelatitude",
 };
 constexpr std::size_t kPolledCount = sizeof kPolledMembers / sizeof kPolledMembers[0];
-
-
-
-void say(const std::string& text)
-{
-    std::printf("%s: %s\n", kProgram, text.c_str());
-    std::fflush(stdout);
-}
-
-
-Children children;
-std::string scratchFolder;
-// --keep: the scratch folder (logs, transcript) stays for a look.
-bool keepScratchFolder = false;
-// Whether the simulated mount runs at real-time priority (root only).
-bool simulatorRealTime = false;
-std::mutex cleanupMutex;
-
-// Stops every program and removes the scratch folder. A program that did not
-// end by the SIGTERM it was sent (or ended by itself otherwise) is named.
-void stopEverything()
-{
-    std::lock_guard<std::mutex> lock(cleanupMutex);
-    for (const auto& [name, status] : children.stopAll()) {
-        const bool endedBySigterm = WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
-        const bool endedCleanly = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (!endedBySigterm && !endedCleanly)
-            say("note: the " + name + " ended with " + describeStatus(status));
-    }
-    if (!scratchFolder.empty() && keepScratchFolder) {
-        say("kept " + scratchFolder + " (server.log, mount.log, mount-transcript, and mount-transcript-stamped:"
-            " ms from the baseline's start)");
-    } else if (!scratchFolder.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(scratchFolder, ignored);
-    }
-    scratchFolder.clear();
-}
-
-// Interrupted, the program stops what it started before it goes.
-void watchForStopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    // Started in the background by a script, it may have inherited these
-    // as ignored, and an ignored signal never reaches sigwait.
-    for (int stopSignal : {SIGINT, SIGTERM, SIGHUP})
-        signal(stopSignal, SIG_DFL);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        int signal = 0;
-        if (sigwait(&set, &signal) != 0)
-            return;
-        say(std::string("stopped by ") + strsignal(signal) + "; stopping the server and the mount");
-        stopEverything();
-        _exit(1);
-    }).detach();
-}
-
-
 
 // utime + stime in seconds; -1 when unreadable. The fields are counted
 // after the command name's closing parenthesis, which may itself hold
@@ -207,182 +123,6 @@ double cpuSeconds(pid_t pid)
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
-// ---- The mount's transcript, time-stamped as it grows -----------------------
-
-// The simulator writes each command it receives as one line, at once, but
-// without a time: this watches the file (inotify) and stamps each line as
-// it appears, so a stamp is late by this thread's wake-up at most.
-class TranscriptWatch {
-public:
-    struct Line {
-        Steady::time_point at;
-        std::string command;
-    };
-
-    bool start(const std::string& path)
-    {
-        file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        notify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        if (file < 0 || notify < 0 || inotify_add_watch(notify, path.c_str(), IN_MODIFY) < 0) {
-            say("cannot watch the transcript " + path + ": " + std::strerror(errno));
-            return false;
-        }
-        watcher = std::thread([this] { watch(); });
-        // Ahead of the load's threads, so that a stamp is not late by their
-        // turns on the processor; it mostly sleeps in poll. Without the
-        // right to it, stamps are taken at the usual priority.
-        sched_param priority{};
-        priority.sched_priority = 10;
-        realTime = pthread_setschedparam(watcher.native_handle(), SCHED_FIFO, &priority) == 0;
-        return true;
-    }
-
-    bool atRealTimePriority() const { return realTime; }
-
-    ~TranscriptWatch()
-    {
-        stop = true;
-        if (watcher.joinable())
-            watcher.join();
-        if (file >= 0)
-            ::close(file);
-        if (notify >= 0)
-            ::close(notify);
-    }
-
-    // The lines stamped in [from, to).
-    std::vector<Line> between(Steady::time_point from, Steady::time_point to)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::vector<Line> found;
-        for (const Line& line : lines)
-            if (line.at >= from && line.at < to)
-                found.push_back(line);
-        return found;
-    }
-
-    // Every line so far, each after its milliseconds since `origin`.
-    void save(const std::string& path, Steady::time_point origin)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::ofstream out(path);
-        char stamp[32];
-        for (const Line& line : lines) {
-            std::snprintf(stamp, sizeof stamp, "%10.3f ", msBetween(origin, line.at));
-            out << stamp << line.command << '\n';
-        }
-    }
-
-    // The first line `command` stamped at or after `from`, and at most
-    // `within` ms later.
-    std::optional<Steady::time_point> firstAfter(const std::string& command, Steady::time_point from, int within)
-    {
-        const Steady::time_point limit = from + std::chrono::milliseconds(within);
-        std::lock_guard<std::mutex> lock(mutex);
-        for (const Line& line : lines)
-            if (line.at >= from && line.at <= limit && line.command == command)
-                return line.at;
-        return std::nullopt;
-    }
-
-private:
-    void watch()
-    {
-        std::string partial;
-        char events[4096];
-        while (!stop) {
-            pollfd ready{notify, POLLIN, 0};
-            if (::poll(&ready, 1, 100) <= 0)
-                continue;
-            // Every event says the same: the file grew.
-            while (::read(notify, events, sizeof events) > 0) {
-            }
-            readNewLines(partial);
-        }
-    }
-
-    void readNewLines(std::string& partial)
-    {
-        char buffer[8192];
-        for (;;) {
-            const ssize_t n = ::read(file, buffer, sizeof buffer);
-            if (n <= 0)
-                return;
-            const Steady::time_point now = Steady::now();
-            partial.append(buffer, std::size_t(n));
-            std::lock_guard<std::mutex> lock(mutex);
-            for (std::size_t end; (end = partial.find('\n')) != std::string::npos;) {
-                lines.push_back({now, partial.substr(0, end)});
-                partial.erase(0, end + 1);
-            }
-        }
-    }
-
-    int file = -1;
-    int notify = -1;
-    bool realTime = false;
-    std::atomic<bool> stop{false};
-    std::thread watcher;
-    std::mutex mutex;
-    std::vector<Line> lines;
-};
-
-// ---- HTTP -------------------------------------------------------------------
-
-// One keep-alive client, owned by one thread; counts the TCP connections
-// it had to open (the server may end a kept connection).
-struct HttpClient {
-    HttpClient(int port, int id) : client("127.0.0.1", port), clientId(id)
-    {
-        client.set_keep_alive(true);
-        client.set_connection_timeout(5, 0);
-        client.set_read_timeout(kReadTimeoutSeconds, 0);
-        client.set_socket_options([this](socket_t) { ++connections; });
-    }
-    std::string query(const std::string& member)
-    {
-        return kTelescope + member + "?ClientID=" + std::to_string(clientId) +
-               "&ClientTransactionID=" + std::to_string(++transaction);
-    }
-    httplib::Result get(const std::string& member) { return client.Get(query(member)); }
-    httplib::Result put(const std::string& member, const std::string& form)
-    {
-        const std::string body = (form.empty() ? "" : form + "&") + "ClientID=" + std::to_string(clientId) +
-                                 "&ClientTransactionID=" + std::to_string(++transaction);
-        return client.Put(kTelescope + member, body, "application/x-www-form-urlencoded");
-    }
-
-    httplib::Client client;
-    int clientId;
-    unsigned transaction = 0;
-    int connections = 0;
-};
-
-// The ErrorNumber of an Alpaca answer; -1 when there is none.
-long errorNumberOf(const std::string& body)
-{
-    const std::string key = "\"ErrorNumber\":";
-    const std::size_t at = body.find(key);
-    if (at == std::string::npos)
-        return -1;
-    char* end = nullptr;
-    const char* start = body.c_str() + at + key.size();
-    const long number = std::strtol(start, &end, 10);
-    return end == start ? -1 : number;
-}
-
-// The text after "Value": in an answer, up to the next comma or brace.
-std::string valueText(const std::string& body)
-{
-    const std::string key = "\"Value\":";
-    const std::size_t at = body.find(key);
-    if (at == std::string::npos)
-        return "";
-    const std::size_t from = at + key.size();
-    return body.substr(from, body.find_first_of(",}", from) - from);
-}
-
-constexpr long kNotConnected = 0x407;
 
 // What an answer should be: a success, or the refusal the load provokes.
 enum class Expect { Success, NotConnected };
@@ -509,49 +249,9 @@ bool connectClient(HttpClient& http, Record& record)
     return ask(http, record, "PUT Connected", "connected", "Connected=true").ok;
 }
 
-bool waitUntilAnswering(int port, pid_t server, int timeoutMs)
-{
-    httplib::Client probe("127.0.0.1", port);
-    probe.set_connection_timeout(0, 200000);
-    probe.set_read_timeout(2, 0);
-    for (int waited = 0; waited <= timeoutMs && children.running(server); waited += 20) {
-        if (auto answer = probe.Get("/management/apiversions"); answer && answer->status == 200)
-            return true;
-        sleepMs(20);
-    }
-    return false;
-}
 
 // ---- The clients ------------------------------------------------------------
 
-// When the load ends: every client waits on this between its requests.
-class StopFlag {
-public:
-    void raise()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            raised = true;
-        }
-        changed.notify_all();
-    }
-    bool isRaised()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return raised;
-    }
-    // False when raised before `until`.
-    bool sleepUntil(Steady::time_point until)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return !changed.wait_until(lock, until, [this] { return raised; });
-    }
-
-private:
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool raised = false;
-};
 
 std::string kindOf(const char* member)
 {
@@ -577,18 +277,6 @@ bool pollRound(HttpClient& http, Record& record, StopFlag& stop, double& tookMs)
     return whole;
 }
 
-// Starts a round each period, or at once when the last one overran it.
-template <class Work>
-void everyPeriod(StopFlag& stop, int periodMs, Work work)
-{
-    Steady::time_point next = Steady::now();
-    while (!stop.isRaised()) {
-        work();
-        next = std::max(next + std::chrono::milliseconds(periodMs), Steady::now());
-        if (!stop.sleepUntil(next))
-            return;
-    }
-}
 
 // Connected before the load starts (ready), the work once it does (go).
 // The clients come one after the other, `order` steps apart, as programs
@@ -685,7 +373,7 @@ SlewTargets readPosition(HttpClient& http, Record& record)
 
 // A slew, and its abort while the mount still moves: the abort timed to
 // its answer and to its ":Q#" reaching the mount.
-void slewAndAbort(HttpClient& http, Record& record, TranscriptWatch& transcript, const SlewTargets& targets,
+void slewAndAbort(HttpClient& http, Record& record, LineWatch& transcript, const SlewTargets& targets,
                   int slew)
 {
     if (!ask(http, record, "PUT SlewToCoordinatesAsync", "slewtocoordinatesasync", targets.form(slew)).ok) {
@@ -705,7 +393,7 @@ void slewAndAbort(HttpClient& http, Record& record, TranscriptWatch& transcript,
         ++record.abortsUnseen;
 }
 
-void slewingClient(int port, Start start, StopFlag& stop, TranscriptWatch& transcript, const SlewTargets& targets,
+void slewingClient(int port, Start start, StopFlag& stop, LineWatch& transcript, const SlewTargets& targets,
                    Record& record)
 {
     HttpClient http(port, kSlewingClient);
@@ -773,26 +461,6 @@ void vanishingClients(int port, StopFlag& stop, Steady::time_point loadEnd, Reco
 
 // ---- Figures ----------------------------------------------------------------
 
-struct Spread {
-    std::size_t count = 0;
-    double median = NAN, p99 = NAN, max = NAN;
-};
-
-// p99 is the nearest rank: the sample that 99 % of them do not exceed.
-Spread spreadOf(std::vector<double> samples)
-{
-    Spread spread;
-    spread.count = samples.size();
-    if (samples.empty())
-        return spread;
-    std::sort(samples.begin(), samples.end());
-    const std::size_t n = samples.size();
-    spread.max = samples.back();
-    spread.median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2.0;
-    const std::size_t rank = std::size_t(std::ceil(0.99 * double(n)));
-    spread.p99 = samples[std::clamp<std::size_t>(rank, 1, n) - 1];
-    return spread;
-}
 
 // Whether the mount answers a command: on model 3 every command this load
 // causes is answered but the pulse pieces (":Mn00200#" and the like).
@@ -831,7 +499,7 @@ struct LinkLoad {
 
 // A window of `span` sliding over the stamps; the one with the most
 // answered exchanges.
-Busiest busiestWindow(const std::vector<TranscriptWatch::Line>& lines, std::chrono::seconds span)
+Busiest busiestWindow(const std::vector<LineWatch::Line>& lines, std::chrono::seconds span)
 {
     Busiest busiest, window;
     std::size_t first = 0;
@@ -844,23 +512,23 @@ Busiest busiestWindow(const std::vector<TranscriptWatch::Line>& lines, std::chro
         window.bytes -= command.size();
     };
     for (std::size_t last = 0; last < lines.size(); ++last) {
-        add(lines[last].command);
+        add(lines[last].text);
         while (lines[last].at - lines[first].at >= span)
-            remove(lines[first++].command);
+            remove(lines[first++].text);
         if (window.answered > busiest.answered)
             busiest = window;
     }
     return busiest;
 }
 
-LinkLoad linkLoadOf(const std::vector<TranscriptWatch::Line>& lines, Steady::time_point from, Steady::time_point to)
+LinkLoad linkLoadOf(const std::vector<LineWatch::Line>& lines, Steady::time_point from, Steady::time_point to)
 {
     LinkLoad load;
     load.exchanges = lines.size();
     load.seconds = msBetween(from, to) / 1000.0;
     load.perSecond = load.seconds > 0 ? double(load.exchanges) / load.seconds : NAN;
-    for (const TranscriptWatch::Line& line : lines)
-        load.unanswered += !isAnswered(line.command);
+    for (const LineWatch::Line& line : lines)
+        load.unanswered += !isAnswered(line.text);
     load.second = busiestWindow(lines, std::chrono::seconds(1));
     load.tenSeconds = busiestWindow(lines, std::chrono::seconds(10));
     return load;
@@ -901,24 +569,6 @@ std::vector<int> clientsForgottenIn(const std::string& log)
 
 // ---- Report -----------------------------------------------------------------
 
-std::string cpuModel()
-{
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("model name", 0) == 0) {
-            const std::size_t colon = line.find(':');
-            return colon == std::string::npos ? line : line.substr(colon + 2);
-        }
-    return "CPU model unknown";
-}
-
-std::string loadAverage()
-{
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
 
 void printSpreadRow(const std::string& name, const Spread& s)
 {
@@ -1128,139 +778,6 @@ std::vector<std::string> printVerdicts(const Results& results)
 
 // ---- The run ----------------------------------------------------------------
 
-struct Options {
-    std::string server;
-    std::string simulator;
-    int seconds = kDefaultMinutes * 60;
-};
-
-constexpr const char* kUsage =
-    "usage: velmaro-alpaca-load --server PATH --simulator PATH [--minutes N | --seconds N]\n"
-    "  --server PATH     the velmaro-alpaca program to load\n"
-    "  --simulator PATH  the velmaro-mountsim program for its mount\n"
-    "  --minutes N       how long the full load runs, 1 to 60 (default 2)\n"
-    "  --seconds N       the same in seconds, 20 to 3600, for a short try\n"
-    "  --keep            keep the scratch folder (the logs and the mount's transcript)\n";
-
-bool readWhole(const char* text, int lowest, int highest, int& value)
-{
-    long result = 0;
-    if (*text == 0)
-        return false;
-    for (const char* c = text; *c; ++c) {
-        if (*c < '0' || *c > '9')
-            return false;
-        result = result * 10 + (*c - '0');
-        if (result > highest)
-            return false;
-    }
-    value = int(result);
-    return value >= lowest;
-}
-
-bool readOptions(int argc, char** argv, Options& options)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (name == "--help") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        }
-        if (name == "--keep") {
-            keepScratchFolder = true;
-            continue;
-        }
-        if (i + 1 >= argc)
-            return false;
-        const char* value = argv[++i];
-        int number = 0;
-        if (name == "--server")
-            options.server = value;
-        else if (name == "--simulator")
-            options.simulator = value;
-        else if (name == "--minutes" && readWhole(value, 1, kLongestSeconds / 60, number))
-            options.seconds = number * 60;
-        else if (name == "--seconds" && readWhole(value, kShortestSeconds, kLongestSeconds, number))
-            options.seconds = number;
-        else
-            return false;
-    }
-    return !options.server.empty() && !options.simulator.empty();
-}
-
-bool isProgram(const std::string& path, const char* what)
-{
-    if (access(path.c_str(), X_OK) == 0)
-        return true;
-    std::fprintf(stderr, "%s: the %s %s is not an executable program\n", kProgram, what, path.c_str());
-    return false;
-}
-
-bool makeScratchFolder()
-{
-    char pattern[] = "/tmp/velmaro-alpaca-load-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        say(std::string("cannot make a scratch folder: ") + std::strerror(errno));
-        return false;
-    }
-    scratchFolder = pattern;
-    return true;
-}
-
-struct Simulator {
-    std::string link;
-    std::string transcript;
-    pid_t pid = -1;
-};
-
-bool startSimulator(const std::string& program, Simulator& simulator)
-{
-    const std::string stem = scratchFolder + "/mount";
-    simulator.link = stem + "-link";
-    simulator.transcript = stem + "-transcript";
-    simulator.pid = children.start("mount", {program, "--model", std::to_string(kSimulatorModel), "--pace", "--link",
-                                             simulator.link, "--transcript", simulator.transcript},
-                                   stem + ".log");
-    if (simulator.pid > 0 && waitForPath(simulator.link, 5000)) {
-        // A mount has a processor of its own: the simulated one is not to
-        // wait for the load's threads, or its receipts (the stamps) would
-        // come late and bunched.
-        sched_param priority{};
-        priority.sched_priority = 10;
-        simulatorRealTime = sched_setscheduler(simulator.pid, SCHED_FIFO, &priority) == 0;
-        return true;
-    }
-    const std::string ended = children.endedWith(simulator.pid);
-    say("the simulated mount did not offer its link " + simulator.link + (ended.empty() ? "" : " (" + ended + ")") +
-        "; its log ends:\n" + lastLines(readFile(stem + ".log"), 5));
-    return false;
-}
-
-// The server on a free loopback port, answering; -1 when it did not come up.
-pid_t startServer(const Options& options, const Simulator& mount, int& port)
-{
-    const std::string log = scratchFolder + "/server.log";
-    std::string ended;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        port = freeLoopbackPort();
-        if (port == 0)
-            break;
-        const pid_t pid = children.start(
-            "server", {options.server, "--serial", mount.link, "--listen", "127.0.0.1", "--http-port",
-                       std::to_string(port), "--discovery-port", "0", "--config", scratchFolder + "/alpaca.conf",
-                       "--client-timeout", std::to_string(kClientTimeoutSeconds)},
-            log);
-        if (pid > 0 && waitUntilAnswering(port, pid, 10000))
-            return pid;
-        ended = children.endedWith(pid);
-        // The free port may have been taken in between: try another.
-        if (ended.empty() || readFile(log).find("cannot serve HTTP") == std::string::npos)
-            break;
-    }
-    say("the server did not answer HTTP" + (ended.empty() ? "" : " (it ended with " + ended + ")") +
-        "; its log ends:\n" + lastLines(readFile(log), 10));
-    return -1;
-}
 
 // One polling client alone: its rounds, once a second. False when it could
 // not connect.
@@ -1287,7 +804,7 @@ bool measureAlone(int port, Results& results)
 }
 
 // A few slews aborted with nobody else about: the floor under the abort.
-SlewTargets measureAbortsAlone(int port, TranscriptWatch& transcript, Results& results)
+SlewTargets measureAbortsAlone(int port, LineWatch& transcript, Results& results)
 {
     HttpClient http(port, kSlewingClient);
     connectClient(http, results.alone);
@@ -1302,7 +819,7 @@ SlewTargets measureAbortsAlone(int port, TranscriptWatch& transcript, Results& r
 }
 
 // The full load for `seconds`; memory looked at at the mark.
-void runFullLoad(int port, pid_t server, int seconds, TranscriptWatch& transcript, const SlewTargets& targets,
+void runFullLoad(int port, pid_t server, int seconds, LineWatch& transcript, const SlewTargets& targets,
                  Results& results)
 {
     // The slewer, the guider, and the one starting the vanishing clients.
@@ -1364,11 +881,12 @@ bool run(const Options& options, Results& results)
     Simulator mount;
     if (!startSimulator(options.simulator, mount))
         return false;
-    TranscriptWatch transcript;
+    LineWatch transcript;
     if (!transcript.start(mount.transcript))
         return false;
     int port = 0;
-    const pid_t server = startServer(options, mount, port);
+    const pid_t server =
+        startServer(options.server, mount, {"--client-timeout", std::to_string(kClientTimeoutSeconds)}, port);
     if (server < 0)
         return false;
     results.memory.serverStartKiB = memoryKiB(server, "VmRSS");
@@ -1424,6 +942,9 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     if (!makeScratchFolder())
         return 1;
+    if (options.profile == Profile::Night)
+        return runNight(options);
+    keptFilesNote = "server.log, mount.log, mount-transcript, and mount-transcript-stamped: ms from the baseline's start";
     Results results;
     bool measured = false;
     try {
