@@ -13,6 +13,12 @@ std::string tenthsOfSeconds(std::uint64_t ms)
     return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
+// "1" or "1.5": a period in whole seconds where it is one.
+std::string secondsText(std::uint64_t ms)
+{
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) : tenthsOfSeconds(ms);
+}
+
 // "2026-12-09 22:15:30 UTC".
 std::string wallText(std::int64_t wallMs)
 {
@@ -50,7 +56,7 @@ std::string LinkWatch::outageText(State state) const
     if (state == State::DeviceGone)
         return "The device " + device + " has gone away; the server is waiting for it to come back";
     return std::string(kMountNotAnswering) + " on " + device + "; the server tries it again every "
-        + std::to_string(kSilentHandshakeMs / 1000) + " s";
+        + secondsText(kSilentHandshakeMs) + " s";
 }
 
 std::optional<Outcome> LinkWatch::refusal() const
@@ -72,7 +78,7 @@ Outcome LinkWatch::judge(const ExchangeTally& before, const ExchangeTally& after
         lastHandshakeMs = steadyMs;
         logLine = "the mount on " + device + " is not answering (" + std::to_string(after.unansweredInARow)
             + " exchanges in a row): requests that need it fail at once, and a handshake is tried every "
-            + std::to_string(kSilentHandshakeMs / 1000) + " s";
+            + secondsText(kSilentHandshakeMs) + " s";
     }
     if (after.unanswered != before.unanswered)
         return Outcome::failure(OutcomeKind::LinkDown, kMountNotAnswering);
@@ -93,7 +99,7 @@ std::string LinkWatch::deviceGone(std::uint64_t steadyMs, std::int64_t wallMs)
     current = State::DeviceGone;
     lastHandshakeMs = steadyMs;
     return "the device " + device + " went away: its clients stay connected, and the server looks for it every "
-        + std::to_string(kDeviceLookMs / 1000) + " s";
+        + secondsText(kDeviceLookMs) + " s";
 }
 
 bool LinkWatch::handshakeDue(std::uint64_t steadyMs)
@@ -115,7 +121,7 @@ std::string LinkWatch::deviceBackButSilent(std::uint64_t steadyMs)
     lastHandshakeMs = steadyMs;
     return "the device " + device + " is back after " + tenthsOfSeconds(steadyMs - downSinceSteadyMs)
         + " s, but the mount is not answering yet: a handshake is tried every "
-        + std::to_string(kSilentHandshakeMs / 1000) + " s";
+        + secondsText(kSilentHandshakeMs) + " s";
 }
 
 std::string LinkWatch::back(std::uint64_t steadyMs, const std::string& model)

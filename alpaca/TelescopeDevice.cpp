@@ -10,6 +10,9 @@
 
 namespace {
 
+// How often the housekeeping looks at silent clients and the link.
+constexpr std::uint32_t kHousekeepingStepMs = 250;
+
 constexpr const char* kNegativePulse = "A guide pulse cannot last less than no time: ";
 
 // Milliseconds as seconds for the log: "300", "1.5".
@@ -233,10 +236,11 @@ void TelescopeDevice::forgetSilentClients()
 void TelescopeDevice::keepHouse()
 {
     // A vanished client sends nothing that would forget it: looked at now
-    // and then, however quiet the server is.
+    // and then, however quiet the server is. The link's watch needs the
+    // finer step: its handshakes are due every 1 or 1.5 s.
     std::unique_lock<std::mutex> lock(stopMutex);
     while (!stopping) {
-        stopSignal.wait_for(lock, std::chrono::seconds(1), [this] { return stopping; });
+        stopSignal.wait_for(lock, std::chrono::milliseconds(kHousekeepingStepMs), [this] { return stopping; });
         if (stopping)
             break;
         lock.unlock();

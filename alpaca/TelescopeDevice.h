@@ -155,7 +155,7 @@ public:
     // "silent since …"; "closed" while no client is connected.
     std::string linkDescription();
     // The handshake again now, when the link is down and it is due:
-    // normally the housekeeping's, once a second.
+    // normally the housekeeping's, every 250 ms.
     void watchLink();
 
     static Outcome notConnected();

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr int kTopocentricEquatorial = 1;
+// Handshakes asked in one attempt while the mount answers something else.
+constexpr int kHandshakeTries = 3;
 constexpr int kInterfaceVersion = 3;
 
 Outcome failToOpen(const std::string& portLabel)
@@ -70,12 +72,22 @@ Mount::Handshake Mount::handshakeAgain(std::uint8_t& modelNow)
 {
     if (!link.hasOpenPort() && !link.openDevice(connectedDevice))
         return Handshake::NoDevice;
-    link.command = kHandshakeCommand;
-    link.sendCommand();
-    link.readReply(kHandshakeReplyLength);
-    if (link.portHungUp()) {
-        link.closePort();
-        return Handshake::NoDevice;
+    // A mount waking up may first answer what was sent into its silence:
+    // anything it says is a sign of life, so the handshake is asked again
+    // (the next command drops what came meanwhile) until it is answered,
+    // or the mount is silent, or the tries are used up.
+    for (int tries = 0; tries < kHandshakeTries; ++tries) {
+        if (tries > 0)
+            clock.sleepMs(kRetryPauseMs);
+        link.command = kHandshakeCommand;
+        link.sendCommand();
+        link.readReply(kHandshakeReplyLength);
+        if (link.portHungUp()) {
+            link.closePort();
+            return Handshake::NoDevice;
+        }
+        if (link.replyEquals(kHandshakeReply) || link.replyLength() == 0)
+            break;
     }
     if (!link.replyEquals(kHandshakeReply))
         return Handshake::NoAnswer;

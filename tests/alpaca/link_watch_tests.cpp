@@ -55,7 +55,7 @@ TEST(LinkWatch, ACallsExchangesDecideWhatItsClientIsTold)
         EXPECT_EQ(watch.refusal().has_value(), c.silentAfter);
         if (c.silentAfter)
             EXPECT_EQ(logLine, "the mount on /dev/ttyUSB0 is not answering (3 exchanges in a row): requests that "
-                               "need it fail at once, and a handshake is tried every 2 s");
+                               "need it fail at once, and a handshake is tried every 1.5 s");
         else
             EXPECT_EQ(logLine, "");
     }
@@ -88,9 +88,9 @@ TEST(LinkWatch, WhileDownEveryRequestIsToldWhyAndTheSetupPageSince)
     // from the device's going.
     EXPECT_EQ(watch.deviceBackButSilent(4500),
               "the device /dev/serial/by-id/usb-mount is back after 3.5 s, but the mount is not answering yet: a "
-              "handshake is tried every 2 s");
+              "handshake is tried every 1.5 s");
     EXPECT_EQ(watch.refusal()->text(),
-              "The mount is not answering on /dev/serial/by-id/usb-mount; the server tries it again every 2 s");
+              "The mount is not answering on /dev/serial/by-id/usb-mount; the server tries it again every 1.5 s");
     EXPECT_EQ(watch.describe(), "silent since 2026-12-09 22:15:30 UTC");
     EXPECT_EQ(watch.back(13349, "Corvane A Revision B"),
               "the mount on /dev/serial/by-id/usb-mount answers again after 12.3 s, model Corvane A Revision B as "
@@ -99,7 +99,7 @@ TEST(LinkWatch, WhileDownEveryRequestIsToldWhyAndTheSetupPageSince)
     EXPECT_EQ(watch.describe(), "open");
 }
 
-TEST(LinkWatch, TheHandshakeIsDueEverySecondForADeviceAndEveryTwoForASilentMount)
+TEST(LinkWatch, TheHandshakeIsDueEverySecondForADeviceAndEveryOneAndAHalfForASilentMount)
 {
     LinkWatch watch("COM3");
     EXPECT_FALSE(watch.handshakeDue(100000)) << "an open link is not looked at";
@@ -112,7 +112,7 @@ TEST(LinkWatch, TheHandshakeIsDueEverySecondForADeviceAndEveryTwoForASilentMount
         EXPECT_EQ(watch.handshakeDue(step.atMs), step.due) << "gone, at " << step.atMs;
 
     watch.deviceBackButSilent(102100);
-    const Step silent[] = {{103100, false}, {104099, false}, {104100, true}, {105100, false}, {106100, true}};
+    const Step silent[] = {{103100, false}, {103599, false}, {103600, true}, {104500, false}, {105100, true}};
     for (const Step& step : silent)
         EXPECT_EQ(watch.handshakeDue(step.atMs), step.due) << "silent, at " << step.atMs;
 
