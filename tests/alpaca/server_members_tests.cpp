@@ -52,9 +52,18 @@ const char* const kDriverInfo =
     "Velmaro Telescope ASCOM Driver 2.1 Copyright (C) 2026 the Velmaro developers. All rights reserved.";
 
 // The setup probe on its own port, then the connection's handshake and
-// model question: what every connect sends.
+// model question: what every connect sends; and a model that can be asked
+// whether it tracks is asked, for the first AbortSlew's restore of it.
 const Commands kConnectCommands = {":V#",  ":MountInfo#", ":GR#", ":GD#", ":GA#", ":GZ#",
                                    ":GL#", ":GG#",        ":Gt#", ":Gg#", ":V#",  ":MountInfo#"};
+
+Commands connectCommands(int model)
+{
+    Commands sent = kConnectCommands;
+    if (model == 3)
+        sent.push_back(":AT#");
+    return sent;
+}
 
 // The request that marks the end of another request's commands: it asks
 // the mount one thing, and the simulator writes each command down before
@@ -337,7 +346,7 @@ protected:
         const std::size_t before = simulator->commands().size();
         Answer answer = request("PUT", "connected", "Connected=true&ClientTransactionID=1");
         expectAnswer(answer, ValueType::None, ok(), 1);
-        EXPECT_EQ(receivedSince(before), kConnectCommands);
+        EXPECT_EQ(receivedSince(before), connectCommands(model));
     }
 
     void afterwards(Then then) const
@@ -591,7 +600,7 @@ TEST_P(EachModel, BeforeConnectingWhatNeedsTheMountIsRefusedAndConnectFinishesIn
         },
         10s));
     EXPECT_FALSE(sawBoth) << "Connected was true while Connecting still was";
-    EXPECT_EQ(simulator->commands(), kConnectCommands);
+    EXPECT_EQ(simulator->commands(), connectCommands(GetParam()));
 
     // Connected now, to the model the mount named; the target set before
     // connecting still stands.
@@ -685,10 +694,13 @@ TEST_P(EachModel, EveryReadMemberAnswersAsTheDriverReadsIt)
 {
     ASSERT_NO_FATAL_FAILURE(start(GetParam()));
     ASSERT_NO_FATAL_FAILURE(connect());
-    // Nothing read yet over this connection but the fence after connecting:
-    // DeviceState reads every other field.
+    // Nothing read yet over this connection but the fence after connecting
+    // (and tracking, which the connect read): DeviceState reads every
+    // other field.
     Commands unread = kDeviceStateCommands[model - 1];
     unread.erase(std::find(unread.begin(), unread.end(), kFenceCommand));
+    if (model == 3)
+        unread.erase(std::find(unread.begin(), unread.end(), ":AT#"));
     std::size_t before = simulator->commands().size();
     Answer first = request("GET", "devicestate", "ClientTransactionID=8");
     expectAnswer(first, ValueType::List, ok(), 8);
@@ -899,7 +911,8 @@ std::vector<MemberCase> writeCases()
         same("PUT", "disconnect", "", ValueType::None, ok()),
         same("GET", "connected", "", ValueType::Boolean, ok("false")),
         same("GET", "rightascension", "", ValueType::Number, refused(kNotConnected, kNotConnectedText)),
-        same("PUT", "connected", "Connected=true", ValueType::None, sends(kConnectCommands)),
+        each("PUT", "connected", "Connected=true", ValueType::None, sends(connectCommands(1)),
+             sends(connectCommands(2)), sends(connectCommands(3))),
         same("GET", "connected", "", ValueType::Boolean, ok("true")),
         same("PUT", "connected", "Connected=false", ValueType::None, ok()),
         same("GET", "connected", "", ValueType::Boolean, ok("false")),
