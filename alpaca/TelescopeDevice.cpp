@@ -134,8 +134,8 @@ void TelescopeDevice::handshakeAgain()
     case Mount::Handshake::OtherModel:
         break;
     }
-    // What the clients connected to cannot do what this one can: they
-    // connect again and learn its capabilities.
+    // The clients connected to another model: what they were told it can
+    // do no longer holds, so they connect again and learn this one's.
     logLink("the mount on " + settings.portLabel(1) + " answers as model " + modelRow(modelNow).name
             + " now, not " + modelRow(mount.sharedState().model).name
             + ": every client is disconnected, as what it can do has changed");

@@ -41,13 +41,6 @@ public:
         MountQueue::Turn turn(queue, urgency, client);
         return runOnMount(member, false);
     }
-    // As call, for a member that needs the mount: refused as not connected
-    // when the client has not connected (or the mount is not), and at once
-    // while the link is down (LinkWatch). A call whose exchanges went
-    // unanswered, or met a reply it could not use, is refused too: what it
-    // read did not come from the mount. A device that went away under the
-    // port is let go, and the clients stay connected while the server
-    // looks for it.
     // What a call is, for what its exchanges mean to its client:
     // - Read: its value is what the mount answered, so an exchange left
     //   unanswered, or a reply it could not use, makes it fail;
@@ -57,6 +50,12 @@ public:
     // - Known: a read of what is known without an exchange (the model's
     //   capabilities, a value stored): answered while the link is down.
     enum class CallKind { Read, Action, Stop, Known };
+
+    // As call, for a member that needs the mount: refused as not connected
+    // when the client has not connected (or the mount is not), and at once
+    // while the link is down (LinkWatch), as its kind says. A device that
+    // went away under the port is let go, and the clients stay connected
+    // while the server looks for it.
     template <class Member>
     Outcome callConnected(Member&& member, Urgency urgency = Urgency::Normal, std::uint32_t client = 0,
                           CallKind kind = CallKind::Read)
@@ -152,7 +151,7 @@ public:
     // False while the device is gone or the mount silent.
     bool linkUp() const { return linkWatch.state() == LinkWatch::State::Open; }
     // The link as the setup page shows it: "open", "gone since …",
-    // "silent since …"; "closed" while no client is connected.
+    // "silent since …"; "closed" while the serial link is not open.
     std::string linkDescription();
     // The handshake again now, when the link is down and it is due:
     // normally the housekeeping's, every 250 ms.
@@ -191,11 +190,13 @@ private:
             return *linkWatch.refusal();
         return judged(before, outcome, kind);
     }
+    // Whether the mount answered any exchange since the tally before.
     bool answeredSince(const ExchangeTally& before) const
     {
         const ExchangeTally& now = mount.exchangeTally();
         return now.exchanges - before.exchanges > now.unanswered - before.unanswered;
     }
+    // What a call of this kind is told while the link is down, if refused.
     std::optional<Outcome> linkRefusal(CallKind kind) const
     {
         if (kind == CallKind::Known)
