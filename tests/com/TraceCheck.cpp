@@ -11,6 +11,8 @@
 namespace {
 
 const char kProfileKey[] = "Software\\ASCOM\\Telescope Drivers\\Velmaro.Telescope";
+// A read that waited out its time-out (about 560 ms) once, and not twice.
+constexpr double kOneTimeOutAtMostMs = 1050.0;
 
 std::vector<std::string> namesIn(const std::string& pattern, bool folders)
 {
@@ -260,9 +262,12 @@ void expectTracedSession(ITelescopeV3* telescope, ScriptedMount& mount, const Tr
     EXPECT_EQ(linesFrom(lines, mark, &durations),
               (std::vector<std::string>{">> \":GD#\"", "<< \"\" 0 of 10 bytes in ~ ms, by time-out",
                                         "Declination get: " + hexStatus(status)}));
+    // The time-out once, not twice: the upper bound leaves room for a
+    // busy machine's scheduling (867 ms seen under Wine with every lane
+    // busy), which this is not a measure of.
     ASSERT_EQ(durations.size(), 1u);
     EXPECT_GE(durations[0], 550.0);
-    EXPECT_LT(durations[0], 700.0);
+    EXPECT_LT(durations[0], kOneTimeOutAtMostMs);
 
     // An acknowledgement that never comes: two tries.
     mark = lines.size();
@@ -280,7 +285,7 @@ void expectTracedSession(ITelescopeV3* telescope, ScriptedMount& mount, const Tr
     ASSERT_EQ(durations.size(), 2u);
     for (double ms : durations) {
         EXPECT_GE(ms, 540.0);
-        EXPECT_LT(ms, 700.0);
+        EXPECT_LT(ms, kOneTimeOutAtMostMs);
     }
 
     // Failing members, with the text the client reads.
