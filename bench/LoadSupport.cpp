@@ -435,3 +435,31 @@ std::string loadAverage()
     in >> one >> five >> fifteen;
     return one + " " + five + " " + fifteen;
 }
+
+int measureAndJudge(const char* what, const std::function<bool()>& measure,
+                    const std::function<std::vector<std::string>()>& report)
+{
+    bool measured = false;
+    try {
+        measured = measure();
+    } catch (const std::exception& error) {
+        say(std::string("the ") + what + " failed: " + error.what());
+    }
+    const std::string loadAtEnd = loadAverage();
+    stopEverything();
+    if (!measured) {
+        say("the figures could not be measured (above); no verdicts: exit 1");
+        return 1;
+    }
+    const std::vector<std::string> missed = report();
+    std::string summary = "load average at the end " + loadAtEnd;
+    if (missed.empty()) {
+        say(summary + "; every goal holds: exit 0");
+        return 0;
+    }
+    summary += "; missed:";
+    for (std::size_t i = 0; i < missed.size(); ++i)
+        summary += (i ? ", " : " ") + missed[i];
+    say(summary + ": exit 1");
+    return 1;
+}

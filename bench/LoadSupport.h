@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <cstddef>
 #include <mutex>
 #include <optional>
@@ -200,6 +201,13 @@ Spread spreadOf(std::vector<double> samples);
 
 std::string cpuModel();
 std::string loadAverage();
+
+// A profile's run to its exit status: measure() (its failure, or an
+// exception, said as "the <what> failed"), everything it started stopped,
+// then, when it measured, report() prints the figures and returns the
+// goals missed, and one line sums them up: 0 when every goal holds.
+int measureAndJudge(const char* what, const std::function<bool()>& measure,
+                    const std::function<std::vector<std::string>()>& report);
 
 // The night profile (alpaca_night.cpp): the run, its figures and verdicts;
 // the exit status.

@@ -946,28 +946,10 @@ int main(int argc, char** argv)
         return runNight(options);
     keptFilesNote = "server.log, mount.log, mount-transcript, and mount-transcript-stamped: ms from the baseline's start";
     Results results;
-    bool measured = false;
-    try {
-        measured = run(options, results);
-    } catch (const std::exception& error) {
-        say(std::string("the run failed: ") + error.what());
-    }
-    const std::string loadAtEnd = loadAverage();
-    stopEverything();
-    if (!measured) {
-        say("the figures could not be measured (above); no verdicts: exit 1");
-        return 1;
-    }
-    printFigures(results);
-    const std::vector<std::string> missed = printVerdicts(results);
-    std::string summary = "load average at the end " + loadAtEnd;
-    if (missed.empty()) {
-        say(summary + "; every goal holds: exit 0");
-        return 0;
-    }
-    summary += "; missed:";
-    for (std::size_t i = 0; i < missed.size(); ++i)
-        summary += (i ? ", " : " ") + missed[i];
-    say(summary + ": exit 1");
-    return 1;
+    return measureAndJudge(
+        "run", [&] { return run(options, results); },
+        [&] {
+            printFigures(results);
+            return printVerdicts(results);
+        });
 }

@@ -1092,29 +1092,11 @@ int runNight(const Options& options)
     keptFilesNote = "server.log, mount*.log, mount-transcript; mount-transcript-stamped, server-log-stamped and"
                     " requests: ms from the night's start";
     NightResults results;
-    bool measured = false;
-    try {
-        measured = playNight(options, results);
-    } catch (const std::exception& error) {
-        say(std::string("the night failed: ") + error.what());
-    }
-    const std::string loadAtEnd = loadAverage();
-    stopEverything();
-    if (!measured) {
-        say("the figures could not be measured (above); no verdicts: exit 1");
-        return 1;
-    }
-    printOutages(results);
-    printRequests(results);
-    const std::vector<std::string> missed = printVerdicts(results);
-    std::string summary = "load average at the end " + loadAtEnd;
-    if (missed.empty()) {
-        say(summary + "; every goal holds: exit 0");
-        return 0;
-    }
-    summary += "; missed:";
-    for (std::size_t i = 0; i < missed.size(); ++i)
-        summary += (i ? ", " : " ") + missed[i];
-    say(summary + ": exit 1");
-    return 1;
+    return measureAndJudge(
+        "night", [&] { return playNight(options, results); },
+        [&] {
+            printOutages(results);
+            printRequests(results);
+            return printVerdicts(results);
+        });
 }
