@@ -54,6 +54,8 @@ AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router)
         incoming.fromLoopback = isLoopback(request.remote_addr);
         HttpAnswer answer = this->router.answer(incoming);
         response.status = answer.status;
+        for (const auto& [name, value] : answer.headers)
+            response.set_header(name, value);
         response.set_content(answer.body, answer.contentType.c_str());
     };
     // A request with neither Content-Length nor a chunked body has an empty

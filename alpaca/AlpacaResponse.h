@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Keys in the order they are written, as the protocol's examples show them.
 using Json = nlohmann::ordered_json;
@@ -20,6 +22,8 @@ struct HttpAnswer {
     int status = 200;
     std::string contentType = "application/json";
     std::string body;
+    // Further header lines, name and value (the status page's policy).
+    std::vector<std::pair<std::string, std::string>> headers;
 };
 
 // The server's transaction numbers: 1 for the first answer, one more for

@@ -1,5 +1,7 @@
 #include "AlpacaRouter.h"
 
+#include "StatusPage.h"
+
 namespace {
 
 constexpr std::string_view kDevicePrefix = "/api/v1/";
@@ -88,6 +90,8 @@ HttpAnswer AlpacaRouter::answer(const IncomingRequest& request)
             return answer;
         return badRequest("Unknown management request " + shown(request.path));
     }
+    if (isStatusPagePath(request.path))
+        return statusPageAnswer(request.method, request.path);
     if (devices.isSetupList(request.path))
         return isGet ? devices.setupListPage() : badRequest("The list of setup pages takes GET");
     if (SetupPage* setup = devices.setupPage(request.path)) {

@@ -32,7 +32,7 @@ namespace {
 // The server's own setup paths, besides each telescope's.
 bool isServerSetupPath(std::string_view path)
 {
-    return path == "/setup" || path == "/";
+    return path == "/setup";
 }
 
 } // namespace

@@ -31,7 +31,7 @@ public:
     // leading zeros); null for any other text.
     TelescopeApi* telescopeApi(std::string_view number);
     // The setup page a path leads to: a telescope's own
-    // ("/setup/v1/telescope/N/setup"), or the server's ("/setup", "/"),
+    // ("/setup/v1/telescope/N/setup"), or the server's ("/setup"),
     // which is the one telescope's page while there is one. Null elsewhere.
     SetupPage* setupPage(std::string_view path);
     // With several telescopes the server's setup paths list them instead.

@@ -247,7 +247,12 @@ TEST_F(TwoMounts, EachHasItsSetupPageAndItsChoiceGoesToItsSection)
             << list->body;
         EXPECT_TRUE(contains(list->body, serverDeviceName(mounts[telescope].simulator.link))) << list->body;
     }
-    EXPECT_EQ(server->get("/")->body, list->body);
+    // "/" is the status page, with its picker of telescopes; the list of
+    // setup pages stays at /setup.
+    const auto root = server->get("/");
+    ASSERT_TRUE(root);
+    EXPECT_NE(root->body, list->body);
+    EXPECT_TRUE(contains(root->body, "<script type=\"module\" src=\"/status/page.js\"></script>")) << root->body;
 
     const std::string page1Path = "/setup/v1/telescope/1/setup";
     const auto page1 = server->get(page1Path);
