@@ -364,13 +364,18 @@ function nudged(raHours, decDegrees, way, step) {
     return { ra: ((ra % 24) + 24) % 24, dec: decDegrees };
 }
 
+// A nudge starts from the position read from the mount now: the status may
+// be a second behind, and a nudge pressed just after another would start
+// from where the mount was before it.
 function nudge(way) {
     return act(`Nudge ${way}`, async () => {
-        const mount = latest?.Mount;
-        if (!isNumber(mount?.RightAscension) || !isNumber(mount?.Declination))
-            throw new ActionError('the mount\'s position is not known yet');
+        await readyToAct();
+        const ra = await getMember('rightascension');
+        const dec = await getMember('declination');
+        if (!isNumber(ra) || !isNumber(dec))
+            throw new ActionError('the mount gave no position');
         const step = Number($('nudge-step').value);
-        const to = nudged(mount.RightAscension, mount.Declination, way, step);
+        const to = nudged(ra, dec, way, step);
         const query = new URLSearchParams({ RightAscension: formNumber(to.ra, 8), Declination: formNumber(to.dec, 7) });
         return sendToTarget(query, 'slewtocoordinatesasync', `Nudging ${way} to`);
     });

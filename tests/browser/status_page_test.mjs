@@ -20,7 +20,7 @@ import path from 'node:path';
 const CHROMIUM = '/usr/bin/chromium';
 const PHONE = { width: 390, height: 844 };
 // Slow enough that a go-to of a few tens of degrees takes some seconds.
-const SLEW_RATE = 8;
+const SLEW_RATE = 4;
 // A northern site for model 2 and a southern one for model 3: the pole is
 // drawn on either side, and a target that never rises differs.
 const RUNS = [
@@ -203,6 +203,12 @@ class AlpacaClient {
 
     async deviceState() {
         return Object.fromEntries((await this.value('devicestate')).map(({ Name, Value }) => [Name, Value]));
+    }
+
+    // Read from the mount now, not from the server's kept values.
+    async position() {
+        return { RightAscension: await this.value('rightascension'), Declination: await this.value('declination'),
+            Slewing: await this.value('slewing') };
     }
 }
 
@@ -504,7 +510,7 @@ async function refusesBelowTheHorizon(step, page, server, client, run, puts) {
     const refusal = (await targetOf(server, { RightAscension: '0:00:00', Declination: declination })).Refusal;
     check(`${step} the target endpoint refuses RA 0:00:00 Dec ${declination}`, typeof refusal === 'string'
         && refusal !== '', shown(refusal));
-    const before = await client.deviceState();
+    const before = await client.position();
     const putsBefore = puts.length;
     await page.fill('#target-name', '');
     await page.fill('#target-ra', '0:00:00');
@@ -520,7 +526,7 @@ async function refusesBelowTheHorizon(step, page, server, client, run, puts) {
     check(`${step} the page shows the refusal's own words`, message !== null && message.kind === 'problem',
         shown(await messageOf(page)));
     await pause(1500);
-    const after = await client.deviceState();
+    const after = await client.position();
     const sent = puts.slice(putsBefore);
     check(`${step} the page sent nothing`, sent.length === 0, shown(sent));
     check(`${step} the mount did not move`, !after.Slewing && hoursApart(after.RightAscension, before.RightAscension) < 0.001
@@ -578,8 +584,8 @@ async function followSlew(page, client, { onFirstSlewing } = {}) {
 
 async function goesToANamedTarget(step, page, server, client, run) {
     const from = await client.deviceState();
-    const candidates = (await highTargets(server, from)).filter((entry) => entry.distance >= 15 && entry.distance <= 100);
-    if (!check(`${step} a catalogue target above 30° altitude, 15° to 100° away, is found`, candidates.length > 0))
+    const candidates = (await highTargets(server, from)).filter((entry) => entry.distance >= 25 && entry.distance <= 100);
+    if (!check(`${step} a catalogue target above 30° altitude, 25° to 100° away, is found`, candidates.length > 0))
         return null;
     const { name, target } = candidates[0];
     console.log(`# going to ${name}: RA ${target.RightAscension.toFixed(4)} h, Dec ${target.Declination.toFixed(3)}°, `
@@ -598,11 +604,11 @@ async function goesToANamedTarget(step, page, server, client, run) {
     check(`${step} the page showed the mount slewing`, samples.some((sample) => sample.slewing === 'yes'),
         shown(samples.map((sample) => sample.slewing)));
     check(`${step} the page drew the slew's target while it was under way`, samples.some((sample) => sample.target));
-    const pointers = new Set(samples.filter((sample) => sample.state.Slewing && sample.pointer)
+    const pointers = new Set(samples.filter((sample) => sample.slewing === 'yes' && sample.pointer)
         .map((sample) => `${sample.pointer.x.toFixed(1)},${sample.pointer.y.toFixed(1)}`));
     check(`${step} the sky's pointer moved along the way (${pointers.size} places while slewing)`, pointers.size >= 3,
         [...pointers].join(' '));
-    const end = await client.deviceState();
+    const end = await client.position();
     check(`${step} the mount ended the slew`, !end.Slewing, shown(end));
     check(`${step} the mount stands at the target`, hoursApart(end.RightAscension, target.RightAscension) <= 0.002
         && Math.abs(end.Declination - target.Declination) <= 0.02,
@@ -621,8 +627,8 @@ async function goesToANamedTarget(step, page, server, client, run) {
 
 async function waitForStop(client) {
     return waitFor('the mount at rest', async () => {
-        const state = await client.deviceState();
-        return state.Slewing ? null : state;
+        const now = await client.position();
+        return now.Slewing ? null : now;
     }, { ms: SLEW_LIMIT_MS, every: 200 });
 }
 
@@ -631,12 +637,15 @@ async function waitForStop(client) {
 async function nudges(step, page, client) {
     await page.selectOption('#nudge-step', { label: '1°' });
     for (const way of ['north', 'east']) {
-        const before = await client.deviceState();
+        const before = await client.position();
+        const earlier = (await messageOf(page)).text;
         await page.click(`#nudge-${way[0]}`);
-        await waitFor(`the ${way} nudge under way`, async () => (await client.deviceState()).Slewing
-            || (await messageOf(page)).kind === 'problem', { ms: 5000, every: 100 }).catch(() => null);
+        // The page's message comes once the slew has been sent.
+        const message = await waitFor(`the ${way} nudge sent`, async () => {
+            const line = await messageOf(page);
+            return line.text !== earlier ? line : null;
+        }, { ms: 5000, every: 50 }).catch(() => messageOf(page));
         const after = await waitForStop(client);
-        const message = await messageOf(page);
         if (way === 'north') {
             const moved = after.Declination - before.Declination;
             check(`${step} nudge N raises the declination by 1°`, Math.abs(moved - 1) <= 0.02,
@@ -652,13 +661,13 @@ async function nudges(step, page, client) {
 
 async function abortsMidSlew(step, page, server, client) {
     const from = await client.deviceState();
-    const far = (await highTargets(server, from)).filter((entry) => entry.distance >= 30).pop();
-    if (!check(`${step} a target 30° or more away is found`, far !== undefined))
+    const far = (await highTargets(server, from)).filter((entry) => entry.distance >= 40).pop();
+    if (!check(`${step} a target 40° or more away is found`, far !== undefined))
         return;
     await page.fill('#target-name', far.name);
     await page.click('#goto');
     try {
-        await waitFor('the slew under way', async () => (await client.deviceState()).Slewing, { ms: 5000, every: 100 });
+        await waitFor('the slew under way', async () => (await client.position()).Slewing, { ms: 5000, every: 100 });
     } catch { /* judged below */ }
     await pause(800);
     const clicked = Date.now();
@@ -666,16 +675,16 @@ async function abortsMidSlew(step, page, server, client) {
     let stopped = null;
     try {
         stopped = await waitFor('the slew stopped', async () => {
-            const state = await client.deviceState();
-            return state.Slewing ? null : { state, after: Date.now() - clicked };
+            const now = await client.position();
+            return now.Slewing ? null : { now, after: Date.now() - clicked };
         }, { ms: 5000, every: 100 });
     } catch { /* judged below */ }
     check(`${step} Abort stops the slew within 3 s`, stopped !== null && stopped.after <= 3000,
         stopped ? `after ${stopped.after} ms` : 'still slewing after 5 s');
     await pause(500);
-    const first = await client.deviceState();
+    const first = await client.position();
     await pause(1500);
-    const second = await client.deviceState();
+    const second = await client.position();
     check(`${step} after Abort the mount stays where it stopped`,
         hoursApart(first.RightAscension, second.RightAscension) <= 0.002
         && Math.abs(first.Declination - second.Declination) <= 0.01 && !second.Slewing,
@@ -700,12 +709,11 @@ async function pulseGuides(step, page, server, client) {
     await page.click('#pulse-s');
     let guiding = null;
     try {
-        guiding = await waitFor('a guide pulse', async () => (await client.deviceState()).IsPulseGuiding,
-            { ms: 1500, every: 50 });
+        guiding = await waitFor('a guide pulse', () => client.value('ispulseguiding'), { ms: 1500, every: 50 });
     } catch { /* judged below */ }
     check(`${step} a 2 s pulse south from the page makes the mount pulse-guide`, guiding === true,
         shown(await messageOf(page)));
-    await waitFor('the pulse over', async () => !(await client.deviceState()).IsPulseGuiding, { ms: 6000, every: 100 })
+    await waitFor('the pulse over', async () => !(await client.value('ispulseguiding')), { ms: 6000, every: 100 })
         .catch(() => null);
 }
 
