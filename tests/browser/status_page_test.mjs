@@ -548,15 +548,23 @@ async function highTargets(server, from) {
     return found.sort((a, b) => a.distance - b.distance);
 }
 
+// The whole page on a phone as tall as the page, so that the Abort bar
+// stands at the bottom where a phone shows it rather than across the middle.
 async function takeScreenshots(step, page) {
-    for (const theme of ['night', 'day']) {
-        if ((await pageColours(page)).theme !== theme)
-            await page.click('#theme');
-        const file = path.join(screenshotFolder, `alpaca-status-page-${theme}.png`);
-        await page.screenshot({ path: file, fullPage: true });
-        check(`${step} ${theme} screenshot written`, fs.statSync(file).size > 0, file);
+    const height = await page.evaluate(() => document.documentElement.scrollHeight);
+    await page.setViewportSize({ width: PHONE.width, height });
+    try {
+        for (const theme of ['night', 'day']) {
+            if ((await pageColours(page)).theme !== theme)
+                await page.click('#theme');
+            const file = path.join(screenshotFolder, `alpaca-status-page-${theme}.png`);
+            await page.screenshot({ path: file });
+            check(`${step} ${theme} screenshot written`, fs.statSync(file).size > 0, file);
+        }
+        await page.click('#theme');
+    } finally {
+        await page.setViewportSize(PHONE);
     }
-    await page.click('#theme');
 }
 
 // Samples the page and the mount until the mount has stopped; returns the
