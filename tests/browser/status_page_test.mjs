@@ -616,7 +616,7 @@ async function goesToANamedTarget(step, page, server, client, run) {
         .map((sample) => `${sample.pointer.x.toFixed(1)},${sample.pointer.y.toFixed(1)}`));
     check(`${step} the sky's pointer moved along the way (${pointers.size} places while slewing)`, pointers.size >= 3,
         [...pointers].join(' '));
-    const end = await client.position();
+    const end = await waitForRest(client).catch(() => client.position());
     check(`${step} the mount ended the slew`, !end.Slewing, shown(end));
     check(`${step} the mount stands at the target`, hoursApart(end.RightAscension, target.RightAscension) <= 0.002
         && Math.abs(end.Declination - target.Declination) <= 0.02,
@@ -633,11 +633,18 @@ async function goesToANamedTarget(step, page, server, client, run) {
     return target;
 }
 
-async function waitForStop(client) {
+// Not slewing, and the position the same over two reads: a read of
+// Slewing that shared an exchange begun before the slew was sent may still
+// say false while the mount moves.
+async function waitForRest(client) {
+    let last = null;
     return waitFor('the mount at rest', async () => {
         const now = await client.position();
-        return now.Slewing ? null : now;
-    }, { ms: SLEW_LIMIT_MS, every: 200 });
+        const still = last !== null && !now.Slewing && hoursApart(now.RightAscension, last.RightAscension) < 1e-5
+            && Math.abs(now.Declination - last.Declination) < 1e-4;
+        last = now;
+        return still ? now : null;
+    }, { ms: SLEW_LIMIT_MS, every: 400 });
 }
 
 // Nudges of one degree: north raises the declination; east raises the
@@ -653,7 +660,7 @@ async function nudges(step, page, client) {
             const line = await messageOf(page);
             return line.text !== earlier ? line : null;
         }, { ms: 5000, every: 50 }).catch(() => messageOf(page));
-        const after = await waitForStop(client);
+        const after = await waitForRest(client);
         if (way === 'north') {
             const moved = after.Declination - before.Declination;
             check(`${step} nudge N raises the declination by 1°`, Math.abs(moved - 1) <= 0.02,
