@@ -14,7 +14,11 @@
 //           "Description": "the setup page's words",
 //           "ExchangesPerSecond": 3.2 (over the last minute), "CeilingPerSecond": 20,
 //           "LastError": "" or words, "LastErrorTime": "" or an ISO time},
-//  "Site": {"Latitude": 48.5, "Longitude": -71.25} or null while not known,
+//  "Site": {"Latitude": 48.5, "Longitude": -71.25} or null while not known: the values
+//          last read by a client (GET sitelatitude, sitelongitude). The page, once
+//          it has connected for its first action, reads the two itself through the
+//          device API, so that the server knows them: the one pair of exchanges
+//          the page ever costs. The target's altitude needs them.
 //  "Capabilities": {"CanPark": b, "CanUnpark": b, "CanSetTracking": b, "CanPulseGuide": b,
 //                   "CanSync": b, "CanSlewAsync": b, "CanFindHome": b},
 //  "TrackingRates": [{"Value": 0, "Name": "Sidereal"}, ...] (the model's; [] while not known),
