@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 #include "SkyCoordinates.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -85,6 +86,18 @@ std::string printable(std::string_view text, std::size_t longest)
     return shown;
 }
 
+// Coordinates that were read are named as typed: "5:35:17 -5:23:28", a tab
+// between fields shown as a space. Both were read, so both are short and
+// printable already; printable() keeps it so.
+std::string typedName(std::string_view rightAscension, std::string_view declination)
+{
+    std::string typed(withoutBlanks(rightAscension));
+    typed += ' ';
+    typed += withoutBlanks(declination);
+    std::replace(typed.begin(), typed.end(), '\t', ' ');
+    return printable(typed, 2 * kLongestCoordinateText + 1);
+}
+
 ResolvedTarget refused(std::string refusal)
 {
     return {std::nullopt, std::move(refusal)};
@@ -110,8 +123,7 @@ ResolvedTarget resolveCoordinates(std::string_view rightAscension, std::string_v
     const std::optional<double> degrees = parseDeclination(declination);
     if (!degrees)
         return refused(quotedForMessage(declination) + " cannot be read as a declination");
-    const std::string name = "RA " + formatRightAscension(*hours) + " Dec " + formatDeclination(*degrees);
-    return {SkyTarget{name, Equatorial{*hours, *degrees}}, {}};
+    return {SkyTarget{typedName(rightAscension, declination), Equatorial{*hours, *degrees}}, {}};
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 #include <string_view>
 
 struct SkyTarget {
-    std::string name; // "M42 Orion nebula", "Vega (alf Lyr)", "RA 05h35m17.0s Dec -05°23'28\""
+    std::string name; // "M42 Orion nebula", "Vega (alf Lyr)", or as typed: "5:35:17 -5:23:28"
     Equatorial ofDate;
 };
 

@@ -498,7 +498,13 @@ TEST(SkyTargets, TypedCoordinatesAreTakenAsOfDate)
     ASSERT_TRUE(resolved.target) << resolved.refusal;
     EXPECT_DOUBLE_EQ(resolved.target->ofDate.rightAscensionHours, hms(5, 35, 17));
     EXPECT_DOUBLE_EQ(resolved.target->ofDate.declinationDegrees, -0.5);
-    EXPECT_EQ(resolved.target->name, "RA 05h35m17.0s Dec -00\xC2\xB0" "30'00\"");
+    EXPECT_EQ(resolved.target->name, "5:35:17 -0:30:00");
+    const ResolvedTarget padded = resolveTarget("", " 5h35m ", "\t-5\xC2\xB0" "23' ", kEvening);
+    ASSERT_TRUE(padded.target) << padded.refusal;
+    EXPECT_EQ(padded.target->name, "5h35m -5\xC2\xB0" "23'");
+    const ResolvedTarget tabbed = resolveTarget("", "5\t35", "-5\t23", kEvening);
+    ASSERT_TRUE(tabbed.target) << tabbed.refusal;
+    EXPECT_EQ(tabbed.target->name, "5 35 -5 23");
 }
 
 TEST(SkyTargets, NoValidDateRefusesANameButNotCoordinates)
