@@ -18,6 +18,15 @@ bool isLoopback(const std::string& address)
     return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
 }
 
+// A browser names the page a request came from in its Origin; programs
+// send none. This server's own pages come from the address asked for.
+bool fromOtherSite(const httplib::Request& request)
+{
+    if (!request.has_header("Origin"))
+        return false;
+    return request.get_header_value("Origin") != "http://" + request.get_header_value("Host");
+}
+
 } // namespace
 
 AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router)
@@ -52,6 +61,7 @@ AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router)
         else
             incoming.body = std::move(body);
         incoming.fromLoopback = isLoopback(request.remote_addr);
+        incoming.fromOtherSite = fromOtherSite(request);
         HttpAnswer answer = this->router.answer(incoming);
         response.status = answer.status;
         for (const auto& [name, value] : answer.headers)
@@ -96,6 +106,10 @@ AlpacaHttpServer::AlpacaHttpServer(AlpacaRouter& router)
     server->Post(".*", withBody);
     server->Delete(".*", withBody);
     server->Patch(".*", withBody);
+    // A browser's preflight gets the router's refusal, never a permission.
+    server->Options(".*", [answer](const httplib::Request& request, httplib::Response& response) {
+        answer(request, std::string(), response);
+    });
 }
 
 AlpacaHttpServer::~AlpacaHttpServer() = default;

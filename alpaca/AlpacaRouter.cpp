@@ -71,6 +71,12 @@ HttpAnswer AlpacaRouter::answer(const IncomingRequest& request)
 {
     const bool isGet = request.method == "GET";
     const bool isPut = request.method == "PUT";
+    if (!isGet && request.fromOtherSite) {
+        HttpAnswer refused = badRequest("Changes come only from this server's own pages and from programs, "
+                                        "not from another web site's page");
+        refused.status = 403;
+        return refused;
+    }
     if (startsWith(request.path, kDevicePrefix) || startsWith(request.path, kManagementPrefix)) {
         if (!isGet && !isPut)
             return badRequest("The device and management APIs take GET and PUT only");
@@ -92,6 +98,14 @@ HttpAnswer AlpacaRouter::answer(const IncomingRequest& request)
     }
     if (isStatusPagePath(request.path))
         return statusPageAnswer(request.method, request.path);
+    if (startsWith(request.path, StatusApi::kPrefix)) {
+        if (!isGet)
+            return badRequest("The status API takes GET only");
+        HttpAnswer answer;
+        if (status.handle(request.path, RequestParameters(RequestMethod::Get, request.query), answer))
+            return answer;
+        return notFound(request.path);
+    }
     if (devices.isSetupList(request.path))
         return isGet ? devices.setupListPage() : badRequest("The list of setup pages takes GET");
     if (SetupPage* setup = devices.setupPage(request.path)) {

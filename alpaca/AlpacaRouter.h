@@ -7,6 +7,7 @@
 #include "AlpacaResponse.h"
 #include "DeviceRegistry.h"
 #include "ManagementApi.h"
+#include "StatusApi.h"
 
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@ struct IncomingRequest {
     std::string_view body;
     // The client is on this machine (loopback): only it may change the setup.
     bool fromLoopback = false;
+    // A browser sent it from a page of another web site (its Origin is not
+    // this server's address): nothing it asks may change anything.
+    bool fromOtherSite = false;
 };
 
 class AlpacaRouter {
@@ -40,6 +44,7 @@ private:
     ServerTransactions transactions;
     ServerIdentity identity;
     DeviceRegistry devices;
+    StatusApi status{devices};
 };
 
 // Answers for paths that lead nowhere.

@@ -84,6 +84,14 @@ TelescopeApi* DeviceRegistry::telescopeApi(std::string_view number)
     return at && *at < entries.size() ? entries[*at].api.get() : nullptr;
 }
 
+std::optional<DeviceRegistry::Telescope> DeviceRegistry::telescope(std::string_view number)
+{
+    const std::optional<std::size_t> at = pathNumber(number);
+    if (!at || *at >= entries.size())
+        return std::nullopt;
+    return Telescope{*at, entries[*at].device, entries[*at].settings};
+}
+
 SetupPage* DeviceRegistry::setupPage(std::string_view path)
 {
     if (isServerSetupPath(path) && entries.size() == 1)

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,13 @@ public:
     // The telescope a path's number names ("0", "1": decimal, no sign, no
     // leading zeros); null for any other text.
     TelescopeApi* telescopeApi(std::string_view number);
+    // The same telescope's mount and settings, for the status API.
+    struct Telescope {
+        std::size_t number;
+        TelescopeDevice& device;
+        ServerSettings& settings;
+    };
+    std::optional<Telescope> telescope(std::string_view number);
     // The setup page a path leads to: a telescope's own
     // ("/setup/v1/telescope/N/setup"), or the server's ("/setup"),
     // which is the one telescope's page while there is one. Null elsewhere.

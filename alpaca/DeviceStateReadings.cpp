@@ -10,9 +10,6 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
-// The mount's date as read, moved on by the time since it was read.
 Json dateMovedOn(const SharedReads::Fresh& fresh, std::int64_t nowMs)
 {
     UtcTime read{};
@@ -26,6 +23,8 @@ std::string timeStampOf(std::int64_t wallMs)
     using namespace std::chrono;
     return formatUtcDate(time_point_cast<MountDays>(system_clock::time_point(milliseconds(wallMs))));
 }
+
+namespace {
 
 // Whether a field is read now rather than given from the kept values.
 bool readAfresh(const StateField& field, bool moving, bool parkOrHomeSearch)

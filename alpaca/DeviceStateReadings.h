@@ -99,6 +99,11 @@ private:
     std::thread keeper;
 };
 
+// The mount's date as read, moved on by the time since it was read.
+Json dateMovedOn(const SharedReads::Fresh& fresh, std::int64_t nowMs);
+// A wall time as Alpaca writes times.
+std::string timeStampOf(std::int64_t wallMs);
+
 // Every field is kept fresh for this long after a DeviceState.
 constexpr std::uint64_t kDeviceStateInterestMs = 10000;
 // The mount's clock is read again after this long: it runs on meanwhile.

@@ -1,12 +1,10 @@
 // The discovery responder, one loop on every system: opens the sockets
 // DiscoveryPlan says the listen address needs, and on a thread of its own
-// receives, decides and answers "alpacadiscovery1". The socket calls both
-// systems share are made here, the others through DiscoverySockets.h.
+// receives, decides and answers "alpacadiscovery1".
 #include "Discovery.h"
 #include "DiscoverySockets.h"
 
 #include <chrono>
-#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -18,8 +16,7 @@ namespace sockets = discovery::sockets;
 
 namespace {
 
-// The longest wait: stop() wakes the loop at once, and this bounds the
-// wait should its signal ever be lost.
+// stop() wakes the loop at once; this bounds the wait should that be lost.
 constexpr int kWaitMilliseconds = 1000;
 
 bool isPort(int value) { return value >= 0 && value <= 65535; }
@@ -52,22 +49,16 @@ int portOf(const sockaddr_storage& address)
                                               : reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
 }
 
-bool setOption(Socket socket, int level, int name, const void* value, socklen_t length)
-{
-    return ::setsockopt(socket, level, name, static_cast<const char*>(value), length) == 0;
-}
-
 bool turnOn(Socket socket, int level, int name)
 {
     const int on = 1;
-    return setOption(socket, level, name, &on, sizeof on);
+    return ::setsockopt(socket, level, name, reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
-// A socket of the plan bound to `port` (0: a free one), sharing it
-// (SO_REUSEADDR: several servers on one machine bind it and all hear a
-// broadcast), IPv6 kept apart from IPv4 (that socket is bound on its own),
-// and reading each datagram's packet info where the plan needs it. kClosed
-// with the system's error code.
+// A socket of the plan bound to `port` (0: a free one), sharing it (every
+// server on the port hears a broadcast), IPv6 kept apart from IPv4 (bound
+// on its own), reading each datagram's packet info where the plan needs
+// it. kClosed with the system's error code.
 Socket openEndpoint(const PlannedEndpoint& endpoint, int port, int& failure)
 {
     const bool v6 = endpoint.v6();
@@ -119,7 +110,8 @@ std::string joinGroup(Socket socket, const std::vector<discovery::InterfaceAddre
     std::memcpy(&group.ipv6mr_multiaddr, IpAddress::group().bytes.data(), sizeof group.ipv6mr_multiaddr);
     for (const discovery::InterfaceAddress& interface : interfaces) {
         group.ipv6mr_interface = interface.index;
-        if (setOption(socket, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, &group, sizeof group))
+        if (::setsockopt(socket, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&group),
+                         sizeof group) == 0)
             joined += (joined.empty() ? "" : ", ") + interface.name;
     }
     return joined;
@@ -172,13 +164,8 @@ bool answerOne(const Endpoint& endpoint, const std::string& reply)
         return false;
     datagram.source = *source;
     datagram.sourcePort = portOf(from);
-    // The interfaces are listed only for a source that is not loopback.
-    const auto isLocal = [](const IpAddress& client) {
-        return discovery::isLocalSource(
-            client, client.isLoopback() ? std::vector<discovery::InterfaceAddress>{} : sockets::interfaceAddresses());
-    };
     const PlannedEndpoint& plan = endpoint.plan;
-    if (!discovery::answers(plan, datagram, isLocal))
+    if (!discovery::answers(plan, datagram, sockets::interfaceAddresses))
         return false;
     const bool fromOwn = discovery::repliesFromOwnTo(plan, datagram.source);
     return sockets::send(endpoint.socket, reply, from, fromLength, fromOwn ? std::optional(plan.own) : std::nullopt);
@@ -290,8 +277,7 @@ void DiscoveryResponder::serve()
     for (const Endpoint& endpoint : running->endpoints)
         watched.push_back({endpoint.socket, POLLIN, 0});
     while (!running->stopping) {
-        // Out of memory for the wait, say: try again shortly rather than
-        // stop answering.
+        // Out of memory for the wait, say: try again shortly.
         if (sockets::wait(watched, kWaitMilliseconds) < 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;

@@ -38,9 +38,8 @@ bool planOwnAddress(const IpAddress& wanted, const std::vector<InterfaceAddress>
     return false;
 }
 
-// For a socket answering for one address: was the datagram that came to
-// `to` on interface `interfaceIndex` sent to that address, or broadcast
-// (multicast) on its interface?
+// For a socket answering for one address: was the datagram sent to that
+// address, or broadcast (IPv6: sent to the group) on its interface?
 bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigned interfaceIndex)
 {
     if (to.v6 != endpoint.v6())
@@ -63,25 +62,14 @@ IpAddress IpAddress::ipv4(const void* networkOrder4)
 
 IpAddress IpAddress::ipv6(const void* networkOrder16, unsigned scope)
 {
-    IpAddress address;
-    address.v6 = true;
+    IpAddress address{.v6 = true, .scope = scope};
     std::memcpy(address.bytes.data(), networkOrder16, 16);
-    address.scope = scope;
     return address;
 }
 
-IpAddress IpAddress::loopbackIpv6()
-{
-    IpAddress address = any(true);
-    address.bytes[15] = 1;
-    return address;
-}
+IpAddress IpAddress::loopbackIpv6() { return ipv6("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\1"); }
 
-IpAddress IpAddress::group()
-{
-    const unsigned char bytes[16] = {0xff, 0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xa1, 0x9a, 0xca};
-    return ipv6(bytes);
-}
+IpAddress IpAddress::group() { return ipv6("\xff\x12\0\0\0\0\0\0\0\0\0\0\0\xa1\x9a\xca"); }
 
 bool IpAddress::sameAs(const IpAddress& other) const
 {
@@ -91,7 +79,7 @@ bool IpAddress::sameAs(const IpAddress& other) const
 bool planEndpoints(const std::string& listenAddress, const std::optional<IpAddress>& parsed,
                    const InterfaceLister& interfaces, std::vector<PlannedEndpoint>& plan, std::string& error)
 {
-    if (unbracketed(listenAddress).empty() || !parsed) {
+    if (!parsed) {
         error = "discovery: listen address '" + listenAddress + "' is not an IP address";
         return false;
     }
@@ -128,36 +116,33 @@ std::string unbracketed(const std::string& listenAddress)
     return listenAddress;
 }
 
-bool answers(const PlannedEndpoint& endpoint, const Datagram& datagram,
-             const std::function<bool(const IpAddress&)>& isLocal)
+bool answers(const PlannedEndpoint& endpoint, const Datagram& datagram, const InterfaceLister& interfaces)
 {
     // "alpacadiscovery" and version 1; bytes after the version are let
-    // through, for a later client that sends more (kMaxDatagram still holds).
+    // through, for a later client that sends more.
     static const char prefix[] = "alpacadiscovery";
     const std::size_t prefixLength = sizeof prefix - 1;
     if (datagram.length <= prefixLength || std::memcmp(datagram.bytes, prefix, prefixLength) != 0
         || datagram.bytes[prefixLength] != '1')
         return false;
-    // A reply to an all-zero, broadcast or multicast source, or to port 0,
-    // would go nowhere or to many: such a datagram is forged.
-    const IpAddress& source = datagram.source;
-    if (datagram.sourcePort == 0 || source.isAnyAddress() || source.isMulticast() || source.isLimitedBroadcast())
+    // A datagram from such a source, or from port 0, is forged.
+    if (datagram.sourcePort == 0 || datagram.source.isNoSource())
         return false;
     if (endpoint.oneAddress && !(datagram.to && isAddressedTo(endpoint, *datagram.to, datagram.interfaceIndex)))
         return false;
-    return !endpoint.thisMachineOnly || isLocal(source);
+    // The interfaces are listed only for a source that is not loopback.
+    return !endpoint.thisMachineOnly || datagram.source.isLoopback() || isLocalSource(datagram.source, interfaces());
 }
 
 bool isLocalSource(const IpAddress& source, const std::vector<InterfaceAddress>& interfaces)
 {
-    // ::ffff:a.b.c.d
-    static const unsigned char mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    static const unsigned char mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff}; // ::ffff:a.b.c.d
     const bool mapped = source.v6 && std::memcmp(source.bytes.data(), mappedPrefix, sizeof mappedPrefix) == 0;
     const IpAddress wanted = mapped ? IpAddress::ipv4(source.bytes.data() + 12) : source;
     if (wanted.isLoopback())
         return true;
-    // Nobody sends from these; the lists never hold them as addresses.
-    if (wanted.isAnyAddress() || wanted.isMulticast() || wanted.isLimitedBroadcast())
+    // The lists never hold these as addresses.
+    if (wanted.isNoSource())
         return false;
     for (const InterfaceAddress& entry : interfaces) {
         // fe80::1 on another link is another machine's.

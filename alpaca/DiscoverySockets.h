@@ -1,7 +1,6 @@
-// The socket calls of the discovery loop (Discovery.cpp) that differ
-// between systems, made by DiscoverySocketsPosix.cpp or
-// DiscoverySocketsWinsock.cpp. Those both systems share the loop makes
-// itself.
+// The discovery loop's socket calls that differ between systems, made by
+// DiscoverySocketsPosix.cpp or DiscoverySocketsWinsock.cpp. Those both
+// systems make alike the loop (Discovery.cpp) makes itself.
 #pragma once
 
 #include "DiscoveryPlan.h"
@@ -23,45 +22,38 @@
 
 namespace discovery::sockets {
 
-// A descriptor, or a SOCKET.
-using Socket = decltype(pollfd::fd);
+using Socket = decltype(pollfd::fd); // a descriptor, or a SOCKET
 constexpr Socket kClosed = Socket(-1);
-// The option that has each datagram's own address read with it: Windows
-// names it as the one a reply sets.
+// The option that reads each datagram's own address with it: Windows names
+// it as the one a reply sets.
 #ifdef _WIN32
 constexpr int kIpv6ReadPacketInfo = IPV6_PKTINFO;
 #else
 constexpr int kIpv6ReadPacketInfo = IPV6_RECVPKTINFO;
 #endif
 
-// A UDP socket of the family, non-blocking, that child processes do not
+// A non-blocking UDP socket of the family that child processes do not
 // inherit; kClosed, lastError() telling why.
 Socket open(bool v6);
 void close(Socket socket);
 int lastError();
 std::string errorText(int code); // the system's message, on one line
-// The failure of a socket the machine cannot have: no IPv6 at all, or no ::1.
-bool isMissingIpv6(int failure);
-// poll() for at most `milliseconds`; below 0 when it failed.
-int wait(std::vector<pollfd>& sockets, int milliseconds);
+bool isMissingIpv6(int failure); // no IPv6 at all, or no ::1
+int wait(std::vector<pollfd>& sockets, int milliseconds); // poll(): below 0 when it failed
 
-// Takes a datagram waiting on the socket: its bytes, its source `from`, and
-// its packet info (readPacketInfo). False when none was waiting, or the one
-// taken is dropped (too long, or a report of a reply that went nowhere).
+// Takes a datagram waiting on the socket, with its source and its packet
+// info (readPacketInfo). False when none was waiting, or the one taken is
+// dropped (too long, or a report of a reply that went nowhere).
 bool receive(Socket socket, Datagram& into, sockaddr_storage& from, socklen_t& fromLength);
-// Sends the reply to `to` without blocking (a full send buffer costs this
-// reply): from `source` when given (its scope: the interface of a
-// link-local one), else from the system's choice.
+// Sends without blocking (a full send buffer costs this reply), from
+// `source` when given (a link-local one on its scope's interface).
 bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen_t toLength,
           const std::optional<IpAddress>& source);
+std::vector<InterfaceAddress> interfaceAddresses(); // empty when the system will not say
 
-// Empty when the system will not say.
-std::vector<InterfaceAddress> interfaceAddresses();
-
-// Both systems' own, in Discovery.cpp: an IPv4 or IPv6 socket address as
-// the plan reads it (nullopt for none or another family), and a received
-// control message, which when it is the packet info tells where the
-// datagram was sent.
+// Both systems', in Discovery.cpp: a socket address as the plan reads it
+// (nullopt for another family), and a received control message, which when
+// it is the packet info tells where the datagram was sent.
 std::optional<IpAddress> ipAddressOf(const sockaddr* address);
 void readPacketInfo(int level, int type, const void* data, std::size_t length, Datagram& into);
 

@@ -69,8 +69,7 @@ bool receive(Socket socket, Datagram& into, sockaddr_storage& from, socklen_t& f
     return true;
 }
 
-// For IPv4 the packet info names the local address the route is chosen
-// from; for IPv6 the address and, for a link-local one, its interface.
+// IPv4's packet info names the address the route is chosen from.
 bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen_t toLength,
           const std::optional<IpAddress>& source)
 {

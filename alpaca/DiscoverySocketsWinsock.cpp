@@ -1,10 +1,7 @@
 // Discovery's socket calls on Winsock 2: WSARecvMsg and WSASendMsg with the
-// packet info, WSAPoll, and the adapters' addresses.
-//
-// Sharing the port: every socket takes SO_REUSEADDR, as on POSIX, so that
-// several Alpaca servers on one machine all bind 32227 and all hear a
-// broadcast. SO_EXCLUSIVEADDRUSE would keep a second server (ours or
-// another maker's) off the port, which is what clients expect to find.
+// packet info, WSAPoll, and the adapters' addresses. The port is shared
+// with SO_REUSEADDR as on POSIX: SO_EXCLUSIVEADDRUSE would keep every other
+// Alpaca server on this machine off the port clients look on.
 #include "DiscoverySockets.h"
 
 #include <mswsock.h>
@@ -19,8 +16,8 @@ namespace discovery::sockets {
 
 namespace {
 
-// Winsock for as long as the program runs. WSAStartup counts its callers,
-// so this is safe beside the HTTP server's own.
+// Winsock for as long as the program runs (WSAStartup counts its callers:
+// the HTTP server's own start is safe beside it).
 struct Winsock {
     Winsock()
     {
@@ -77,9 +74,8 @@ std::optional<IpAddress> broadcastOf(const IpAddress& address, unsigned prefixLe
 
 } // namespace
 
-// A reply to a client that has gone would make Windows fail the next read
-// with WSAECONNRESET; the responder has no use for that report. The
-// sockets are read with WSARecvMsg: one without it is of no use.
+// Without SIO_UDP_CONNRESET off, a reply to a client that has gone would
+// fail the next read (WSAECONNRESET). A socket without WSARecvMsg is of no use.
 Socket open(bool v6)
 {
     const SOCKET socket = ::WSASocketW(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
@@ -149,8 +145,6 @@ bool receive(Socket socket, Datagram& into, sockaddr_storage& from, socklen_t& f
     return true;
 }
 
-// The packet info names the reply's address and, for a link-local one, its
-// interface.
 bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen_t toLength,
           const std::optional<IpAddress>& source)
 {
@@ -171,7 +165,7 @@ bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen
     return ::WSASendMsg(socket, &message, 0, &sent, nullptr, nullptr) == 0 && sent == reply.size();
 }
 
-// The adapters' addresses, and per adapter with IPv6 an entry for itself
+// The adapters' addresses, and an entry for each adapter with IPv6 itself
 // (its multicast flag counts).
 std::vector<InterfaceAddress> interfaceAddresses()
 {

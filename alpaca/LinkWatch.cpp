@@ -153,3 +153,9 @@ std::string LinkWatch::describe() const
     }
     return "silent since " + wallText(downSinceWallMs);
 }
+
+std::int64_t LinkWatch::downSinceWall() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return current == State::Open ? 0 : downSinceWallMs;
+}

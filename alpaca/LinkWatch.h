@@ -52,6 +52,8 @@ public:
 
     // For the setup page: "open", "gone since …", "silent since …" (UTC).
     std::string describe() const;
+    // When the outage began, as wall milliseconds; 0 while open.
+    std::int64_t downSinceWall() const;
 
 private:
     std::string outageText(State state) const;

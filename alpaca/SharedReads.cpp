@@ -47,8 +47,15 @@ void SharedReads::finish(Member key, const Result& result, std::uint64_t started
     const std::uint64_t now = clock.steadyMs();
     if (maxAgeMs > 0)
         finished.insert_or_assign(key, Finished{result, now, started});
-    if (result.outcome.isSuccess())
-        kept.insert_or_assign(key, Kept{Fresh{result.value, now, clock.wallMs()}, started});
+    if (!result.outcome.isSuccess())
+        return;
+    // A read that a write overtook does not take the place of a value kept
+    // since that write.
+    auto existing = kept.find(key);
+    if (!unchangedSince(key, started) && existing != kept.end()
+        && unchangedSince(key, existing->second.startedAfterWrite))
+        return;
+    kept.insert_or_assign(key, Kept{Fresh{result.value, now, clock.wallMs()}, started});
 }
 
 void SharedReads::keep(Member key, const Json& value)

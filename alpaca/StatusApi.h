@@ -9,7 +9,7 @@
 //             "Model": "the model's name, or \"\" before the first connect", "ModelNumber": 0..3,
 //             "Simulated": true|false,
 //             "SerialDevice": "/dev/ttyUSB0, or the words for the simulated mount",
-//             "SetupPage": "/setup/v1/telescope/0/setup"},
+//             "SetupPage": "/setup/v1/telescope/N/setup"},
 //  "Link": {"State": "closed"|"open"|"gone"|"silent", "Since": "2026-12-09T22:15:30Z" or "",
 //           "Description": "the setup page's words",
 //           "ExchangesPerSecond": 3.2 (over the last minute), "CeilingPerSecond": 20,
@@ -28,6 +28,7 @@
 //            "SiderealTime": hours|null, "UTCDate": "ISO"|null, "Tracking": b|null,
 //            "TrackingRate": n|null, "Slewing": b|null, "AtPark": b|null, "AtHome": b|null,
 //            "IsPulseGuiding": b|null},
+//  "MountAges": {"RightAscension": seconds since it was read, ...} (the fields known),
 //  "SlewTarget": {"RightAscension": hours, "Declination": degrees} or null (a slew under way),
 //  "ParkPosition": {"Altitude": degrees, "Azimuth": degrees} or null (once seen parked),
 //  "Clients": [{"ClientID": 1, "Connected": true, "RequestsPerMinute": 12,
@@ -48,3 +49,29 @@
 // GET /status/v1/catalogue
 // -> {"Entries": [{"Name": "M42", "Description": "Orion nebula"}, ...]}
 #pragma once
+
+#include "AlpacaResponse.h"
+#include "Clock.h"
+#include "DeviceRegistry.h"
+
+#include <cstdint>
+#include <string_view>
+
+class StatusApi {
+public:
+    explicit StatusApi(DeviceRegistry& devices, Clock& clock = systemClock());
+
+    // False when the path is not the status API's.
+    bool handle(std::string_view path, const RequestParameters& parameters, HttpAnswer& answer);
+
+    static constexpr std::string_view kPrefix = "/status/v1/";
+
+private:
+    HttpAnswer deviceStatus(const DeviceRegistry::Telescope& telescope);
+    HttpAnswer target(const DeviceRegistry::Telescope& telescope, const RequestParameters& parameters);
+    HttpAnswer catalogueList();
+
+    DeviceRegistry& devices;
+    Clock& clock;
+    const std::uint64_t startedMs;
+};

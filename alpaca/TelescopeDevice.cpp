@@ -65,9 +65,14 @@ void TelescopeDevice::logLink(const std::string& line)
 Outcome TelescopeDevice::judged(const ExchangeTally& before, const Outcome& outcome, CallKind kind)
 {
     std::string silence;
-    Outcome given = linkWatch.judge(before, mount.exchangeTally(), outcome, clock.steadyMs(), clock.wallMs(), silence);
+    const ExchangeTally& after = mount.exchangeTally();
+    Outcome given = linkWatch.judge(before, after, outcome, clock.steadyMs(), clock.wallMs(), silence);
     if (!silence.empty())
         logLink(silence);
+    if (after.unanswered != before.unanswered || after.unusable != before.unusable) {
+        const Outcome& told = !given.succeeded() ? given : outcome;
+        activity.noteError(told.succeeded() ? std::string(kMountNotAnswering) : told.text(), clock.wallMs());
+    }
     return kind == CallKind::Read ? given : outcome;
 }
 
@@ -77,6 +82,7 @@ bool TelescopeDevice::noteDeviceGone()
         return false;
     mount.dropPort();
     logLink(linkWatch.deviceGone(clock.steadyMs(), clock.wallMs()));
+    activity.noteError(linkWatch.refusal()->text(), clock.wallMs());
     endInterruptedWork();
     return true;
 }
@@ -191,6 +197,7 @@ bool TelescopeDevice::heardFrom(std::uint32_t client)
         auto found = clients.find(client);
         if (found != clients.end())
             found->second = std::int64_t(clock.steadyMs());
+        ledger.noteRequest(client, clock.steadyMs());
         std::uint32_t& underWay = requestsUnderWay[client];
         admitted = underWay < kMostRequestsInFlightPerClient;
         if (admitted)
@@ -299,8 +306,11 @@ Outcome TelescopeDevice::connectLink()
     logConnection(outcome);
     if (!outcome.succeeded()) {
         endConnectionTrace();
+        activity.noteError(outcome.text(), clock.wallMs());
         return outcome;
     }
+    noteModelFacts();
+    linkOpenNow = true;
     // An AbortSlew restores tracking as it was: known from the start, the
     // first stop need not ask before it goes out, however busy the link is
     // once every program has connected.
@@ -320,6 +330,7 @@ Outcome TelescopeDevice::disconnectLink()
     if (!mount.sharedState().connected)
         return Outcome::success();
     homeSearchSinceMs = 0;
+    linkOpenNow = false;
     Outcome outcome = mount.setConnected(false);
     reads.forgetAll();
     linkWatch.reset();
@@ -487,8 +498,12 @@ TelescopeDevice::ParkProgress TelescopeDevice::followPark(Mount& core)
     core.parkArrived(arrived);
     if (arrived) {
         endPark();
-        // What was read of the motion before the arrival no longer holds.
+        parkSeenSteadyMs = clock.steadyMs();
+        // What was read of the motion before the arrival no longer holds;
+        // what the mount has just said does.
         reads.changedByWrite({Member::Slewing, Member::AtPark, Member::Tracking});
+        reads.keep(Member::AtPark, Json(true));
+        reads.keep(Member::Slewing, Json(false));
         return ParkProgress::Arrived;
     }
     if (since != 0 && std::int64_t(clock.steadyMs()) - since >= std::int64_t(waitLimitMs(kParkWaitLimitMs))) {
@@ -504,6 +519,7 @@ void TelescopeDevice::endPark()
 {
     parkSinceMs = 0;
     parkUnconfirmed = false;
+    parkSeenSteadyMs = 0;
 }
 
 Outcome TelescopeDevice::startPark(std::uint32_t client)
@@ -660,4 +676,86 @@ void TelescopeDevice::shutdown()
     mount.release();
     reads.forgetAll();
     endConnectionTrace();
+}
+
+void TelescopeDevice::noteModelFacts()
+{
+    std::map<Member, bool> capabilities;
+    const std::pair<Member, Outcome (Mount::*)(bool&) const> asked[] = {
+        {Member::CanPark, &Mount::canPark},           {Member::CanUnpark, &Mount::canUnpark},
+        {Member::CanSetTracking, &Mount::canSetTracking}, {Member::CanPulseGuide, &Mount::canPulseGuide},
+        {Member::CanSync, &Mount::canSync},           {Member::CanSlewAsync, &Mount::canSlewAsync},
+        {Member::CanFindHome, &Mount::canFindHome},
+    };
+    for (const auto& [member, reader] : asked) {
+        bool value = false;
+        if ((mount.*reader)(value).isSuccess())
+            capabilities[member] = value;
+    }
+    std::vector<DriveRate> rates;
+    mount.listedTrackingRates(rates);
+    std::lock_guard<std::mutex> lock(statusMutex);
+    statusModel = mount.sharedState().model;
+    modelCapabilities = std::move(capabilities);
+    modelTrackingRates.clear();
+    for (DriveRate rate : rates)
+        modelTrackingRates.push_back(std::int32_t(rate));
+}
+
+void TelescopeDevice::noteAfterCall()
+{
+    activity.noteExchanges(clock.steadyMs(), mount.exchangeTally().exchanges);
+    std::optional<std::pair<double, double>> target;
+    double rightAscension = 0;
+    double declination = 0;
+    if (slewUnderWay && mount.targetRightAscension(rightAscension).isSuccess()
+        && mount.targetDeclination(declination).isSuccess())
+        target = std::make_pair(rightAscension, declination);
+    std::lock_guard<std::mutex> lock(statusMutex);
+    slewTarget = target;
+}
+
+void TelescopeDevice::notePark()
+{
+    // Parked since: the arrival this server saw, or a reading of AtPark.
+    std::uint64_t parkedSinceMs = parkSeenSteadyMs;
+    const std::optional<SharedReads::Fresh> atPark = reads.fresh(Member::AtPark);
+    if (atPark && atPark->value == Json(true))
+        parkedSinceMs = parkedSinceMs == 0 ? atPark->steadyMs : std::min(parkedSinceMs, atPark->steadyMs);
+    if (parkedSinceMs == 0)
+        return;
+    const std::optional<SharedReads::Fresh> altitude = reads.fresh(Member::Altitude);
+    const std::optional<SharedReads::Fresh> azimuth = reads.fresh(Member::Azimuth);
+    if (!altitude || !azimuth || altitude->steadyMs < parkedSinceMs || azimuth->steadyMs < parkedSinceMs
+        || !altitude->value.is_number() || !azimuth->value.is_number())
+        return;
+    std::lock_guard<std::mutex> lock(statusMutex);
+    parkPosition = std::make_pair(altitude->value.get<double>(), azimuth->value.get<double>());
+}
+
+TelescopeDevice::Status TelescopeDevice::status()
+{
+    notePark();
+    Status status;
+    const std::uint64_t now = clock.steadyMs();
+    status.linkOpen = linkOpenNow && !connectingNow;
+    status.linkState = linkWatch.state();
+    status.downSinceWallMs = status.linkOpen ? linkWatch.downSinceWall() : 0;
+    status.linkDescription = status.linkOpen ? linkWatch.describe() : "closed";
+    status.exchangesPerSecond = activity.exchangesPerSecond(now);
+    status.lastError = activity.lastError();
+    {
+        std::lock_guard<std::mutex> lock(statusMutex);
+        status.model = statusModel;
+        status.capabilities = modelCapabilities;
+        status.trackingRates = modelTrackingRates;
+        if (status.linkOpen)
+            status.slewTarget = slewTarget;
+        status.parkPosition = parkPosition;
+    }
+    std::lock_guard<std::mutex> lock(clientsMutex);
+    for (const ClientLedger::Row& row : ledger.rows(now))
+        status.clients.push_back(Status::Client{row.client, clients.count(row.client) != 0, row.requestsLastMinute,
+                                                now > row.lastHeardMs ? now - row.lastHeardMs : 0});
+    return status;
 }

@@ -4,6 +4,8 @@
 // pieces, a home search), which the readers report while it lasts.
 #pragma once
 
+#include "ClientLedger.h"
+#include "LinkActivity.h"
 #include "LinkWatch.h"
 #include "Mount.h"
 #include "MountProbe.h"
@@ -22,6 +24,8 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 class TelescopeDevice {
 public:
@@ -153,6 +157,34 @@ public:
     // The link as the setup page shows it: "open", "gone since …",
     // "silent since …"; "closed" while the serial link is not open.
     std::string linkDescription();
+    // What the status page shows of the device, from what it keeps: no
+    // turn is taken and nothing is sent.
+    struct Status {
+        std::uint8_t model = 0;
+        bool linkOpen = false;
+        LinkWatch::State linkState = LinkWatch::State::Open;
+        // Wall milliseconds; 0 while the link is open or closed.
+        std::int64_t downSinceWallMs = 0;
+        std::string linkDescription;
+        double exchangesPerSecond = 0;
+        LinkActivity::Error lastError;
+        // The model's, known once it has connected.
+        std::map<Member, bool> capabilities;
+        std::vector<std::int32_t> trackingRates;
+        // A slew under way: its target (hours, degrees).
+        std::optional<std::pair<double, double>> slewTarget;
+        // Altitude and azimuth where the mount was last seen parked.
+        std::optional<std::pair<double, double>> parkPosition;
+        struct Client {
+            std::uint32_t client = 0;
+            bool connected = false;
+            std::uint64_t requestsLastMinute = 0;
+            std::uint64_t msSinceLastRequest = 0;
+        };
+        std::vector<Client> clients;
+    };
+    Status status();
+
     // The handshake again now, when the link is down and it is due:
     // normally the housekeeping's, every 250 ms.
     void watchLink();
@@ -182,6 +214,7 @@ private:
         const ExchangeTally before = mount.exchangeTally();
         Outcome outcome = member(mount);
         slewUnderWay = mount.slewRecorded();
+        noteAfterCall();
         if (noteDeviceGone())
             return *linkWatch.refusal();
         // Sent to a silent mount, which did not answer (or was not asked):
@@ -225,6 +258,14 @@ private:
     Outcome slewingGiven(ParkProgress park, Mount& core, bool& value);
     Outcome atParkGiven(ParkProgress park, Mount& core, bool& value);
     void endPark();
+    // The model's capabilities and rates for the status page, within a turn
+    // taken, once the link is made.
+    void noteModelFacts();
+    // After a call on the mount, within its turn: its exchanges, and the
+    // target of a slew it left under way.
+    void noteAfterCall();
+    // The position read since the mount was last seen parked.
+    void notePark();
     // The link itself, whoever asked.
     Outcome connectLink();
     Outcome disconnectLink();
@@ -261,6 +302,19 @@ private:
     std::atomic<bool> parkUnconfirmed{false};
     // The core's slew record as last seen after a call.
     std::atomic<bool> slewUnderWay{false};
+
+    LinkActivity activity;
+    ClientLedger ledger;
+    // The status page's facts, kept when known.
+    std::atomic<bool> linkOpenNow{false};
+    std::mutex statusMutex;
+    std::uint8_t statusModel = 0;
+    std::map<Member, bool> modelCapabilities;
+    std::vector<std::int32_t> modelTrackingRates;
+    std::optional<std::pair<double, double>> slewTarget;
+    std::optional<std::pair<double, double>> parkPosition;
+    // Steady milliseconds of the park's arrival; 0 since an unpark.
+    std::atomic<std::uint64_t> parkSeenSteadyMs{0};
 
     std::mutex clientsMutex;
     // Connected clients, with the steady milliseconds they were last heard.

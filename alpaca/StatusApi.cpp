@@ -1,0 +1,221 @@
+#include "StatusApi.h"
+
+#include "DeviceStateReadings.h"
+#include "ManagementApi.h"
+#include "MountModels.h"
+#include "Messages.h"
+
+#include <array>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// The readings the page shows, as DeviceState names them.
+constexpr std::array kShownReadings = {
+    Member::RightAscension, Member::Declination, Member::Altitude, Member::Azimuth, Member::SideOfPier,
+    Member::SiderealTime,   Member::UTCDate,     Member::Tracking, Member::TrackingRate, Member::Slewing,
+    Member::AtPark,         Member::AtHome,      Member::IsPulseGuiding,
+};
+
+// Sidereal hours gone by in an hour of the clock.
+constexpr double kSiderealHoursPerHour = 1.00273790935;
+
+std::string driveRateName(std::int32_t rate)
+{
+    constexpr std::array<const char*, 5> kNames = {"Sidereal", "Lunar", "Solar", "King", "Custom"};
+    return rate >= 0 && std::size_t(rate) < kNames.size() ? kNames[std::size_t(rate)] : std::to_string(rate);
+}
+
+std::string linkStateName(const TelescopeDevice::Status& status)
+{
+    if (!status.linkOpen)
+        return "closed";
+    switch (status.linkState) {
+    case LinkWatch::State::DeviceGone:
+        return "gone";
+    case LinkWatch::State::MountSilent:
+        return "silent";
+    case LinkWatch::State::Open:
+        break;
+    }
+    return "open";
+}
+
+std::string wallTimeOrNothing(std::int64_t wallMs)
+{
+    return wallMs == 0 ? std::string() : timeStampOf(wallMs);
+}
+
+// A reading as last read, moved on where it runs on by itself: the
+// mount's clock and the sidereal time.
+Json shownValue(Member member, const SharedReads::Fresh& fresh, std::int64_t nowWallMs)
+{
+    if (member == Member::UTCDate)
+        return dateMovedOn(fresh, nowWallMs);
+    if (member == Member::SiderealTime && fresh.value.is_number()) {
+        const double hours = fresh.value.get<double>()
+                             + double(nowWallMs - fresh.wallMs) / 3600000.0 * kSiderealHoursPerHour;
+        return std::fmod(std::fmod(hours, 24.0) + 24.0, 24.0);
+    }
+    return fresh.value;
+}
+
+Json pairOrNull(const std::optional<std::pair<double, double>>& pair, const char* first, const char* second)
+{
+    return pair ? Json{{first, pair->first}, {second, pair->second}} : Json(nullptr);
+}
+
+Json readingsOf(TelescopeDevice& device, std::int64_t nowWallMs, Json& ages)
+{
+    Json mount = Json::object();
+    std::int64_t newest = 0;
+    mount["TimeStamp"] = "";
+    for (Member member : kShownReadings) {
+        const std::string name(memberName(member));
+        const std::optional<SharedReads::Fresh> fresh = device.sharedReads().fresh(member);
+        if (!fresh) {
+            mount[name] = nullptr;
+            continue;
+        }
+        mount[name] = shownValue(member, *fresh, nowWallMs);
+        ages[name] = double(std::max<std::int64_t>(0, nowWallMs - fresh->wallMs)) / 1000.0;
+        newest = std::max(newest, fresh->wallMs);
+    }
+    mount["TimeStamp"] = wallTimeOrNothing(newest);
+    return mount;
+}
+
+Json siteOf(TelescopeDevice& device)
+{
+    const std::optional<SharedReads::Fresh> latitude = device.sharedReads().fresh(Member::SiteLatitude);
+    const std::optional<SharedReads::Fresh> longitude = device.sharedReads().fresh(Member::SiteLongitude);
+    if (!latitude || !longitude || !latitude->value.is_number() || !longitude->value.is_number())
+        return nullptr;
+    return Json{{"Latitude", latitude->value}, {"Longitude", longitude->value}};
+}
+
+Json linkOf(const TelescopeDevice::Status& status)
+{
+    return Json{{"State", linkStateName(status)},
+                {"Since", wallTimeOrNothing(status.downSinceWallMs)},
+                {"Description", status.linkDescription},
+                {"ExchangesPerSecond", std::round(status.exchangesPerSecond * 100.0) / 100.0},
+                {"CeilingPerSecond", kLinkCeilingPerSecond},
+                {"LastError", status.lastError.text},
+                {"LastErrorTime", wallTimeOrNothing(status.lastError.wallMs)}};
+}
+
+Json capabilitiesOf(const TelescopeDevice::Status& status)
+{
+    Json capabilities = Json::object();
+    for (const auto& [member, value] : status.capabilities)
+        capabilities[std::string(memberName(member))] = value;
+    return capabilities;
+}
+
+Json trackingRatesOf(const TelescopeDevice::Status& status)
+{
+    Json rates = Json::array();
+    for (std::int32_t rate : status.trackingRates)
+        rates.push_back(Json{{"Value", rate}, {"Name", driveRateName(rate)}});
+    return rates;
+}
+
+Json clientsOf(const TelescopeDevice::Status& status)
+{
+    Json clients = Json::array();
+    for (const TelescopeDevice::Status::Client& client : status.clients)
+        clients.push_back(Json{{"ClientID", client.client},
+                               {"Connected", client.connected},
+                               {"RequestsPerMinute", client.requestsLastMinute},
+                               {"SecondsSinceLastRequest", double(client.msSinceLastRequest) / 1000.0}});
+    return clients;
+}
+
+HttpAnswer jsonAnswer(const Json& body)
+{
+    HttpAnswer answer;
+    answer.body = body.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return answer;
+}
+
+} // namespace
+
+StatusApi::StatusApi(DeviceRegistry& devices, Clock& clock)
+    : devices(devices), clock(clock), startedMs(clock.steadyMs())
+{
+}
+
+bool StatusApi::handle(std::string_view path, const RequestParameters& parameters, HttpAnswer& answer)
+{
+    if (path.substr(0, kPrefix.size()) != kPrefix)
+        return false;
+    std::string_view rest = path.substr(kPrefix.size());
+    if (rest == "catalogue") {
+        answer = catalogueList();
+        return true;
+    }
+    constexpr std::string_view kTelescope = "telescope/";
+    if (rest.substr(0, kTelescope.size()) != kTelescope)
+        return false;
+    rest.remove_prefix(kTelescope.size());
+    const std::size_t slash = rest.find('/');
+    const std::string_view number = rest.substr(0, slash);
+    const std::string_view what = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    const std::optional<DeviceRegistry::Telescope> telescope = devices.telescope(number);
+    if (!telescope) {
+        answer = badRequest("Unknown telescope number \"" + std::string(number.substr(0, 16))
+                            + "\": this server has " + devices.servedText());
+        return true;
+    }
+    if (slash == std::string_view::npos)
+        answer = deviceStatus(*telescope);
+    else if (what == "target")
+        answer = target(*telescope, parameters);
+    else
+        return false;
+    return true;
+}
+
+HttpAnswer StatusApi::deviceStatus(const DeviceRegistry::Telescope& telescope)
+{
+    TelescopeDevice& device = telescope.device;
+    const TelescopeDevice::Status status = device.status();
+    const std::int64_t nowWallMs = clock.wallMs();
+    Json ages = Json::object();
+    Json mount = readingsOf(device, nowWallMs, ages);
+    Json body = {
+        {"Server",
+         {{"Name", kServerName}, {"Version", kDriverVersion},
+          {"UptimeSeconds", double(clock.steadyMs() - startedMs) / 1000.0}}},
+        {"Device",
+         {{"Number", telescope.number},
+          {"Name", kTelescopeDeviceName},
+          {"Model", status.model == 0 ? std::string() : std::string(modelRow(status.model).name)},
+          {"ModelNumber", status.model},
+          {"Simulated", telescope.settings.simulated()},
+          {"SerialDevice", telescope.settings.portLabel(1)},
+          {"SetupPage", DeviceRegistry::setupPath(telescope.number)}}},
+        {"Link", linkOf(status)},
+        {"Site", siteOf(device)},
+        {"Capabilities", capabilitiesOf(status)},
+        {"TrackingRates", trackingRatesOf(status)},
+        {"Mount", std::move(mount)},
+        {"MountAges", std::move(ages)},
+        {"SlewTarget", pairOrNull(status.slewTarget, "RightAscension", "Declination")},
+        {"ParkPosition", pairOrNull(status.parkPosition, "Altitude", "Azimuth")},
+        {"Clients", clientsOf(status)},
+    };
+    return jsonAnswer(body);
+}
+
+HttpAnswer StatusApi::target(const DeviceRegistry::Telescope&, const RequestParameters&)
+{
+    return badRequest("Targets are not resolved yet");
+}
+
+HttpAnswer StatusApi::catalogueList()
+{
+    return jsonAnswer(Json{{"Entries", Json::array()}});
+}
