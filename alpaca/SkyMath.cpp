@@ -74,3 +74,11 @@ Horizontal horizontalOf(const Equatorial& ofDate, double localSiderealHours, dou
     return {std::atan2(up, std::hypot(north, east)) / kRadiansPerDegree,
             wrapped(std::atan2(east, north) / kRadiansPerDegree, 360.0)};
 }
+
+double localSiderealTime(double julianDate, double longitudeDegrees)
+{
+    // Greenwich mean sidereal time, the usual linear form: within 0.1 s
+    // for this century.
+    const double greenwich = 18.697374558 + 24.06570982441908 * (julianDate - kJulianDateJ2000);
+    return std::fmod(std::fmod(greenwich + longitudeDegrees / 15.0, 24.0) + 24.0, 24.0);
+}

@@ -30,6 +30,10 @@ double julianDate(std::int64_t unixMilliseconds);
 // nothing by a measurable amount.
 Equatorial precessFromJ2000(const Equatorial& j2000, double julianDate);
 
+// The local mean sidereal time in hours, [0, 24), at julianDate (UT) and
+// longitudeDegrees (east positive): for when the mount's own is not known.
+double localSiderealTime(double julianDate, double longitudeDegrees);
+
 // Where a position of date stands for an observer at latitudeDegrees (north
 // positive) when the local sidereal time is localSiderealHours.
 Horizontal horizontalOf(const Equatorial& ofDate, double localSiderealHours, double latitudeDegrees);

@@ -3,6 +3,9 @@
 #include "DeviceStateReadings.h"
 #include "ManagementApi.h"
 #include "MountModels.h"
+#include "SkyMath.h"
+#include "SkyTargets.h"
+#include "Catalogue.h"
 #include "Messages.h"
 
 #include <array>
@@ -133,6 +136,38 @@ Json clientsOf(const TelescopeDevice::Status& status)
     return clients;
 }
 
+// Where a position of date stands at the mount's site now: by the mount's
+// sidereal time as last read, moved on, or else by the server's clock and
+// the site's longitude. Nothing while the site is not known.
+std::optional<Horizontal> horizontalFor(TelescopeDevice& device, const Equatorial& ofDate, std::int64_t nowWallMs)
+{
+    const std::optional<SharedReads::Fresh> latitude = device.sharedReads().fresh(Member::SiteLatitude);
+    if (!latitude || !latitude->value.is_number())
+        return std::nullopt;
+    const std::optional<SharedReads::Fresh> sidereal = device.sharedReads().fresh(Member::SiderealTime);
+    const std::optional<SharedReads::Fresh> longitude = device.sharedReads().fresh(Member::SiteLongitude);
+    double localSidereal = 0;
+    if (sidereal && sidereal->value.is_number())
+        localSidereal = shownValue(Member::SiderealTime, *sidereal, nowWallMs).get<double>();
+    else if (longitude && longitude->value.is_number())
+        localSidereal = localSiderealTime(julianDate(nowWallMs), longitude->value.get<double>());
+    else
+        return std::nullopt;
+    return horizontalOf(ofDate, localSidereal, latitude->value.get<double>());
+}
+
+Json targetAnswer(const std::optional<SkyTarget>& target, const std::optional<Horizontal>& where,
+                  const std::string& refusal)
+{
+    auto numberOrNull = [](bool known, double value) { return known ? Json(value) : Json(nullptr); };
+    return Json{{"Name", target ? target->name : std::string()},
+                {"RightAscension", numberOrNull(bool(target), target ? target->ofDate.rightAscensionHours : 0)},
+                {"Declination", numberOrNull(bool(target), target ? target->ofDate.declinationDegrees : 0)},
+                {"Altitude", numberOrNull(bool(where), where ? where->altitudeDegrees : 0)},
+                {"Azimuth", numberOrNull(bool(where), where ? where->azimuthDegrees : 0)},
+                {"Refusal", refusal}};
+}
+
 HttpAnswer jsonAnswer(const Json& body)
 {
     HttpAnswer answer;
@@ -210,12 +245,32 @@ HttpAnswer StatusApi::deviceStatus(const DeviceRegistry::Telescope& telescope)
     return jsonAnswer(body);
 }
 
-HttpAnswer StatusApi::target(const DeviceRegistry::Telescope&, const RequestParameters&)
+HttpAnswer StatusApi::target(const DeviceRegistry::Telescope& telescope, const RequestParameters& parameters)
 {
-    return badRequest("Targets are not resolved yet");
+    auto given = [&](const char* name) {
+        const std::string* found = parameters.find(name);
+        return found ? std::string_view(*found) : std::string_view();
+    };
+    const std::int64_t nowWallMs = clock.wallMs();
+    const ResolvedTarget resolved = resolveTarget(given("Name"), given("RightAscension"), given("Declination"),
+                                                  julianDate(nowWallMs));
+    if (!resolved.target)
+        return jsonAnswer(targetAnswer(std::nullopt, std::nullopt, resolved.refusal));
+    const SkyTarget& target = *resolved.target;
+    const std::optional<Horizontal> where = horizontalFor(telescope.device, target.ofDate, nowWallMs);
+    std::string refusal;
+    if (!where)
+        refusal = "The mount's site is not known yet, so whether " + target.name
+                  + " is above the horizon cannot be told: connect, and read the site";
+    else if (where->altitudeDegrees < 0)
+        refusal = belowHorizonRefusal(target.name, where->altitudeDegrees);
+    return jsonAnswer(targetAnswer(target, where, refusal));
 }
 
 HttpAnswer StatusApi::catalogueList()
 {
-    return jsonAnswer(Json{{"Entries", Json::array()}});
+    Json entries = Json::array();
+    for (const CatalogueEntry& entry : catalogue())
+        entries.push_back(Json{{"Name", entry.name}, {"Description", entry.description}});
+    return jsonAnswer(Json{{"Entries", std::move(entries)}});
 }

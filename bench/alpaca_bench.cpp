@@ -6,8 +6,9 @@
 // own. Over keep-alive HTTP it measures a member that needs no exchange,
 // with one client and with eight at once; the answered exchange over HTTP
 // and the same exchange made by the core, interleaved in one run, so that
-// their difference is what HTTP adds; and the server's resident memory at
-// the start and at the end. Every figure ends in a verdict line. Exit
+// their difference is what HTTP adds; what five open status pages cost the
+// server's processor and the mount's link; and the server's resident memory
+// at the start and at the end. Every figure ends in a verdict line. Exit
 // status 1 when HTTP adds more than 1 ms to an answered exchange at the
 // median, or when the figures could not be measured; 2 for a bad command
 // line. Whatever it started is stopped on every way out.
@@ -37,6 +38,7 @@
 #include <functional>
 #include <latch>
 #include <memory>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -62,6 +64,11 @@ constexpr int kConcurrentClients = 8;
 constexpr int kDefaultSeconds = 3;
 constexpr int kLongestSeconds = 600;
 constexpr int kSimulatorModel = 3;
+// The status page: how many open pages, each asking once a second, for how
+// long, and what they may cost the server (a share of one core).
+constexpr int kStatusPages = 5;
+constexpr int kStatusSeconds = 10;
+constexpr double kStatusCpuGoalPercent = 1.0;
 constexpr const char* kProgram = "alpaca-bench";
 constexpr const char* kTelescope = "/api/v1/telescope/0/";
 
@@ -505,10 +512,19 @@ struct Memory {
     double startKiB = -1, connectedKiB = -1, endKiB = -1, peakKiB = -1;
 };
 
+// Open status pages, each asking for the mount's status once a second.
+struct StatusPages {
+    int answered = 0;
+    int failed = 0;
+    double cpuPercent = NAN;
+    std::size_t exchanges = 0;
+};
+
 struct Results {
     std::vector<LoadRun> load;
     ExchangeRun exchange;
     Memory memory;
+    StatusPages status;
 };
 
 void printTable(const Results& results, const Spread& http, const Spread& direct)
@@ -568,6 +584,14 @@ bool printVerdicts(const Results& results, const Spread& http, const Spread& dir
     const bool overheadHolds = overhead <= kOverheadGoalMs;
     verdict("HTTP overhead of an answered exchange " + ms(overhead, 2) + " at the median",
             "goal <= 1 ms, the one failing goal", overheadHolds);
+    const StatusPages& pages = results.status;
+    char pagesFigure[200];
+    std::snprintf(pagesFigure, sizeof pagesFigure,
+                  "%d status pages at 1 Hz for %d s: %.2f%% of one core, %zu exchanges, %d of %d answered",
+                  kStatusPages, kStatusSeconds, pages.cpuPercent, pages.exchanges, pages.answered,
+                  pages.answered + pages.failed);
+    verdict(pagesFigure, "goal < 1% of one core and no exchange",
+            pages.cpuPercent < kStatusCpuGoalPercent && pages.exchanges == 0 && pages.failed == 0);
     const Memory& m = results.memory;
     char figure[160];
     std::snprintf(figure, sizeof figure, "server memory %.0f KiB at the start, %.0f KiB at the end (%+.0f KiB)",
@@ -735,6 +759,63 @@ bool measureExchangeRows(HttpClient& http, Mount& mount, const Simulator& server
     return faithful;
 }
 
+// The server's processor time so far (user and system), in seconds.
+double cpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), {});
+    // The fields after the program's name, which may hold spaces, in brackets.
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return NAN;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    double user = NAN, system = NAN;
+    for (int at = 3; fields >> field; ++at) {
+        if (at == 14)
+            user = std::strtod(field.c_str(), nullptr);
+        if (at == 15) {
+            system = std::strtod(field.c_str(), nullptr);
+            break;
+        }
+    }
+    return (user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+// kStatusPages pages, each asking for the status once a second, as the
+// page does: what it costs the server's processor and the mount's link.
+StatusPages measureStatusPages(int port, pid_t server, const Simulator& serverMount)
+{
+    StatusPages pages;
+    std::mutex counted;
+    const std::size_t sentBefore = countAllReceived(serverMount);
+    const double cpuBefore = cpuSeconds(server);
+    const auto began = std::chrono::steady_clock::now();
+    std::vector<std::thread> open;
+    for (int page = 0; page < kStatusPages; ++page)
+        open.emplace_back([&, page] {
+            httplib::Client client("127.0.0.1", port);
+            client.set_keep_alive(true);
+            // The pages do not ask in step.
+            sleepMs(page * 1000 / kStatusPages);
+            for (int second = 0; second < kStatusSeconds; ++second) {
+                const auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+                const httplib::Result answer = client.Get("/status/v1/telescope/0");
+                {
+                    std::lock_guard<std::mutex> lock(counted);
+                    (answer && answer->status == 200 ? pages.answered : pages.failed)++;
+                }
+                std::this_thread::sleep_until(next);
+            }
+        });
+    for (std::thread& page : open)
+        page.join();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    pages.cpuPercent = (cpuSeconds(server) - cpuBefore) / elapsed * 100.0;
+    pages.exchanges = countAllReceived(serverMount) - sentBefore;
+    return pages;
+}
+
 // Measures everything; false (having said why) when a figure could not be
 // measured faithfully.
 bool run(const Options& options, Results& results)
@@ -759,6 +840,8 @@ bool run(const Options& options, Results& results)
 
     say("requests that need no exchange, " + std::to_string(options.seconds) + " s each...");
     bool faithful = measureNoExchangeRows(port, options.seconds, serverMount, results);
+    say(std::to_string(kStatusPages) + " open status pages, " + std::to_string(kStatusSeconds) + " s...");
+    results.status = measureStatusPages(port, server, serverMount);
     say("answered exchanges, over HTTP and by the core in turn...");
     faithful = measureExchangeRows(http, mount, serverMount, directMount, results) && faithful;
     mount.setConnected(false);

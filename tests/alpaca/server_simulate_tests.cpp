@@ -123,6 +123,83 @@ TEST(SimulatedMount, EachModelAnswersMovesParksAndSaysItIsSimulated)
     }
 }
 
+// The same requests to a server over the pseudo-terminal simulator and to
+// one with the simulator inside: the same answers, value, error number and
+// message, for each model. Values that run on with time (the clock, the
+// sidereal time, a position while tracking) are compared within a bound.
+struct SameAnswer {
+    const char* member;
+    const char* form;  // nullptr: a GET
+    double tolerance;  // 0: exactly the same
+};
+const SameAnswer kSameAnswers[] = {
+    {"connected", "Connected=true", 0},
+    {"canpark", nullptr, 0},
+    {"canpulseguide", nullptr, 0},
+    {"cansettracking", nullptr, 0},
+    {"canfindhome", nullptr, 0},
+    {"canslewaltaz", nullptr, 0},
+    {"cansync", nullptr, 0},
+    {"canunpark", nullptr, 0},
+    {"trackingrates", nullptr, 0},
+    {"alignmentmode", nullptr, 0},
+    {"equatorialsystem", nullptr, 0},
+    {"sitelatitude", nullptr, 0},
+    {"sitelongitude", nullptr, 0},
+    {"declination", nullptr, 0},
+    {"altitude", nullptr, 0.02},
+    {"azimuth", nullptr, 0.02},
+    {"siderealtime", nullptr, 0.001},
+    {"tracking", nullptr, 0},
+    {"slewtocoordinatesasync", "RightAscension=25&Declination=10", 0},
+    {"slewtocoordinatesasync", "RightAscension=abc&Declination=10", 0},
+    {"pulseguide", "Direction=7&Duration=100", 0},
+    {"moveaxis", "Axis=0&Rate=100", 0},
+    {"trackingrate", "TrackingRate=9", 0},
+    {"sitelatitude", "SiteLatitude=95", 0},
+};
+
+TEST(SimulatedMount, AnswersAsTheSimulatorOnAPseudoTerminalDoes)
+{
+    const std::vector<std::string> site = {"--latitude", "-33.75", "--longitude", "151.25"};
+    for (int model : {1, 2, 3}) {
+        SCOPED_TRACE("model " + std::to_string(model));
+        ScratchFolder scratch;
+        SimulatorProcess mount(scratch, model, site);
+        ASSERT_TRUE(mount.ready());
+        ServerProcess overPty(scratch, {"--serial", mount.link});
+        ScratchFolder inside;
+        std::vector<std::string> simulated = {"--simulate", std::to_string(model)};
+        simulated.insert(simulated.end(), site.begin(), site.end());
+        ServerProcess withSimulator(inside, simulated);
+        ASSERT_TRUE(overPty.ready() && withSimulator.ready()) << overPty.log() << withSimulator.log();
+        auto answer = [](const ServerProcess& server, const SameAnswer& row) {
+            auto r = row.form ? server.put(telescope(row.member), std::string(row.form) + "&ClientID=7")
+                              : server.get(telescope(row.member) + "?ClientID=7");
+            if (!r)
+                return Json("no answer");
+            Json body = Json::parse(r->body, nullptr, false);
+            if (!body.is_object())
+                return Json(std::to_string(r->status) + " " + r->body);
+            body.erase("ClientTransactionID");
+            body.erase("ServerTransactionID");
+            return body;
+        };
+        for (const SameAnswer& row : kSameAnswers) {
+            SCOPED_TRACE(std::string(row.member) + (row.form ? std::string(" ") + row.form : ""));
+            const Json expected = answer(overPty, row);
+            const Json given = answer(withSimulator, row);
+            if (row.tolerance == 0 || !expected.contains("Value") || !given.contains("Value")
+                || !expected["Value"].is_number()) {
+                EXPECT_EQ(given, expected);
+                continue;
+            }
+            EXPECT_NEAR(given["Value"].get<double>(), expected["Value"].get<double>(), row.tolerance);
+            EXPECT_EQ(given["ErrorNumber"], expected["ErrorNumber"]);
+        }
+    }
+}
+
 // The port itself, read a byte at a time from the moment the command is
 // written: the first byte at once, each next one a byte time at 9600 baud
 // after it, as from the pseudo-terminal simulator paced.

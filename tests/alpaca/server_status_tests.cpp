@@ -205,6 +205,62 @@ TEST_F(StatusApi, RefusesWhatItDoesNotServe)
     EXPECT_EQ(put->body, "The status API takes GET only");
 }
 
+TEST_F(StatusApi, ATargetIsResolvedAndAnythingBelowTheHorizonRefusedBeforeAnythingIsSent)
+{
+    start(2);
+    ASSERT_EQ(act("connected", "Connected=true"), 0);
+    auto target = [&](const std::string& query) {
+        const httplib::Result answer = server->get("/status/v1/telescope/0/target?" + query);
+        EXPECT_TRUE(answer && answer->status == 200);
+        return answer ? Json::parse(answer->body, nullptr, false) : Json();
+    };
+    EXPECT_EQ(target("Name=Vega")["Refusal"],
+              "The mount's site is not known yet, so whether Vega (alf Lyr) is above the horizon cannot be told: "
+              "connect, and read the site");
+    const double latitude = ask("sitelatitude").value("Value", 0.0);
+    ask("sitelongitude");
+    const double lst = ask("siderealtime").value("Value", 0.0);
+    const std::string onTheMeridian = "RightAscension=" + std::to_string(lst);
+    struct Case {
+        std::string query;
+        std::string refusal;
+        double altitude;
+    };
+    const Case cases[] = {
+        {onTheMeridian + "&Declination=" + std::to_string(latitude), "", 90.0},
+        {onTheMeridian + "&Declination=" + std::to_string(latitude - 100.0),
+         "is below the horizon (altitude -10.0°)", -10.0},
+        {"Name=M999", "No object named \"M999\" is in the catalogue", NAN},
+        {"RightAscension=25:00:00&Declination=10", "\"25:00:00\" cannot be read as a right ascension", NAN},
+        {"Name=polaris", "", latitude},
+    };
+    const std::size_t before = mount->commands().size();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        const Json answer = target(c.query);
+        const std::string refusal = answer.value("Refusal", "?");
+        if (c.refusal.empty())
+            EXPECT_EQ(refusal, "");
+        else
+            EXPECT_NE(refusal.find(c.refusal), std::string::npos) << refusal;
+        if (std::isnan(c.altitude))
+            EXPECT_TRUE(answer["Altitude"].is_null()) << answer;
+        else
+            EXPECT_NEAR(answer.value("Altitude", 1000.0), c.altitude, 1.0) << answer;
+    }
+    EXPECT_EQ(mount->commandsSince(before), std::vector<std::string>{}) << "a target is told without the mount";
+    // The catalogue's J2000 place, brought to the date: Polaris has moved
+    // more than half an hour of right ascension since 2000.
+    EXPECT_GT(target("Name=Polaris").value("RightAscension", 0.0), 2.53 + 0.4);
+
+    const httplib::Result listed = server->get("/status/v1/catalogue");
+    ASSERT_TRUE(listed && listed->status == 200);
+    const Json entries = Json::parse(listed->body)["Entries"];
+    ASSERT_GT(entries.size(), 110u);
+    EXPECT_EQ(entries[0], (Json{{"Name", "M1"}, {"Description", "Crab nebula"}}));
+    EXPECT_EQ(entries[109]["Name"], "M110");
+}
+
 // ---- the ledger and the link's activity -------------------------------------
 
 TEST(ClientLedger, CountsTheLastMinuteAndForgetsTheLongSilent)

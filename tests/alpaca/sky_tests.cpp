@@ -212,6 +212,25 @@ TEST(SkyMath, JulianDates)
     EXPECT_TRUE(std::isfinite(julianDate(std::numeric_limits<std::int64_t>::min())));
 }
 
+// Meeus, Astronomical Algorithms, 2nd ed., examples 12.a and 12.b: the mean
+// sidereal time at Greenwich; and the same a quarter of the world east and
+// west, where it is six hours ahead and behind.
+TEST(SkyMath, MeanSiderealTime)
+{
+    const struct {
+        double julianDate;
+        double longitude;
+        double hours;
+    } cases[] = {
+        {2446895.5, 0.0, 13.0 + 10.0 / 60 + 46.3668 / 3600},
+        {2446896.30625, 0.0, 8.0 + 34.0 / 60 + 57.0896 / 3600},
+        {2446896.30625, 90.0, 14.0 + 34.0 / 60 + 57.0896 / 3600},
+        {2446896.30625, -135.0, 24.0 - 0.41747511},
+    };
+    for (const auto& row : cases)
+        EXPECT_NEAR(localSiderealTime(row.julianDate, row.longitude), row.hours, 0.1 / 3600) << row.julianDate;
+}
+
 // A published J2000 mean position with its annual proper motion, and the
 // mean position the source gives for the equinox of a date.
 struct PublishedPrecession {
