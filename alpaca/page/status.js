@@ -13,6 +13,10 @@ const TRAIL_SPAN_MS = 10 * 60 * 1000;
 const TRAIL_MOST_POINTS = 900;
 const CATALOGUE_RETRY_MS = 10000;
 const SYNC_ARMED_MS = 4000;
+// The server reads the mount only while programs ask (and keeps the
+// position fresh itself): a value read longer ago than this is shown with
+// its age, so that an old "slewing: yes" does not pass for news.
+const STALE_AFTER_S = 5;
 const LARGEST_CLIENT_ID = 2147483647;
 const DASH = '—';
 
@@ -567,18 +571,34 @@ function showDevice(status) {
         $('setup-link').setAttribute('href', deviceInfo.SetupPage);
 }
 
+// The text of a mount field, with its age when it is old.
+function aged(name, text) {
+    const age = latest?.MountAges?.[name];
+    if (text === DASH || !isNumber(age) || age <= STALE_AFTER_S)
+        return text;
+    return `${text} (read ${formatAge(age)} ago)`;
+}
+
+function formatAge(seconds) {
+    if (seconds < 120)
+        return `${Math.round(seconds)} s`;
+    if (seconds < 7200)
+        return `${Math.round(seconds / 60)} min`;
+    return `${Math.round(seconds / 3600)} h`;
+}
+
 function showPosition(mount) {
     $('mount-note').hidden = ['RightAscension', 'Declination', 'Altitude', 'Azimuth'].some((name) => isNumber(mount[name]));
-    setText('ra', formatHours(mount.RightAscension));
-    setText('dec', formatSignedDegrees(mount.Declination));
-    setText('alt', formatSignedDegrees(mount.Altitude));
-    setText('az', formatAzimuth(mount.Azimuth));
-    setText('pier', mount.SideOfPier === null || mount.SideOfPier === undefined ? DASH
-        : PIER_SIDES[mount.SideOfPier] ?? String(mount.SideOfPier));
-    setText('sidereal', formatHours(mount.SiderealTime));
+    setText('ra', aged('RightAscension', formatHours(mount.RightAscension)));
+    setText('dec', aged('Declination', formatSignedDegrees(mount.Declination)));
+    setText('alt', aged('Altitude', formatSignedDegrees(mount.Altitude)));
+    setText('az', aged('Azimuth', formatAzimuth(mount.Azimuth)));
+    setText('pier', aged('SideOfPier', mount.SideOfPier === null || mount.SideOfPier === undefined ? DASH
+        : PIER_SIDES[mount.SideOfPier] ?? String(mount.SideOfPier)));
+    setText('sidereal', aged('SiderealTime', formatHours(mount.SiderealTime)));
     const utc = typeof mount.UTCDate === 'string' && mount.UTCDate !== '' ? new Date(mount.UTCDate) : null;
-    setText('utc', utc && !Number.isNaN(utc.getTime())
-        ? utc.toISOString().replace('T', ' ').replace(/\.\d+Z$/, '') : DASH);
+    setText('utc', aged('UTCDate', utc && !Number.isNaN(utc.getTime())
+        ? utc.toISOString().replace('T', ' ').replace(/\.\d+Z$/, '') : DASH));
 }
 
 function showState(mount) {
@@ -586,11 +606,11 @@ function showState(mount) {
     const rate = rateName(mount.TrackingRate);
     if (mount.Tracking === true && rate)
         tracking = `yes (${rate})`;
-    setText('tracking', tracking);
-    setText('slewing', yesNo(mount.Slewing));
-    setText('parked', yesNo(mount.AtPark));
-    setText('at-home', yesNo(mount.AtHome));
-    setText('guiding', yesNo(mount.IsPulseGuiding));
+    setText('tracking', aged('Tracking', tracking));
+    setText('slewing', aged('Slewing', yesNo(mount.Slewing)));
+    setText('parked', aged('AtPark', yesNo(mount.AtPark)));
+    setText('at-home', aged('AtHome', yesNo(mount.AtHome)));
+    setText('guiding', aged('IsPulseGuiding', yesNo(mount.IsPulseGuiding)));
 }
 
 function showLink(link) {

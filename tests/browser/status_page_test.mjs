@@ -217,10 +217,17 @@ async function statusOf(server) {
     return reply.json();
 }
 
+// The target endpoint's answer; an answer that is not its JSON comes back
+// as a refusal naming what came instead, so that the checks fail and say so.
 async function targetOf(server, query) {
     const reply = await fetch(`${server.origin}/status/v1/telescope/0/target?${new URLSearchParams(query)}`,
         { signal: AbortSignal.timeout(10000) });
-    return reply.json();
+    const text = await reply.text();
+    try {
+        return JSON.parse(text);
+    } catch {
+        return { Refusal: `(not the target's JSON: HTTP ${reply.status} ${text.slice(0, 120)})`, notJson: true };
+    }
 }
 
 // ---- reading the page as a person does --------------------------------------
@@ -332,8 +339,10 @@ async function nothingReadYet(step, page, server) {
 async function showsThePosition(step, page, server, client) {
     const connected = await client.put('connected', { Connected: 'true' });
     check(`${step} the test's own client connects`, connected.ErrorNumber === 0, shown(connected));
-    // The server keeps the position fresh once a client is connected.
-    await waitFor('a position the server has read', async () => isFinite((await statusOf(server)).Mount?.RightAscension),
+    // The server keeps the position fresh once a client is connected; the
+    // test's DeviceState, as a program's, makes the rest known.
+    await client.deviceState();
+    await waitFor('a position the server has read', async () => isFinite((await statusOf(server)).Mount?.SiderealTime),
         { ms: 10000, every: 100 });
     const began = Date.now();
     const answer = await page.goto(`${server.origin}/`);
@@ -472,6 +481,11 @@ async function tracks(step, page, server, client, run) {
     check(`${step} the page acted as a connected client of its own`,
         pageClients.some((entry) => entry.Connected && ![TEST_CLIENT, SECOND_CLIENT].includes(entry.ClientID)),
         shown(pageClients));
+    // The server knows the rate once a program has read it; read after the
+    // page's writes are done, which make the kept rate stale.
+    await waitFor('the page done with Track', async () => (await messageOf(page)).text.includes('Track: sent'),
+        { ms: 5000, every: 50 }).catch(() => null);
+    await client.value('trackingrate');
     let text = '';
     try {
         text = await waitFor('the page showing tracking', async () => {
@@ -507,9 +521,11 @@ function watchPuts(page) {
 // sentence, and nothing sent to the mount.
 async function refusesBelowTheHorizon(step, page, server, client, run, puts) {
     const declination = run.latitude >= 0 ? '-80:00:00' : '80:00:00';
-    const refusal = (await targetOf(server, { RightAscension: '0:00:00', Declination: declination })).Refusal;
-    check(`${step} the target endpoint refuses RA 0:00:00 Dec ${declination}`, typeof refusal === 'string'
-        && refusal !== '', shown(refusal));
+    const answer = await targetOf(server, { RightAscension: '0:00:00', Declination: declination });
+    const refusal = answer.Refusal;
+    if (!check(`${step} the target endpoint refuses RA 0:00:00 Dec ${declination}`, typeof refusal === 'string'
+        && refusal !== '' && !answer.notJson, shown(refusal)))
+        return;
     const before = await client.position();
     const putsBefore = puts.length;
     await page.fill('#target-name', '');
@@ -541,7 +557,7 @@ async function highTargets(server, from) {
     const found = [];
     for (const entry of entries.slice(0, 80)) {
         const target = await targetOf(server, { Name: entry.Name });
-        if (target.Refusal === '' && target.Altitude > 30)
+        if (target.Refusal === '' && isFinite(target.Altitude) && target.Altitude > 30)
             found.push({ name: entry.Name, target, distance: separationDegrees(from.RightAscension, from.Declination,
                 target.RightAscension, target.Declination) });
     }
@@ -550,7 +566,9 @@ async function highTargets(server, from) {
 
 // The whole page on a phone as tall as the page, so that the Abort bar
 // stands at the bottom where a phone shows it rather than across the middle.
+let screenshotsTaken = false;
 async function takeScreenshots(step, page) {
+    screenshotsTaken = true;
     const height = await page.evaluate(() => document.documentElement.scrollHeight);
     await page.setViewportSize({ width: PHONE.width, height });
     try {
@@ -606,6 +624,8 @@ async function goesToANamedTarget(step, page, server, client, run) {
     const samples = await followSlew(page, client, { onFirstSlewing: photograph });
     if (run.screenshots && !screenshotFolder)
         skip(`${step} screenshots`, 'no screenshot folder given');
+    else if (run.screenshots && !screenshotsTaken)
+        console.log(`# ${step} no slew seen on the page: the screenshots are taken during the park`);
     const message = await messageOf(page);
     check(`${step} the message line says where the mount goes`, message.kind === 'done' && message.text.includes(name),
         shown(message));
@@ -732,14 +752,24 @@ async function pulseGuides(step, page, server, client) {
         .catch(() => null);
 }
 
-async function parksAndUnparks(step, page, server, client) {
+// The server reads Slewing and AtPark while programs ask for them: the
+// test's client asks for DeviceState every 2 s meanwhile, as a planetarium
+// or an imaging program does.
+async function parksAndUnparks(step, page, server, client, run) {
     await page.click('#park');
     const seen = [];
     const deadline = Date.now() + SLEW_LIMIT_MS;
+    let asked = 0;
     while (Date.now() < deadline) {
+        if (Date.now() - asked >= 2000) {
+            asked = Date.now();
+            await client.deviceState();
+        }
         const now = `${await textOf(page, '#slewing')}/${await textOf(page, '#parked')}`;
         if (seen[seen.length - 1] !== now)
             seen.push(now);
+        if (now === 'yes/no' && run.screenshots && screenshotFolder && !screenshotsTaken)
+            await takeScreenshots(`${step} mid-park:`, page);
         if (now === 'no/yes')
             break;
         await pause(200);
@@ -832,7 +862,7 @@ async function oneModel(browser, run, servers) {
         await timed(`${m} 9`, () => nudges(`${m} 9`, page, client));
         await timed(`${m} 10`, () => abortsMidSlew(`${m} 10`, page, server, client));
         await timed(`${m} 11`, () => pulseGuides(`${m} 11`, page, server, client));
-        await timed(`${m} 12`, () => parksAndUnparks(`${m} 12`, page, server, client));
+        await timed(`${m} 12`, () => parksAndUnparks(`${m} 12`, page, server, client, run));
         const other = puts.filter((where) => !where.startsWith('/api/v1/telescope/0/'));
         check(`${m} every PUT of the page went to its own telescope's device API`, other.length === 0, shown(other));
         check(`${m} no answer carried Access-Control-Allow-Origin`, corsAnswers.length === 0, corsAnswers.join(' '));
