@@ -125,6 +125,11 @@ Json DeviceStateReadings::answer(std::uint32_t client)
     return state;
 }
 
+bool DeviceStateReadings::tellsMotionUnderWay(const StateField& field)
+{
+    return readAfresh(field, device.motionUnderWay(), device.parkOrHomeSearchUnderWay());
+}
+
 bool DeviceStateReadings::stopRequested()
 {
     std::lock_guard<std::mutex> lock(stopMutex);
@@ -143,10 +148,13 @@ void DeviceStateReadings::refreshStale()
     for (const auto& [member, field] : fields) {
         if (stopRequested() || device.connectedClients() == 0)
             return;
-        if (!field->always && !everyField)
+        // What tells a motion's end is kept as fresh as the position while
+        // the motion may last: what was last read of it ends with it.
+        const bool keptNow = field->always || tellsMotionUnderWay(*field);
+        if (!keptNow && !everyField)
             continue;
         // The others only for DeviceState, whose TimeStamp tells their age.
-        const std::uint64_t refreshFrom = field->ticking ? kClockRereadMs : field->always ? refreshFromAgeMs : goal;
+        const std::uint64_t refreshFrom = field->ticking ? kClockRereadMs : keptNow ? refreshFromAgeMs : goal;
         std::optional<SharedReads::Fresh> fresh = device.sharedReads().fresh(member);
         if (fresh && clock.steadyMs() - fresh->steadyMs < refreshFrom)
             continue;

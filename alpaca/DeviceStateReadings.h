@@ -2,7 +2,8 @@
 // freshest values every client's reads have left, each field sharing its
 // exchange with its member's own reads. While clients are connected, reads
 // of the server's own keep the position no older than a couple of seconds
-// when no client's reads do, and every field as fresh while DeviceState is
+// when no client's reads do, the readings that tell a motion's end as fresh
+// while one may be under way, and every field as fresh while DeviceState is
 // being asked.
 #pragma once
 
@@ -86,6 +87,8 @@ private:
     std::optional<MotionNow> readMotionTogether(std::uint32_t client);
     void keepFresh();
     void refreshStale();
+    // Whether the field tells where a motion that may be under way stands.
+    bool tellsMotionUnderWay(const StateField& field);
     bool stopRequested();
 
     TelescopeDevice& device;

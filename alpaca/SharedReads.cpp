@@ -3,7 +3,10 @@
 SharedReads::Result SharedReads::read(Member key, const std::function<Result()>& read)
 {
     std::unique_lock<std::mutex> lock(mutex);
-    if (auto found = pending.find(key); found != pending.end()) {
+    // A read under way since before a write that changed its answer is
+    // not joined: its answer may be from before the write.
+    if (auto found = pending.find(key);
+        found != pending.end() && unchangedSince(key, found->second->startedAfterWrite)) {
         std::shared_ptr<Pending> joined = found->second;
         ++sharedCount;
         joined->done.wait(lock, [&] { return joined->result.has_value(); });
@@ -18,6 +21,7 @@ SharedReads::Result SharedReads::read(Member key, const std::function<Result()>&
         }
     }
     auto mine = std::make_shared<Pending>();
+    mine->startedAfterWrite = writes;
     pending[key] = mine;
     ++madeCount;
     const std::uint64_t started = writes;
@@ -30,16 +34,23 @@ SharedReads::Result SharedReads::read(Member key, const std::function<Result()>&
     } catch (...) {
         lock.lock();
         mine->result.emplace(Result{Outcome::failure(OutcomeKind::Failure, "The read failed"), Json()});
-        pending.erase(key);
+        forgetPending(key, mine);
         mine->done.notify_all();
         throw;
     }
     lock.lock();
     mine->result = result;
-    pending.erase(key);
+    forgetPending(key, mine);
     finish(key, *result, started);
     mine->done.notify_all();
     return *result;
+}
+
+void SharedReads::forgetPending(Member key, const std::shared_ptr<Pending>& read)
+{
+    // A later read of the key may have taken its place.
+    if (auto found = pending.find(key); found != pending.end() && found->second == read)
+        pending.erase(found);
 }
 
 void SharedReads::finish(Member key, const Result& result, std::uint64_t started)

@@ -66,6 +66,8 @@ private:
     struct Pending {
         std::optional<Result> result;
         std::condition_variable done;
+        // The count of writes when the read began.
+        std::uint64_t startedAfterWrite = 0;
     };
     struct Finished {
         Result result;
@@ -81,6 +83,7 @@ private:
     // Whether a read that began after write `started` is still good.
     bool unchangedSince(Member key, std::uint64_t started) const;
     void finish(Member key, const Result& result, std::uint64_t started);
+    void forgetPending(Member key, const std::shared_ptr<Pending>& read);
 
     Clock& clock;
     std::uint32_t maxAgeMs = 0;
