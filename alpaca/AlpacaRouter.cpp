@@ -71,7 +71,10 @@ HttpAnswer AlpacaRouter::answer(const IncomingRequest& request)
 {
     const bool isGet = request.method == "GET";
     const bool isPut = request.method == "PUT";
-    if (!isGet && request.fromOtherSite) {
+    // A setup page refuses another site's form itself, saying so on the page
+    // (its form carries a token no other site has).
+    const bool setupForm = request.method == "POST" && devices.setupPage(request.path);
+    if (!isGet && request.fromOtherSite && !setupForm) {
         HttpAnswer refused = badRequest("Changes come only from this server's own pages and from programs, "
                                         "not from another web site's page");
         refused.status = 403;
