@@ -185,6 +185,44 @@ TEST_F(StatusApi, ASlewShowsItsTargetAndAParkItsPositionOnceSeen)
     EXPECT_EQ(shown["Mount"]["AtPark"], true);
 }
 
+// With the server's own reads on (as it runs by default): once a program
+// has connected, every reading shows within seconds without anyone asking
+// for DeviceState, and a slew that nobody watches ends on the status page
+// when it ends at the mount, not before.
+TEST_F(StatusApi, WithTheServersOwnReadsAnUnwatchedSlewEndsOnThePageWhenItEnds)
+{
+    start(3, {"--fresh-ms", "2000"});
+    ASSERT_EQ(act("connected", "Connected=true"), 0);
+    const auto allKnown = [&] {
+        const Json shown = status();
+        // Each of DeviceState's readings (the tracking rate is not one).
+        for (const auto& [name, value] : shown["Mount"].items())
+            if (value.is_null() && name != "TrackingRate")
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(waitUntil(allKnown, 4000)) << status();
+    ASSERT_EQ(act("unpark", ""), 0);
+    ASSERT_EQ(act("tracking", "Tracking=true"), 0);
+    const double lst = ask("siderealtime").value("Value", 0.0);
+    ASSERT_EQ(act("slewtocoordinatesasync",
+                  "RightAscension=" + std::to_string(std::fmod(lst + 2.0, 24.0)) + "&Declination=60"),
+              0);
+    // From here on only the page looks: each time it says the slew is over,
+    // the mount must have reached the target's declination.
+    bool ended = false;
+    for (const auto until = SteadyClock::now() + std::chrono::seconds(40); !ended && SteadyClock::now() < until;
+         std::this_thread::sleep_for(std::chrono::milliseconds(250))) {
+        const Json shown = status();
+        if (shown["Mount"]["Slewing"] != false)
+            continue;
+        ended = true;
+        const Json declination = ask("declination");
+        EXPECT_NEAR(declination.value("Value", 0.0), 60.0, 0.1) << "the page said the slew was over mid-way";
+    }
+    EXPECT_TRUE(ended) << "the page never showed the slew's end: " << status();
+}
+
 TEST_F(StatusApi, RefusesWhatItDoesNotServe)
 {
     start(2);
