@@ -145,11 +145,6 @@ void DeviceStateReadings::refreshStale()
     const std::uint64_t refreshFromAgeMs = goal / 2;
     const std::uint64_t asked = lastAskedMs.load();
     const bool everyField = asked != 0 && clock.steadyMs() - asked < kDeviceStateInterestMs;
-    // A link just made has nothing kept: each field is read once, in turns
-    // of the server's own, before the first DeviceStates would each read
-    // them in their clients' turns, all at once.
-    const std::uint64_t opened = device.linkOpenedMs();
-    const bool linkJustMade = opened != 0 && clock.steadyMs() - opened < kDeviceStateInterestMs;
     for (const auto& [member, field] : fields) {
         if (stopRequested() || device.connectedClients() == 0)
             return;
@@ -157,7 +152,7 @@ void DeviceStateReadings::refreshStale()
         // the motion may last: what was last read of it ends with it.
         const bool keptNow = field->always || tellsMotionUnderWay(*field);
         std::optional<SharedReads::Fresh> fresh = device.sharedReads().fresh(member);
-        if (!keptNow && !everyField && !(linkJustMade && !fresh))
+        if (!keptNow && !everyField)
             continue;
         // The others only for DeviceState, whose TimeStamp tells their age.
         const std::uint64_t refreshFrom = field->ticking ? kClockRereadMs : keptNow ? refreshFromAgeMs : goal;

@@ -311,7 +311,6 @@ Outcome TelescopeDevice::connectLink()
     }
     noteModelFacts();
     linkOpenNow = true;
-    linkOpenedAtMs = clock.steadyMs();
     // An AbortSlew restores tracking as it was: known from the start, the
     // first stop need not ask before it goes out, however busy the link is
     // once every program has connected.
@@ -332,7 +331,6 @@ Outcome TelescopeDevice::disconnectLink()
         return Outcome::success();
     homeSearchSinceMs = 0;
     linkOpenNow = false;
-    linkOpenedAtMs = 0;
     Outcome outcome = mount.setConnected(false);
     reads.forgetAll();
     linkWatch.reset();

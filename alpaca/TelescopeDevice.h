@@ -198,8 +198,6 @@ public:
     // The age the server's own reads keep values within; 0: they are off.
     void setFreshnessGoalMs(std::uint32_t ms) { freshnessGoalMs = ms; }
     std::uint32_t freshnessGoal() const { return freshnessGoalMs; }
-    // Steady milliseconds when the link was last made; 0 while it is closed.
-    std::uint64_t linkOpenedMs() const { return linkOpenedAtMs; }
 
 private:
     // The member on the mount, within a turn taken.
@@ -309,7 +307,6 @@ private:
     ClientLedger ledger;
     // The status page's facts, kept when known.
     std::atomic<bool> linkOpenNow{false};
-    std::atomic<std::uint64_t> linkOpenedAtMs{0};
     std::mutex statusMutex;
     std::uint8_t statusModel = 0;
     std::map<Member, bool> modelCapabilities;

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -82,6 +83,10 @@ TEST(SharedReads, OverlappingReadsShareButNeverAcrossAWrite)
         if (c.secondMadeItsOwn) {
             EXPECT_EQ(second.wait_for(std::chrono::seconds(5)), std::future_status::ready)
                 << "the read after the write waited for the one begun before it";
+        } else {
+            // The second is under way only once it has joined the first.
+            for (int waited = 0; reads.shared() == 0 && waited < 5000; ++waited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         before.release();
         EXPECT_EQ(first.get().value, Json(false));

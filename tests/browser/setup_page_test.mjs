@@ -7,11 +7,13 @@
 // Each check prints one line; the last line counts them. Exit 0 when every
 // check passed. Every process started here is ended, also on failure.
 import { chromium } from 'playwright-core';
-import { spawn, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
-import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
+import {
+    check, freeLoopbackPort, isRunning, killEverything, results, shown, skip, startProcess, stopProcess,
+} from './harness.mjs';
 
 const CHROMIUM = '/usr/bin/chromium';
 const SETUP_FORM = '/setup/v1/telescope/0/setup';
@@ -42,58 +44,7 @@ const FORMATS = {
 };
 const REPORT_IDS = ['model', ...Object.keys(FORMATS)];
 
-// ---- results ---------------------------------------------------------------
-
-const results = { passed: 0, failed: 0, skipped: 0 };
-
-function check(name, ok, detail = '') {
-    if (ok) {
-        results.passed++;
-        console.log(`ok   ${name}`);
-    } else {
-        results.failed++;
-        console.log(`FAIL ${name}${detail ? ': ' + detail : ''}`);
-    }
-    return ok;
-}
-
-function skip(name, reason) {
-    results.skipped++;
-    console.log(`skipped: ${reason} (${name})`);
-}
-
-function shown(value) {
-    return JSON.stringify(value);
-}
-
 // ---- processes -------------------------------------------------------------
-
-const started = new Set();
-
-function isRunning(child) {
-    return child.exitCode === null && child.signalCode === null;
-}
-
-function killEverything() {
-    for (const child of started)
-        if (isRunning(child))
-            try { child.kill('SIGKILL'); } catch { /* already gone */ }
-}
-process.on('exit', killEverything);
-for (const signal of ['SIGINT', 'SIGTERM'])
-    process.on(signal, () => { console.log(`stopped by ${signal}`); process.exit(1); });
-
-function startProcess(command, args, options = {}) {
-    const child = spawn(command, args, { stdio: ['ignore', 'pipe', 'pipe'], ...options });
-    child.output = '';
-    const keep = (chunk) => { child.output = (child.output + chunk).slice(-20000); };
-    child.stdout?.on('data', keep);
-    child.stderr?.on('data', keep);
-    child.ended = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
-    child.on('error', (error) => { child.output += `\ncannot start ${command}: ${error.message}\n`; });
-    started.add(child);
-    return child;
-}
 
 async function waitFor(what, condition, child, ms = STARTUP_MS) {
     const deadline = Date.now() + ms;
@@ -107,27 +58,6 @@ async function waitFor(what, condition, child, ms = STARTUP_MS) {
     throw new Error(`${what}: not within ${ms} ms${child ? ':\n' + child.output : ''}`);
 }
 
-// Ends the process with the signal and returns how it ended.
-async function stopProcess(child, signal = 'SIGTERM') {
-    if (!isRunning(child))
-        return child.ended;
-    child.kill(signal);
-    const timer = setTimeout(() => child.kill('SIGKILL'), 10000);
-    const end = await child.ended;
-    clearTimeout(timer);
-    return end;
-}
-
-function freeLoopbackPort() {
-    return new Promise((resolve, reject) => {
-        const probe = net.createServer();
-        probe.on('error', reject);
-        probe.listen(0, '127.0.0.1', () => {
-            const { port } = probe.address();
-            probe.close(() => resolve(port));
-        });
-    });
-}
 
 // ---- the programs under test -----------------------------------------------
 
