@@ -512,9 +512,13 @@ TEST_F(Sharing, TheServersOwnReadsKeepThePositionFreshOnlyWhileNoClientsReadsDo)
         ++reads;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
     }
+    // At most one of the server's own besides, should a client's read have
+    // waited over a second on a busy machine (a check with every Wine lane
+    // running saw one); a server that read alongside the client would add
+    // one every second.
     sent = simulator->commandsSince(before);
     for (const std::string& command : position)
-        EXPECT_LE(countOf(sent, command), reads) << command << ": the server read what a client kept fresh";
+        EXPECT_LE(countOf(sent, command), reads + 1) << command << ": the server read what a client kept fresh";
 
     // No client connected, nothing read.
     ASSERT_EQ(put("connected", "Connected=false", 1)["ErrorNumber"], 0);
