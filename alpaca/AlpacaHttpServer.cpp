@@ -19,12 +19,15 @@ bool isLoopback(const std::string& address)
 }
 
 // A browser names the page a request came from in its Origin; programs
-// send none. This server's own pages come from the address asked for.
+// send none. This server's own pages come from the address asked for (over
+// https when a proxy in front of the server serves them so).
 bool fromOtherSite(const httplib::Request& request)
 {
     if (!request.has_header("Origin"))
         return false;
-    return request.get_header_value("Origin") != "http://" + request.get_header_value("Host");
+    const std::string origin = request.get_header_value("Origin");
+    const std::string host = request.get_header_value("Host");
+    return origin != "http://" + host && origin != "https://" + host;
 }
 
 } // namespace

@@ -430,6 +430,11 @@ TEST_F(StatusApi, AnotherWebSitesPageCanNeitherAskAheadNorChangeAnything)
         {"a device read from elsewhere", request("GET /api/v1/telescope/0/name?ClientID=7 HTTP/1.1", elsewhere), 200},
         {"the page's own PUT", request("PUT /api/v1/telescope/0/connected HTTP/1.1",
                                        "Origin: http://" + host + "\r\n" + form, "Connected=true&ClientID=8"), 200},
+        {"the page's own PUT through an https proxy",
+         request("PUT /api/v1/telescope/0/connected HTTP/1.1", "Origin: https://" + host + "\r\n" + form,
+                 "Connected=true&ClientID=9"), 200},
+        {"a PUT from another port of this host", request("PUT /api/v1/telescope/0/park HTTP/1.1",
+                                                          "Origin: http://127.0.0.1:1\r\n" + form, "ClientID=7"), 403},
     };
     const std::size_t before = mount->commands().size();
     std::ifstream configBefore(server->configPath());
