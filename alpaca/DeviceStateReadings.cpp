@@ -151,11 +151,11 @@ void DeviceStateReadings::refreshStale()
         // What tells a motion's end is kept as fresh as the position while
         // the motion may last: what was last read of it ends with it.
         const bool keptNow = field->always || tellsMotionUnderWay(*field);
-        std::optional<SharedReads::Fresh> fresh = device.sharedReads().fresh(member);
         if (!keptNow && !everyField)
             continue;
         // The others only for DeviceState, whose TimeStamp tells their age.
         const std::uint64_t refreshFrom = field->ticking ? kClockRereadMs : keptNow ? refreshFromAgeMs : goal;
+        std::optional<SharedReads::Fresh> fresh = device.sharedReads().fresh(member);
         if (fresh && clock.steadyMs() - fresh->steadyMs < refreshFrom)
             continue;
         field->read(device, member, Asker{true, TelescopeDevice::kServerTurn});

@@ -7,7 +7,8 @@
 // Each read's last good value is kept with when it was made, for those
 // that answer from the freshest values (DeviceState). A write that may
 // change what a read gives makes that read's kept values count as gone
-// until it is read again.
+// until it is read again, and a read asked after it never shares an
+// exchange begun before it.
 #pragma once
 
 #include "AlpacaResponse.h"
