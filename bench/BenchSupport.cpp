@@ -92,3 +92,46 @@ double memoryKiB(pid_t pid, const char* field)
             return std::strtod(line.c_str() + prefix.size(), nullptr);
     return -1.0;
 }
+
+// utime + stime in seconds; -1 when unreadable. The fields are counted
+// after the command name's closing parenthesis, which may itself hold
+// spaces.
+double cpuSeconds(pid_t pid)
+{
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return -1.0;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string field;
+    // After the name: state (3) ... utime (14), stime (15).
+    unsigned long long utime = 0, stime = 0;
+    for (int number = 3; number <= 15 && fields >> field; ++number) {
+        if (number == 14)
+            utime = std::strtoull(field.c_str(), nullptr, 10);
+        if (number == 15)
+            stime = std::strtoull(field.c_str(), nullptr, 10);
+    }
+    if (!fields)
+        return -1.0;
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+std::string cpuModel()
+{
+    std::ifstream in("/proc/cpuinfo");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("model name", 0) == 0) {
+            const std::size_t colon = line.find(':');
+            return colon == std::string::npos ? line : line.substr(colon + 2);
+        }
+    return "CPU model unknown";
+}
+
+std::string loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}

@@ -29,6 +29,12 @@ bool waitForPath(const std::string& path, int timeoutMs);
 int freeLoopbackPort();
 // The resident set (VmRSS) or its peak (VmHWM), in KiB; -1 when unreadable.
 double memoryKiB(pid_t pid, const char* field);
+// The process's processor time so far (utime + stime), in seconds; -1 when
+// unreadable.
+double cpuSeconds(pid_t pid);
+std::string cpuModel();
+// The load averages over 1, 5 and 15 minutes, as /proc/loadavg gives them.
+std::string loadAverage();
 
 // One program started: its pid, name and how it ended.
 struct Child {

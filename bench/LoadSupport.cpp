@@ -417,25 +417,6 @@ Spread spreadOf(std::vector<double> samples)
     return spread;
 }
 
-std::string cpuModel()
-{
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("model name", 0) == 0) {
-            const std::size_t colon = line.find(':');
-            return colon == std::string::npos ? line : line.substr(colon + 2);
-        }
-    return "CPU model unknown";
-}
-
-std::string loadAverage()
-{
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
 int measureAndJudge(const char* what, const std::function<bool()>& measure,
                     const std::function<std::vector<std::string>()>& report)
 {

@@ -199,9 +199,6 @@ struct Spread {
 // p99 is the nearest rank: the sample that 99 % of them do not exceed.
 Spread spreadOf(std::vector<double> samples);
 
-std::string cpuModel();
-std::string loadAverage();
-
 // A profile's run to its exit status: measure() (its failure, or an
 // exception, said as "the <what> failed"), everything it started stopped,
 // then, when it measured, report() prints the figures and returns the

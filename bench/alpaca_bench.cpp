@@ -38,7 +38,6 @@
 #include <functional>
 #include <latch>
 #include <memory>
-#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -453,25 +452,6 @@ ExchangeRun measureAnsweredExchange(HttpClient& http, Mount& mount)
 
 // ---- Report -----------------------------------------------------------------
 
-std::string cpuModel()
-{
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("model name", 0) == 0) {
-            const std::size_t colon = line.find(':');
-            return colon == std::string::npos ? line : line.substr(colon + 2);
-        }
-    return "CPU model unknown";
-}
-
-std::string loadAverage()
-{
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
 std::string ms(double value, int decimals = 3)
 {
     char text[32];
@@ -757,29 +737,6 @@ bool measureExchangeRows(HttpClient& http, Mount& mount, const Simulator& server
         faithful = false;
     }
     return faithful;
-}
-
-// The server's processor time so far (user and system), in seconds.
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), {});
-    // The fields after the program's name, which may hold spaces, in brackets.
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos)
-        return NAN;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    double user = NAN, system = NAN;
-    for (int at = 3; fields >> field; ++at) {
-        if (at == 14)
-            user = std::strtod(field.c_str(), nullptr);
-        if (at == 15) {
-            system = std::strtod(field.c_str(), nullptr);
-            break;
-        }
-    }
-    return (user + system) / double(sysconf(_SC_CLK_TCK));
 }
 
 // kStatusPages pages, each asking for the status once a second, as the

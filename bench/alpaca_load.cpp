@@ -99,30 +99,6 @@ const char* const kPolledMembers[] = {
 };
 constexpr std::size_t kPolledCount = sizeof kPolledMembers / sizeof kPolledMembers[0];
 
-// utime + stime in seconds; -1 when unreadable. The fields are counted
-// after the command name's closing parenthesis, which may itself hold
-// spaces.
-double cpuSeconds(pid_t pid)
-{
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos)
-        return -1.0;
-    std::istringstream fields(stat.substr(close + 1));
-    std::string field;
-    // After the name: state (3) ... utime (14), stime (15).
-    unsigned long long utime = 0, stime = 0;
-    for (int number = 3; number <= 15 && fields >> field; ++number) {
-        if (number == 14)
-            utime = std::strtoull(field.c_str(), nullptr, 10);
-        if (number == 15)
-            stime = std::strtoull(field.c_str(), nullptr, 10);
-    }
-    if (!fields)
-        return -1.0;
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
 
 // What an answer should be: a success, or the refusal the load provokes.
 enum class Expect { Success, NotConnected };

@@ -2,6 +2,7 @@
 // the processes a test starts, every one of them ended however the test
 // ends.
 import { spawn } from 'node:child_process';
+import fs from 'node:fs';
 import net from 'node:net';
 
 // ---- results ---------------------------------------------------------------
@@ -77,4 +78,31 @@ export function freeLoopbackPort() {
             probe.close(() => resolve(port));
         });
     });
+}
+
+// ---- the end of a run ------------------------------------------------------
+
+// The browser and the servers a run started, closed and ended.
+export async function closeEverything(browser, servers) {
+    if (browser)
+        await browser.close().catch(() => {});
+    for (const server of servers)
+        await stopProcess(server);
+    killEverything();
+}
+
+// The run's last lines, the servers' logs when a check failed (the scratch
+// folder then kept), and its exit status.
+export function reportRun(name, servers, scratch, runBegan) {
+    if (results.failed > 0) {
+        for (const server of servers)
+            console.log(`--- server log (${server.origin}):\n${server.output}`);
+        console.log(`scratch folder kept: ${scratch}`);
+    } else {
+        fs.rmSync(scratch, { recursive: true, force: true });
+    }
+    console.log(`run time ${((Date.now() - runBegan) / 1000).toFixed(1)} s`);
+    const skipped = results.skipped ? `, ${results.skipped} skipped` : '';
+    console.log(`${name}: ${results.passed} passed, ${results.failed} failed${skipped}`);
+    return results.failed === 0 ? 0 : 1;
 }

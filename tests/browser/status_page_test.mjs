@@ -15,7 +15,8 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {
-    check, freeLoopbackPort, isRunning, killEverything, results, shown, skip, startProcess, stopProcess,
+    check, closeEverything, freeLoopbackPort, isRunning, reportRun, shown, skip,
+    startProcess, stopProcess,
 } from './harness.mjs';
 
 const CHROMIUM = '/usr/bin/chromium';
@@ -822,23 +823,9 @@ async function main() {
     } catch (error) {
         check('the run went to its end', false, error.stack ?? String(error));
     } finally {
-        if (browser)
-            await browser.close().catch(() => {});
-        for (const server of servers)
-            await stopProcess(server);
-        killEverything();
+        await closeEverything(browser, servers);
     }
-    if (results.failed > 0) {
-        for (const server of servers)
-            console.log(`--- server log (${server.origin}):\n${server.output}`);
-        console.log(`scratch folder kept: ${scratch}`);
-    } else {
-        fs.rmSync(scratch, { recursive: true, force: true });
-    }
-    console.log(`run time ${((Date.now() - runBegan) / 1000).toFixed(1)} s`);
-    const skipped = results.skipped ? `, ${results.skipped} skipped` : '';
-    console.log(`status-page: ${results.passed} passed, ${results.failed} failed${skipped}`);
-    return results.failed === 0 ? 0 : 1;
+    return reportRun('status-page', servers, scratch, runBegan);
 }
 
 process.exitCode = await main();
