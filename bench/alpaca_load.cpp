@@ -114,6 +114,7 @@ struct Fault {
 struct Record {
     std::map<std::string, std::vector<double>> latency;  // by kind of request, ms
     std::map<int, std::vector<double>> rounds;           // by polling client, ms
+    std::vector<std::pair<Steady::time_point, double>> roundsBegun; // every counted round: its start, ms
     std::vector<double> abortHttp;                       // AbortSlew's request to answer, ms
     std::vector<double> abortToMount;                    // AbortSlew's request to ":Q#" at the mount, ms
     std::size_t abortsUnseen = 0;                        // no ":Q#" found for the abort
@@ -139,6 +140,7 @@ struct Record {
             latency[kind].insert(latency[kind].end(), samples.begin(), samples.end());
         for (auto& [client, samples] : other.rounds)
             rounds[client].insert(rounds[client].end(), samples.begin(), samples.end());
+        roundsBegun.insert(roundsBegun.end(), other.roundsBegun.begin(), other.roundsBegun.end());
         abortHttp.insert(abortHttp.end(), other.abortHttp.begin(), other.abortHttp.end());
         abortToMount.insert(abortToMount.end(), other.abortToMount.begin(), other.abortToMount.end());
         abortsUnseen += other.abortsUnseen;
@@ -238,9 +240,12 @@ std::string kindOf(const char* member)
 // answered and the load did not end in the middle of it. A round cut short
 // is no round; one with a refusal in it is counted apart, since refusals
 // come back at once.
-bool pollRound(HttpClient& http, Record& record, StopFlag& stop, double& tookMs)
+bool pollRound(HttpClient& http, Record& record, StopFlag& stop, double& tookMs,
+               Steady::time_point* began = nullptr)
 {
     const Steady::time_point start = Steady::now();
+    if (began)
+        *began = start;
     bool whole = true;
     for (const char* member : kPolledMembers) {
         if (stop.isRaised())
@@ -286,8 +291,11 @@ void pollingClient(int port, int clientId, Start start, StopFlag& stop, Record& 
     int round = 0;
     everyPeriod(stop, kRoundPeriodMs, [&] {
         double took = 0;
-        if (pollRound(http, record, stop, took) && round++ >= kLoadWarmUpRounds)
+        Steady::time_point began;
+        if (pollRound(http, record, stop, took, &began) && round++ >= kLoadWarmUpRounds) {
             record.rounds[clientId].push_back(took);
+            record.roundsBegun.emplace_back(began, took);
+        }
     });
     record.connections = http.connections;
 }
@@ -526,6 +534,7 @@ struct Results {
     std::vector<int> forgottenClients;
     std::size_t loadRequests = 0;
     double loadSeconds = 0;
+    Steady::time_point loadBegan{};
 };
 
 // The ClientIDs the server logged as silent past the time-out.
@@ -590,6 +599,22 @@ Worst worstClient(const Record& record, Pick pick)
     return worst;
 }
 
+// When the slowest rounds under the load began: a tail at the start, or
+// one spread over the load, want different mending.
+void printSlowestRounds(const Results& results)
+{
+    constexpr std::size_t kShown = 8;
+    std::vector<std::pair<Steady::time_point, double>> slowest = results.load.roundsBegun;
+    const std::size_t shown = std::min(kShown, slowest.size());
+    std::partial_sort(slowest.begin(), slowest.begin() + long(shown), slowest.end(),
+                      [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::printf("  the %zu slowest rounds under load, began at (s into the load) and took (ms):", shown);
+    for (std::size_t i = 0; i < shown; ++i)
+        std::printf("%s %.1f s %.0f", i == 0 ? "" : ",", msBetween(results.loadBegan, slowest[i].first) / 1000.0,
+                    slowest[i].second);
+    std::printf("\n");
+}
+
 void printRounds(const Results& results)
 {
     printHeader("Rounds of 12 reads (ms), one polling client alone and each of 20 under the full load");
@@ -604,6 +629,7 @@ void printRounds(const Results& results)
         printSpreadRow("under load, client " + std::to_string(client),
                        spreadOf(found == results.load.rounds.end() ? std::vector<double>{} : found->second));
     }
+    printSlowestRounds(results);
 }
 
 std::string describeWindow(const Busiest& window)
@@ -823,6 +849,7 @@ void runFullLoad(int port, pid_t server, int seconds, LineWatch& transcript, con
 
     const Steady::time_point loadStart = Steady::now();
     const Steady::time_point loadEnd = loadStart + std::chrono::seconds(seconds);
+    results.loadBegan = loadStart;
     results.memory.loadStartKiB = memoryKiB(server, "VmRSS");
     const double cpuAtStart = cpuSeconds(server);
     go.count_down();
@@ -889,7 +916,7 @@ bool run(const Options& options, Results& results)
 
     results.forgottenClients = clientsForgottenIn(readFile(scratchFolder + "/server.log"));
     if (keepScratchFolder)
-        transcript.save(scratchFolder + "/mount-transcript-stamped", aloneFrom);
+        transcript.save(scratchFolder + "/mount-transcript-stamped", results.loadBegan);
     if (const std::string ended = children.endedWith(server); !ended.empty()) {
         say("the server ended during the run with " + ended + "; its log ends:\n" +
             lastLines(readFile(scratchFolder + "/server.log"), 10));
@@ -920,7 +947,7 @@ int main(int argc, char** argv)
         return 1;
     if (options.profile == Profile::Night)
         return runNight(options);
-    keptFilesNote = "server.log, mount.log, mount-transcript, and mount-transcript-stamped: ms from the baseline's start";
+    keptFilesNote = "server.log, mount.log, mount-transcript, and mount-transcript-stamped: ms from the full load's start (the baseline's before 0)";
     Results results;
     return measureAndJudge(
         "run", [&] { return run(options, results); },
