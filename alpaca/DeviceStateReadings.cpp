@@ -156,7 +156,14 @@ void DeviceStateReadings::refreshStale()
         // The others only for DeviceState, whose TimeStamp tells their age.
         const std::uint64_t refreshFrom = field->ticking ? kClockRereadMs : keptNow ? refreshFromAgeMs : goal;
         std::optional<SharedReads::Fresh> fresh = device.sharedReads().fresh(member);
-        if (fresh && clock.steadyMs() - fresh->steadyMs < refreshFrom)
+        const std::uint64_t age = fresh ? clock.steadyMs() - fresh->steadyMs : UINT64_MAX;
+        if (age < refreshFrom)
+            continue;
+        // Read early only while nobody waits for the mount: when clients
+        // keep it busy their own reads keep the values fresh, and one more
+        // read of ours would only make every one of theirs later still.
+        // Past the goal a value is read whoever waits.
+        if (age < goal && !device.mountIdle())
             continue;
         field->read(device, member, Asker{true, TelescopeDevice::kServerTurn});
     }

@@ -14,6 +14,12 @@ std::size_t MountQueue::waiting() const
     return waiters.size();
 }
 
+bool MountQueue::idle() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return !busy && waiters.empty();
+}
+
 void MountQueue::acquire(Urgency urgency, std::uint32_t client)
 {
     std::unique_lock<std::mutex> lock(mutex);

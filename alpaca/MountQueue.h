@@ -38,6 +38,8 @@ public:
 
     // Callers waiting, not counting the one holding the mount.
     std::size_t waiting() const;
+    // Nobody holds the mount or waits for it.
+    bool idle() const;
 
 private:
     struct Waiter {

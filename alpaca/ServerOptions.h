@@ -26,7 +26,7 @@ struct ServerOptions {
     // A connected client silent this long has vanished: it is disconnected.
     int clientTimeoutSeconds = 300;
     // How old an answer a read may share (0: none finished before it came).
-    int maxAgeMs = 0;
+    int maxAgeMs = 1000;
     // The age the server's own reads keep the position within (0: none).
     int freshMs = 2000;
     bool help = false, version = false;

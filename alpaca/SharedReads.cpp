@@ -12,10 +12,12 @@ SharedReads::Result SharedReads::read(Member key, const std::function<Result()>&
         joined->done.wait(lock, [&] { return joined->result.has_value(); });
         return *joined->result;
     }
-    if (maxAgeMs > 0) {
+    if (maxAgeMs > 0 && mayTakeRecent()) {
         auto recent = finished.find(key);
+        const auto asked = askedAtWrite.find(key);
         if (recent != finished.end() && clock.steadyMs() - recent->second.atMs <= maxAgeMs
-            && unchangedSince(key, recent->second.startedAfterWrite)) {
+            && unchangedSince(key, recent->second.startedAfterWrite)
+            && (asked == askedAtWrite.end() || recent->second.startedAfterWrite >= asked->second)) {
             ++sharedCount;
             return recent->second.result;
         }
@@ -98,12 +100,21 @@ void SharedReads::changedByWrite(const std::vector<Member>& keys)
         changedAtWrite[key] = writes;
 }
 
+void SharedReads::writeAsked(const std::vector<Member>& keys)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    ++writes;
+    for (Member key : keys)
+        askedAtWrite[key] = writes;
+}
+
 void SharedReads::forgetAll()
 {
     std::lock_guard<std::mutex> lock(mutex);
     finished.clear();
     kept.clear();
     changedAtWrite.clear();
+    askedAtWrite.clear();
 }
 
 std::uint64_t SharedReads::shared() const

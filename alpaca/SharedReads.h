@@ -1,8 +1,12 @@
 // Reads that overlap share one exchange: a read of a member that comes
 // while the same read is queued for the mount or under way takes that
 // read's answer instead of queuing an exchange of its own. No answer is
-// older than the exchange it came from; with a maximum age set, a read may
-// also take an answer finished at most that many milliseconds ago.
+// older than the exchange it came from; with a maximum age set, a read
+// that would wait for the mount (another call holds it or waits for it)
+// may also take an answer finished at most that many milliseconds ago, as
+// long as the link is open. Programs polling the same members out of step
+// then share one exchange a member, instead of each asking the mount
+// again while the others wait. With the mount free, a read is made afresh.
 //
 // Each read's last good value is kept with when it was made, for those
 // that answer from the freshest values (DeviceState). A write that may
@@ -24,6 +28,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class SharedReads {
@@ -39,7 +44,12 @@ public:
         std::int64_t wallMs = 0;
     };
 
-    explicit SharedReads(Clock& clock) : clock(clock) {}
+    // mayTakeRecent: whether a read now may take an answer within the
+    // maximum age (the mount busy, the link open).
+    explicit SharedReads(Clock& clock, std::function<bool()> mayTakeRecent = [] { return true; })
+        : clock(clock), mayTakeRecent(std::move(mayTakeRecent))
+    {
+    }
     void setMaxAgeMs(std::uint32_t ms) { maxAgeMs = ms; }
 
     // The result of read() for key: this caller's own, or that of the same
@@ -54,6 +64,10 @@ public:
     // The last good value of key, unless a write has changed it since that
     // read began.
     std::optional<Fresh> fresh(Member key) const;
+    // A write that may change what the reads of keys give has been asked
+    // for: no answer finished before it is taken within the maximum age,
+    // though the kept values stand until the write is over.
+    void writeAsked(const std::vector<Member>& keys);
     // A write that may have changed what the reads of keys give is over.
     void changedByWrite(const std::vector<Member>& keys);
     // The link closed: nothing read before counts.
@@ -87,6 +101,7 @@ private:
     void forgetPending(Member key, const std::shared_ptr<Pending>& read);
 
     Clock& clock;
+    const std::function<bool()> mayTakeRecent;
     std::uint32_t maxAgeMs = 0;
     mutable std::mutex mutex;
     std::map<Member, std::shared_ptr<Pending>> pending;
@@ -96,6 +111,8 @@ private:
     // changed it.
     std::uint64_t writes = 0;
     std::map<Member, std::uint64_t> changedAtWrite;
+    // For each key the count at the last write asked for that may change it.
+    std::map<Member, std::uint64_t> askedAtWrite;
     std::uint64_t sharedCount = 0;
     std::uint64_t madeCount = 0;
 };

@@ -649,12 +649,17 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
     const auto kind = method == RequestMethod::Get ? TelescopeDevice::CallKind::Read : TelescopeDevice::CallKind::Action;
     Call call{device, deviceState, parameters, client.clientId, route->member, urgencyOf(*route, method, parameters),
               kind,   std::nullopt, {},        {}};
+    // From the moment a write is asked, no answer from before it is taken
+    // for what it may change; once it is over, whatever its outcome (the
+    // mount may have taken it), nothing from before it counts.
+    const bool writes = method != RequestMethod::Get;
+    if (writes)
+        device.sharedReads().writeAsked(readsChangedBy(*route));
     handler(call);
+    if (writes)
+        device.sharedReads().changedByWrite(readsChangedBy(*route));
     if (!call.badRequest.empty())
         return badRequest(call.badRequest);
-    // Whatever the write's outcome, the mount may have taken it.
-    if (method != RequestMethod::Get)
-        device.sharedReads().changedByWrite(readsChangedBy(*route));
     // Every GET carries a value, a PUT none (but for those that return one).
     if (method == RequestMethod::Get && !call.value)
         call.value = Json();

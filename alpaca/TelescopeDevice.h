@@ -154,6 +154,8 @@ public:
 
     // False while the device is gone or the mount silent.
     bool linkUp() const { return linkWatch.state() == LinkWatch::State::Open; }
+    // No call holds the mount or waits for it: a read now delays nobody's.
+    bool mountIdle() const { return queue.idle(); }
     // The link as the setup page shows it: "open", "gone since …",
     // "silent since …"; "closed" while the serial link is not open.
     std::string linkDescription();
@@ -287,7 +289,7 @@ private:
     // One call on the mount at a time, motion first, clients by turns.
     MountQueue queue;
     Mount mount;
-    SharedReads reads{clock};
+    SharedReads reads{clock, [this] { return linkUp() && !queue.idle(); }};
     LinkWatch linkWatch;
 
     std::mutex workerMutex;

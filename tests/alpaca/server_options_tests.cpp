@@ -252,7 +252,7 @@ TEST(ServerOptions, HelpHasOneLinePerOptionWithItsDefault)
         {"  --config FILE ", "alpaca.conf"},    {"  --state-dir DIR ", "default"},
         {"  --trace-dir DIR ", "default"},
         {"  --client-timeout SECONDS ", "(default: 300)"},
-        {"  --max-age-ms N ", "(default: 0)"},
+        {"  --max-age-ms N ", "(default: 1000)"},
         {"  --fresh-ms N ", "(default: 2000)"},
         {"  --allow-remote-setup ", "default"}, {"  --help ", "help"},
         {"  --version ", "version"},

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -131,7 +132,8 @@ TEST_F(Sharing, ARequestEveryFewHundredMillisecondsKeepsAClientConnected)
 
 TEST_F(Sharing, AbortSlewOvertakesTheReadsWaitingForTheMount)
 {
-    start(3);
+    // Every read waits for the mount: none takes an answer just finished.
+    start(3, {"--max-age-ms", "0"});
     const int kReaders = 12;
     for (int client = 1; client <= kReaders; ++client)
         ASSERT_EQ(put("connected", "Connected=true", std::uint32_t(client))["ErrorNumber"], 0);
@@ -249,25 +251,63 @@ TEST_F(Sharing, OverlappingReadsShareOneExchangeCountedAtTheMount)
     EXPECT_EQ(count(":GR#"), ascensions + 1);
 }
 
-TEST_F(Sharing, AReadAfterAnotherHasFinishedMakesItsOwnExchangeUnlessAnAgeIsAllowed)
+namespace {
+
+// For a synchronous slew that keeps a slow mount busy for seconds: 5
+// degrees from where it points.
+std::string slowSlewTarget(const std::function<Json(const std::string&)>& read)
 {
-    for (const bool aged : {false, true}) {
-        SCOPED_TRACE(aged ? "--max-age-ms 5000" : "no --max-age-ms");
+    const double declination = read("declination")["Value"].get<double>();
+    const double rightAscension = read("rightascension")["Value"].get<double>();
+    return "RightAscension=" + std::to_string(rightAscension)
+        + "&Declination=" + std::to_string(declination > 0 ? declination - 5 : declination + 5);
+}
+
+} // namespace
+
+TEST_F(Sharing, AReadAfterAnotherHasFinishedTakesItsAnswerOnlyWithinTheAgeWhileTheMountIsBusy)
+{
+    const struct {
+        const char* maxAge;
+        bool busy;
+        std::size_t exchanges;
+    } cases[] = {
+        {"0", false, 2},
+        {"0", true, 2},
+        {"5000", false, 2},
+        {"5000", true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("--max-age-ms ") + c.maxAge + (c.busy ? ", the mount busy" : ", the mount free"));
         ScratchFolder folder;
-        simulator = std::make_unique<SimulatorProcess>(folder, 2);
+        simulator = std::make_unique<SimulatorProcess>(folder, 3, std::vector<std::string>{"--slew-rate", "2"});
         ASSERT_TRUE(simulator->ready());
-        std::vector<std::string> args = {"--serial", simulator->link};
-        if (aged)
-            args.insert(args.end(), {"--max-age-ms", "5000"});
-        server = std::make_unique<ServerProcess>(folder, args);
+        server = std::make_unique<ServerProcess>(
+            folder, std::vector<std::string>{"--serial", simulator->link, "--max-age-ms", c.maxAge});
         ASSERT_TRUE(server->ready()) << server->log();
-        ASSERT_EQ(put("connected", "Connected=true", 1)["ErrorNumber"], 0);
-        const std::size_t before = count(":GD#");
-        Json first = get("declination", 1);
-        Json second = get("declination", 1);
-        EXPECT_EQ(first["ErrorNumber"], 0);
-        EXPECT_EQ(second["ErrorNumber"], 0);
-        EXPECT_EQ(count(":GD#") - before, aged ? 1u : 2u);
+        for (std::uint32_t client : {1u, 6u})
+            ASSERT_EQ(put("connected", "Connected=true", client)["ErrorNumber"], 0);
+        const std::string target = slowSlewTarget([&](const std::string& member) { return get(member, 6); });
+        const std::size_t before = count(":AG#");
+        Json first = get("guideratedeclination", 1);
+        std::thread slew;
+        if (c.busy) {
+            slew = std::thread([&] { put("slewtocoordinates", target, 6); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        const auto asked = std::chrono::steady_clock::now();
+        Json second = get("guideratedeclination", 1);
+        const auto tookMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count();
+        if (slew.joinable())
+            slew.join();
+        EXPECT_EQ(first["ErrorNumber"], 0) << first.dump();
+        EXPECT_EQ(second["ErrorNumber"], 0) << second.dump();
+        EXPECT_EQ(second["Value"], first["Value"]);
+        EXPECT_EQ(count(":AG#") - before, c.exchanges);
+        if (c.busy && c.exchanges == 1) {
+            EXPECT_LT(tookMs, 500) << "the read waited for the slew";
+        }
         server.reset();
         simulator.reset();
     }
@@ -276,8 +316,9 @@ TEST_F(Sharing, AReadAfterAnotherHasFinishedMakesItsOwnExchangeUnlessAnAgeIsAllo
 TEST_F(Sharing, AClientHasAtMostEightRequestsInFlightAndOthersAreStillServed)
 {
     // A slow mount: a synchronous slew holds it for seconds, so every read
-    // below is still waiting when the last one comes.
-    start(3, {}, {"--slew-rate", "2"});
+    // below is still waiting when the last one comes (none takes an answer
+    // just finished).
+    start(3, {"--max-age-ms", "0"}, {"--slew-rate", "2"});
     for (std::uint32_t client : {5u, 6u, 7u})
         ASSERT_EQ(put("connected", "Connected=true", client)["ErrorNumber"], 0);
     const double declination = get("declination", 6)["Value"].get<double>();
@@ -466,18 +507,28 @@ TEST_F(Sharing, DeviceStateAnswersFromTheFreshestValuesAndRereadsOnlyWhatAWriteC
     EXPECT_EQ(simulator->commandsSince(before), std::vector<std::string>{":AT#"});
 }
 
-TEST_F(Sharing, AWriteEndsTheAgeAReadMayTakeAnAnswerAt)
+TEST_F(Sharing, AWriteEndsTheAgeAReadMayTakeAnAnswerAtFromTheMomentItIsAsked)
 {
-    start(3, {"--max-age-ms", "5000"});
-    ASSERT_EQ(put("connected", "Connected=true", 1)["ErrorNumber"], 0);
-    EXPECT_EQ(get("tracking", 1)["Value"], true);
-    std::size_t before = count(":AT#");
-    EXPECT_EQ(get("tracking", 1)["Value"], true);
-    EXPECT_EQ(count(":AT#"), before) << "within the age, the answer is shared";
-    ASSERT_EQ(put("tracking", "Tracking=false", 1)["ErrorNumber"], 0);
-    before = count(":AT#");
-    EXPECT_EQ(get("tracking", 1)["Value"], false) << "an answer from before the write";
-    EXPECT_EQ(count(":AT#"), before + 1);
+    start(3, {"--max-age-ms", "5000"}, {"--slew-rate", "2"});
+    for (std::uint32_t client : {1u, 5u, 6u})
+        ASSERT_EQ(put("connected", "Connected=true", client)["ErrorNumber"], 0);
+    const std::string target = slowSlewTarget([&](const std::string& member) { return get(member, 6); });
+    const std::size_t before = count(":AG#");
+    ASSERT_EQ(get("guideratedeclination", 1)["ErrorNumber"], 0);
+    std::thread slew([&] { put("slewtocoordinates", target, 6); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(get("guideratedeclination", 1)["ErrorNumber"], 0);
+    EXPECT_EQ(count(":AG#"), before + 1) << "within the age, with the mount busy, the answer is shared";
+
+    // A write of the rate, waiting behind the slew: from then on no read
+    // takes the answer from before it, though the write has not reached
+    // the mount yet.
+    std::thread write([&] { put("guideratedeclination", "GuideRateDeclination=0.002", 5); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(get("guideratedeclination", 1)["ErrorNumber"], 0);
+    write.join();
+    slew.join();
+    EXPECT_EQ(count(":AG#"), before + 2) << "a read after the write was asked took an answer from before it";
 }
 
 TEST_F(Sharing, TheServersOwnReadsKeepThePositionFreshOnlyWhileNoClientsReadsDo)

@@ -97,3 +97,63 @@ TEST(SharedReads, OverlappingReadsShareButNeverAcrossAWrite)
         EXPECT_EQ(reads.made(), c.secondMadeItsOwn ? 2u : 1u);
     }
 }
+
+namespace {
+
+// A clock that moves only when told.
+class StillClock final : public Clock {
+public:
+    std::uint64_t steadyMs() override { return steady; }
+    std::int64_t wallMs() override { return 1767225600000LL + std::int64_t(steady); }
+    void sleepMs(std::uint32_t milliseconds) override { steady += milliseconds; }
+
+    std::uint64_t steady = 1000000;
+};
+
+struct AgeCase {
+    const char* what;
+    std::uint32_t maxAgeMs;
+    bool mountBusy;
+    std::uint64_t ageMs; // of the first answer when the second read comes
+    enum { NoWrite, WriteAsked, WriteOver } write;
+    bool takesTheFirst;
+};
+
+const AgeCase kAgeCases[] = {
+    {"the mount free: read afresh", 1000, false, 100, AgeCase::NoWrite, false},
+    {"the mount busy, within the age: the first answer", 1000, true, 100, AgeCase::NoWrite, true},
+    {"the mount busy, at the age: the first answer", 1000, true, 1000, AgeCase::NoWrite, true},
+    {"the mount busy, past the age: read afresh", 1000, true, 1001, AgeCase::NoWrite, false},
+    {"no age allowed: read afresh", 0, true, 0, AgeCase::NoWrite, false},
+    {"a write asked since the first, not yet over: read afresh", 1000, true, 100, AgeCase::WriteAsked, false},
+    {"a write over since the first: read afresh", 1000, true, 100, AgeCase::WriteOver, false},
+};
+
+} // namespace
+
+TEST(SharedReads, AFinishedAnswerIsTakenOnlyWhileTheMountIsBusyWithinTheAgeAndWithNoWriteSince)
+{
+    for (const AgeCase& c : kAgeCases) {
+        SCOPED_TRACE(c.what);
+        StillClock clock;
+        SharedReads reads(clock, [&] { return c.mountBusy; });
+        reads.setMaxAgeMs(c.maxAgeMs);
+        const auto answering = [](double value) {
+            return [value] { return SharedReads::Result{Outcome::success(), Json(value)}; };
+        };
+        EXPECT_EQ(reads.read(Member::Declination, answering(10.0)).value, Json(10.0));
+        clock.steady += c.ageMs;
+        if (c.write == AgeCase::WriteAsked)
+            reads.writeAsked({Member::Declination});
+        if (c.write == AgeCase::WriteOver)
+            reads.changedByWrite({Member::Declination});
+        EXPECT_EQ(reads.read(Member::Declination, answering(20.0)).value, Json(c.takesTheFirst ? 10.0 : 20.0));
+        EXPECT_EQ(reads.made(), c.takesTheFirst ? 1u : 2u);
+        // Another member's answer is never taken.
+        EXPECT_EQ(reads.read(Member::RightAscension, answering(5.0)).value, Json(5.0));
+        // A write only asked for leaves the kept value standing.
+        if (c.write != AgeCase::WriteOver) {
+            ASSERT_TRUE(reads.fresh(Member::Declination).has_value());
+        }
+    }
+}
