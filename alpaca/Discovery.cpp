@@ -11,18 +11,24 @@
 
 using discovery::IpAddress;
 using discovery::PlannedEndpoint;
+using discovery::sockets::ControlHeader;
+using discovery::sockets::Message;
 using discovery::sockets::Socket;
 namespace sockets = discovery::sockets;
 
 namespace {
 
-// stop() wakes the loop at once; this bounds the wait should that be lost.
-constexpr int kWaitMilliseconds = 1000;
+// The loop looks this often whether stop() wants it to end.
+constexpr int kWaitMilliseconds = 100;
+// Room for whichever packet-info message a socket gets.
+constexpr std::size_t kControlSize
+    = DISCOVERY_CMSG(SPACE)(sizeof(in6_pktinfo)) + DISCOVERY_CMSG(SPACE)(sizeof(in_pktinfo));
 
 bool isPort(int value) { return value >= 0 && value <= 65535; }
 
 // A numeric address ("192.0.2.1", "fe80::1%eth0") and a port as a socket
-// address: its length, 0 when the text is no numeric address.
+// address: its length, 0 (`into` untouched) when the text is no numeric
+// address.
 socklen_t socketAddress(const std::string& address, int port, sockaddr_storage& into)
 {
     addrinfo hints{};
@@ -73,33 +79,10 @@ Socket openEndpoint(const PlannedEndpoint& endpoint, int port, int& failure)
         && ::bind(socket, reinterpret_cast<const sockaddr*>(&address), length) == 0)
         return socket;
     failure = sockets::lastError();
-    sockets::close(socket);
-    return sockets::kClosed;
-}
-
-// stop()'s signal: a loopback UDP socket connected to itself, to which
-// stop() sends a byte. Connected, it takes datagrams from itself only.
-Socket openWakeUp(int& failure)
-{
-    for (const char* loopback : {"127.0.0.1", "::1"}) {
-        sockaddr_storage self{};
-        socklen_t length = socketAddress(loopback, 0, self);
-        const Socket socket = sockets::open(self.ss_family == AF_INET6);
-        if (socket != sockets::kClosed && ::bind(socket, reinterpret_cast<const sockaddr*>(&self), length) == 0
-            && ::getsockname(socket, reinterpret_cast<sockaddr*>(&self), &length) == 0
-            && ::connect(socket, reinterpret_cast<const sockaddr*>(&self), length) == 0)
-            return socket;
-        failure = sockets::lastError();
+    if (socket != sockets::kClosed)
         sockets::close(socket);
-    }
     return sockets::kClosed;
 }
-
-// An opened socket and what it was planned for.
-struct Endpoint {
-    PlannedEndpoint plan;
-    Socket socket = sockets::kClosed;
-};
 
 // Joins the IPv6 discovery group where it can (an interface without IPv6
 // refuses, and the others still hear it): the names of those joined.
@@ -118,13 +101,14 @@ std::string joinGroup(Socket socket, const std::vector<discovery::InterfaceAddre
 }
 
 // Opens the planned sockets on `port`, which with 0 the first takes a free
-// one and the others follow, and joins their groups. `where` tells where
-// they answer, for the log: "127.0.0.1:32227 (requests from this
-// machine)", "[::]:32227 (ff12::a1:9aca on eth0, wlan0)".
-bool openAll(std::vector<PlannedEndpoint>& plan, int& port, std::vector<Endpoint>& opened, std::string& where,
-             std::string& error)
+// one and the others follow, and joins their groups: `opened` tells what
+// each of `watched` answers for, and `where` where they answer, for the
+// log: "127.0.0.1:32227 (requests from this machine)", "[::]:32227
+// (ff12::a1:9aca on eth0, wlan0)".
+bool openAll(const std::vector<PlannedEndpoint>& plan, int& port, std::vector<PlannedEndpoint>& opened,
+             std::vector<pollfd>& watched, std::string& where, std::string& error)
 {
-    for (PlannedEndpoint& each : plan) {
+    for (const PlannedEndpoint& each : plan) {
         int failure = 0;
         const Socket socket = openEndpoint(each, port, failure);
         if (socket == sockets::kClosed && each.optional && sockets::isMissingIpv6(failure))
@@ -134,7 +118,8 @@ bool openAll(std::vector<PlannedEndpoint>& plan, int& port, std::vector<Endpoint
             error = "discovery port " + std::to_string(port) + " on " + address + ": " + sockets::errorText(failure);
             return false;
         }
-        opened.push_back({each, socket});
+        opened.push_back(each);
+        watched.push_back({socket, POLLIN, 0});
         sockaddr_storage bound{};
         socklen_t length = sizeof bound;
         if (port == 0 && ::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length) == 0)
@@ -149,26 +134,87 @@ bool openAll(std::vector<PlannedEndpoint>& plan, int& port, std::vector<Endpoint
     return true;
 }
 
+// Where a datagram was sent, and on which interface, from its packet info.
+void readPacketInfo(Message& message, discovery::Datagram& into)
+{
+    for (ControlHeader* info = DISCOVERY_CMSG(FIRSTHDR)(&message.header); info && !(message.flags() & MSG_CTRUNC);
+         info = DISCOVERY_CMSG(NXTHDR)(&message.header, info)) {
+        const unsigned char* data = DISCOVERY_CMSG(DATA)(info);
+        const std::size_t length = info->cmsg_len - DISCOVERY_CMSG(LEN)(0);
+        if (info->cmsg_level == IPPROTO_IP && info->cmsg_type == IP_PKTINFO && length >= sizeof(in_pktinfo)) {
+            in_pktinfo packet{};
+            std::memcpy(&packet, data, sizeof packet);
+            into.to = IpAddress::ipv4(&packet.ipi_addr);
+            into.interfaceIndex = unsigned(packet.ipi_ifindex);
+        } else if (info->cmsg_level == IPPROTO_IPV6 && info->cmsg_type == IPV6_PKTINFO
+                   && length >= sizeof(in6_pktinfo)) {
+            in6_pktinfo packet{};
+            std::memcpy(&packet, data, sizeof packet);
+            into.to = IpAddress::ipv6(&packet.ipi6_addr);
+            into.interfaceIndex = unsigned(packet.ipi6_ifindex);
+        }
+    }
+}
+
+// Writes a control message where the first one goes, at the start of
+// `control`: the room it takes.
+template <class Data>
+std::size_t writeControl(char* control, int level, int type, const Data& data)
+{
+    auto* info = reinterpret_cast<ControlHeader*>(control);
+    info->cmsg_level = level;
+    info->cmsg_type = type;
+    info->cmsg_len = DISCOVERY_CMSG(LEN)(sizeof data);
+    std::memcpy(DISCOVERY_CMSG(DATA)(info), &data, sizeof data);
+    return DISCOVERY_CMSG(SPACE)(sizeof data);
+}
+
+// Sends without blocking (a full send buffer costs this reply), from
+// `source` when given: its packet info names the address the route is
+// chosen from (a link-local one on its scope's interface).
+bool sendReply(Socket socket, const std::string& reply, sockaddr_storage& to, socklen_t toLength,
+               const std::optional<IpAddress>& source)
+{
+    alignas(ControlHeader) char control[kControlSize] = {};
+    std::size_t controlLength = 0;
+    if (source && !source->v6) {
+        in_pktinfo packet{};
+        std::memcpy(&sockets::replySource(packet), source->bytes.data(), sizeof(in_addr));
+        controlLength = writeControl(control, IPPROTO_IP, IP_PKTINFO, packet);
+    } else if (source) {
+        in6_pktinfo packet{};
+        std::memcpy(&packet.ipi6_addr, source->bytes.data(), sizeof packet.ipi6_addr);
+        packet.ipi6_ifindex = source->scope;
+        controlLength = writeControl(control, IPPROTO_IPV6, IPV6_PKTINFO, packet);
+    }
+    Message message(const_cast<char*>(reply.data()), reply.size(), to, toLength, control, controlLength);
+    return sockets::sendMessage(socket, message) == long(reply.size());
+}
+
 // Takes one datagram waiting on the socket and answers it when the
 // endpoint answers it: whether it did. One a turn, so that each socket has
-// its turn whatever comes to the others.
-bool answerOne(const Endpoint& endpoint, const std::string& reply)
+// its turn whatever comes to the others. One too long for a request is
+// dropped, as is a report of a reply that went nowhere.
+bool answerOne(const PlannedEndpoint& plan, Socket socket, const std::string& reply)
 {
     discovery::Datagram datagram;
     sockaddr_storage from{};
-    socklen_t fromLength = sizeof from;
-    if (!sockets::receive(endpoint.socket, datagram, from, fromLength))
+    alignas(ControlHeader) char control[kControlSize];
+    Message message(datagram.bytes, sizeof datagram.bytes, from, sizeof from, control, sizeof control);
+    const long got = sockets::receiveMessage(socket, message);
+    if (got < 0 || (message.flags() & MSG_TRUNC))
         return false;
     const std::optional<IpAddress> source = sockets::ipAddressOf(reinterpret_cast<const sockaddr*>(&from));
-    if (!source || fromLength < socklen_t(source->v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in)))
+    if (!source || message.peerLength() < socklen_t(source->v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in)))
         return false;
+    datagram.length = std::size_t(got);
     datagram.source = *source;
     datagram.sourcePort = portOf(from);
-    const PlannedEndpoint& plan = endpoint.plan;
+    readPacketInfo(message, datagram);
     if (!discovery::answers(plan, datagram, sockets::interfaceAddresses))
         return false;
     const bool fromOwn = discovery::repliesFromOwnTo(plan, datagram.source);
-    return sockets::send(endpoint.socket, reply, from, fromLength, fromOwn ? std::optional(plan.own) : std::nullopt);
+    return sendReply(socket, reply, from, message.peerLength(), fromOwn ? std::optional(plan.own) : std::nullopt);
 }
 
 } // namespace
@@ -183,33 +229,16 @@ std::optional<IpAddress> sockets::ipAddressOf(const sockaddr* address)
     return IpAddress::ipv6(&address6->sin6_addr, address6->sin6_scope_id);
 }
 
-void sockets::readPacketInfo(int level, int type, const void* data, std::size_t length, discovery::Datagram& into)
-{
-    if (level == IPPROTO_IP && type == IP_PKTINFO && length >= sizeof(in_pktinfo)) {
-        in_pktinfo packet{};
-        std::memcpy(&packet, data, sizeof packet);
-        into.to = IpAddress::ipv4(&packet.ipi_addr);
-        into.interfaceIndex = unsigned(packet.ipi_ifindex);
-    } else if (level == IPPROTO_IPV6 && type == IPV6_PKTINFO && length >= sizeof(in6_pktinfo)) {
-        in6_pktinfo packet{};
-        std::memcpy(&packet, data, sizeof packet);
-        into.to = IpAddress::ipv6(&packet.ipi6_addr);
-        into.interfaceIndex = unsigned(packet.ipi6_ifindex);
-    }
-}
-
 struct DiscoveryResponder::Running {
-    std::vector<Endpoint> endpoints;
+    std::vector<PlannedEndpoint> plan; // what each of `watched` answers for
+    std::vector<pollfd> watched;
     std::string reply;
-    Socket wakeUp = sockets::kClosed;
-    // Set before the wake-up is sent: a stray wake-up stops nothing.
     std::atomic<bool> stopping{false};
 
     ~Running()
     {
-        for (const Endpoint& endpoint : endpoints)
-            sockets::close(endpoint.socket);
-        sockets::close(wakeUp);
+        for (const pollfd& each : watched)
+            sockets::close(each.fd);
     }
 };
 
@@ -234,18 +263,12 @@ bool DiscoveryResponder::start(std::string& error)
     std::vector<PlannedEndpoint> plan;
     int port = requestedPort;
     std::string where;
-    sockaddr_storage listen{};
-    const bool numeric = socketAddress(discovery::unbracketed(servedAddress), 0, listen) != 0;
-    const auto parsed = numeric ? sockets::ipAddressOf(reinterpret_cast<const sockaddr*>(&listen)) : std::nullopt;
+    sockaddr_storage listen{}; // of no family, read as no address, when not numeric
+    socketAddress(discovery::unbracketed(servedAddress), 0, listen);
+    const auto parsed = sockets::ipAddressOf(reinterpret_cast<const sockaddr*>(&listen));
     if (!discovery::planEndpoints(servedAddress, parsed, sockets::interfaceAddresses, plan, error)
-        || !openAll(plan, port, opened->endpoints, where, error))
+        || !openAll(plan, port, opened->plan, opened->watched, where, error))
         return false;
-    int failure = 0;
-    opened->wakeUp = openWakeUp(failure);
-    if (opened->wakeUp == sockets::kClosed) {
-        error = "discovery: cannot make the stop signal: " + sockets::errorText(failure);
-        return false;
-    }
     running = std::move(opened);
     try {
         thread = std::thread(&DiscoveryResponder::serve, this);
@@ -263,7 +286,6 @@ void DiscoveryResponder::stop()
 {
     if (thread.joinable()) {
         running->stopping = true;
-        ::send(running->wakeUp, "", 1, 0); // one byte
         thread.join();
     }
     running.reset();
@@ -273,17 +295,14 @@ void DiscoveryResponder::stop()
 
 void DiscoveryResponder::serve()
 {
-    std::vector<pollfd> watched{{running->wakeUp, POLLIN, 0}};
-    for (const Endpoint& endpoint : running->endpoints)
-        watched.push_back({endpoint.socket, POLLIN, 0});
+    std::vector<pollfd>& watched = running->watched;
     while (!running->stopping) {
-        // Out of memory for the wait, say: try again shortly.
-        if (sockets::wait(watched, kWaitMilliseconds) < 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            continue;
-        }
-        for (std::size_t index = 1; index < watched.size(); ++index)
-            if (watched[index].revents != 0 && answerOne(running->endpoints[index - 1], running->reply))
+        const int ready = sockets::wait(watched, kWaitMilliseconds);
+        // Out of memory for the wait, say: try again after a wait's time.
+        if (ready < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMilliseconds));
+        for (std::size_t index = 0; ready > 0 && index < watched.size(); ++index)
+            if (watched[index].revents != 0 && answerOne(running->plan[index], watched[index].fd, running->reply))
                 ++answeredCount;
     }
 }

@@ -30,8 +30,9 @@ public:
     // Address already in use"); IPv6 the machine lacks is left out. True at
     // once when already running.
     bool start(std::string& error);
-    // Returns promptly, joins the thread, closes the sockets; safe to call
-    // twice. start() and stop() belong to one thread.
+    // Returns within a tenth of a second (the loop's wait), joins the
+    // thread, closes the sockets; safe to call twice. start() and stop()
+    // belong to one thread.
     void stop();
 
     // Requests answered over this object's life (any thread may ask).
@@ -42,8 +43,7 @@ public:
     std::string endpoints() const { return description; }
 
 private:
-    struct Running; // the open sockets, the reply, and the wake-up for stop()
-
+    struct Running; // the open sockets, the reply, and the stop request
     void serve();
 
     const int requestedPort;

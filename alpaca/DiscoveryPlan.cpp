@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace discovery {
 
@@ -42,13 +43,9 @@ bool planOwnAddress(const IpAddress& wanted, const std::vector<InterfaceAddress>
 // address, or broadcast (IPv6: sent to the group) on its interface?
 bool isAddressedTo(const PlannedEndpoint& endpoint, const IpAddress& to, unsigned interfaceIndex)
 {
-    if (to.v6 != endpoint.v6())
-        return false;
-    if (to.sameAs(endpoint.own))
-        return true;
     const bool ownBroadcast = endpoint.ownBroadcast4 && to.sameAs(*endpoint.ownBroadcast4);
     const bool toAll = endpoint.v6() ? to.sameAs(IpAddress::group()) : to.isLimitedBroadcast() || ownBroadcast;
-    return toAll && interfaceIndex == endpoint.ownInterface;
+    return to.sameAs(endpoint.own) || (toAll && interfaceIndex == endpoint.ownInterface);
 }
 
 } // namespace
@@ -66,10 +63,6 @@ IpAddress IpAddress::ipv6(const void* networkOrder16, unsigned scope)
     std::memcpy(address.bytes.data(), networkOrder16, 16);
     return address;
 }
-
-IpAddress IpAddress::loopbackIpv6() { return ipv6("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\1"); }
-
-IpAddress IpAddress::group() { return ipv6("\xff\x12\0\0\0\0\0\0\0\0\0\0\0\xa1\x9a\xca"); }
 
 bool IpAddress::sameAs(const IpAddress& other) const
 {
@@ -118,15 +111,11 @@ std::string unbracketed(const std::string& listenAddress)
 
 bool answers(const PlannedEndpoint& endpoint, const Datagram& datagram, const InterfaceLister& interfaces)
 {
-    // "alpacadiscovery" and version 1; bytes after the version are let
-    // through, for a later client that sends more.
-    static const char prefix[] = "alpacadiscovery";
-    const std::size_t prefixLength = sizeof prefix - 1;
-    if (datagram.length <= prefixLength || std::memcmp(datagram.bytes, prefix, prefixLength) != 0
-        || datagram.bytes[prefixLength] != '1')
-        return false;
-    // A datagram from such a source, or from port 0, is forged.
-    if (datagram.sourcePort == 0 || datagram.source.isNoSource())
+    // Bytes after the version are let through, for a later client that
+    // sends more. A datagram from a source nobody sends from, or from port
+    // 0, is forged.
+    if (!std::string_view(datagram.bytes, datagram.length).starts_with("alpacadiscovery1") || datagram.sourcePort == 0
+        || datagram.source.isNoSource())
         return false;
     if (endpoint.oneAddress && !(datagram.to && isAddressedTo(endpoint, *datagram.to, datagram.interfaceIndex)))
         return false;
@@ -155,9 +144,8 @@ bool isLocalSource(const IpAddress& source, const std::vector<InterfaceAddress>&
 
 bool repliesFromOwnTo(const PlannedEndpoint& endpoint, const IpAddress& source)
 {
-    if (endpoint.oneAddress)
-        return true;
-    return endpoint.thisMachineOnly && !(endpoint.own.v6 && endpoint.own.isLoopback() && source.isLinkLocal());
+    return endpoint.oneAddress
+        || (endpoint.thisMachineOnly && !(endpoint.own.v6 && endpoint.own.isLoopback() && source.isLinkLocal()));
 }
 
 } // namespace discovery

@@ -3,16 +3,12 @@
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace discovery {
-
-// A request is a few bytes; a longer datagram is no request.
-constexpr std::size_t kMaxDatagram = 64;
 
 // An IPv4 or IPv6 address in network byte order (IPv4 in the first four
 // bytes); scope is the IPv6 interface index given with it, 0 when none.
@@ -24,8 +20,8 @@ struct IpAddress {
     static IpAddress ipv4(const void* networkOrder4);
     static IpAddress ipv6(const void* networkOrder16, unsigned scope = 0);
     static IpAddress any(bool v6) { return v6 ? ipv6(std::array<unsigned char, 16>{}.data()) : IpAddress{}; }
-    static IpAddress loopbackIpv6();
-    static IpAddress group(); // ff12::a1:9aca
+    static IpAddress loopbackIpv6() { return ipv6("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\1"); }
+    static IpAddress group() { return ipv6("\xff\x12\0\0\0\0\0\0\0\0\0\0\0\xa1\x9a\xca"); } // ff12::a1:9aca
 
     // Same family and bytes; the scope is not compared.
     bool sameAs(const IpAddress& other) const;
@@ -79,7 +75,7 @@ struct PlannedEndpoint {
 // A datagram as read: its bytes, its source, and, for a socket that reads
 // its packet info, where it was sent and on which interface.
 struct Datagram {
-    char bytes[kMaxDatagram];
+    char bytes[64]; // a request is a few bytes; a longer datagram is no request
     std::size_t length = 0;
     IpAddress source;
     int sourcePort = 0;

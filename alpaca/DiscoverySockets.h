@@ -1,17 +1,18 @@
-// The discovery loop's socket calls that differ between systems, made by
-// DiscoverySocketsPosix.cpp or DiscoverySocketsWinsock.cpp. Those both
-// systems make alike the loop (Discovery.cpp) makes itself.
+// What the discovery loop (Discovery.cpp) asks of the system: the socket
+// calls that differ, made by DiscoverySocketsPosix.cpp or
+// DiscoverySocketsWinsock.cpp, and the names under which the loop writes
+// everything else once for both.
 #pragma once
 
 #include "DiscoveryPlan.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mswsock.h>
 #else
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -24,11 +25,49 @@ namespace discovery::sockets {
 
 using Socket = decltype(pollfd::fd); // a descriptor, or a SOCKET
 constexpr Socket kClosed = Socket(-1);
+
+// The system's header of a message of one part, `bytes`, from or to
+// `peer`, with `control` for its control messages; the control messages'
+// macros (FIRSTHDR, NXTHDR, DATA, LEN, SPACE) and header; and the one
+// difference in the packet info, which both systems read and write alike.
+#ifdef _WIN32
+struct Message {
+    Message(char* bytes, std::size_t size, sockaddr_storage& peer, socklen_t peerLength, char* control,
+            std::size_t controlLength)
+        : part{ULONG(size), bytes},
+          header{reinterpret_cast<sockaddr*>(&peer), peerLength, &part, 1, {ULONG(controlLength), control}, 0}
+    {
+    }
+    Message(const Message&) = delete; // the header points at the part
+    int flags() const { return int(header.dwFlags); }
+    socklen_t peerLength() const { return header.namelen; }
+    WSABUF part;
+    WSAMSG header;
+};
+#define DISCOVERY_CMSG(macro) WSA_CMSG_##macro
+using ControlHeader = WSACMSGHDR;
+inline in_addr& replySource(in_pktinfo& packet) { return packet.ipi_addr; }
 // The option that reads each datagram's own address with it: Windows names
 // it as the one a reply sets.
-#ifdef _WIN32
 constexpr int kIpv6ReadPacketInfo = IPV6_PKTINFO;
 #else
+struct Message {
+    Message(char* bytes, std::size_t size, sockaddr_storage& peer, socklen_t peerLength, char* control,
+            std::size_t controlLength)
+        : part{bytes, size},
+          header{.msg_name = &peer, .msg_namelen = peerLength, .msg_iov = &part, .msg_iovlen = 1,
+                 .msg_control = control, .msg_controllen = controlLength, .msg_flags = 0}
+    {
+    }
+    Message(const Message&) = delete;
+    int flags() const { return header.msg_flags; }
+    socklen_t peerLength() const { return header.msg_namelen; }
+    iovec part;
+    msghdr header;
+};
+#define DISCOVERY_CMSG(macro) CMSG_##macro
+using ControlHeader = cmsghdr;
+inline in_addr& replySource(in_pktinfo& packet) { return packet.ipi_spec_dst; }
 constexpr int kIpv6ReadPacketInfo = IPV6_RECVPKTINFO;
 #endif
 
@@ -40,21 +79,13 @@ int lastError();
 std::string errorText(int code); // the system's message, on one line
 bool isMissingIpv6(int failure); // no IPv6 at all, or no ::1
 int wait(std::vector<pollfd>& sockets, int milliseconds); // poll(): below 0 when it failed
-
-// Takes a datagram waiting on the socket, with its source and its packet
-// info (readPacketInfo). False when none was waiting, or the one taken is
-// dropped (too long, or a report of a reply that went nowhere).
-bool receive(Socket socket, Datagram& into, sockaddr_storage& from, socklen_t& fromLength);
-// Sends without blocking (a full send buffer costs this reply), from
-// `source` when given (a link-local one on its scope's interface).
-bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen_t toLength,
-          const std::optional<IpAddress>& source);
+// recvmsg and sendmsg, without blocking: the bytes moved, below 0 for none.
+long receiveMessage(Socket socket, Message& message);
+long sendMessage(Socket socket, Message& message);
 std::vector<InterfaceAddress> interfaceAddresses(); // empty when the system will not say
 
-// Both systems', in Discovery.cpp: a socket address as the plan reads it
-// (nullopt for another family), and a received control message, which when
-// it is the packet info tells where the datagram was sent.
+// In Discovery.cpp, for both: a socket address as the plan reads it,
+// nullopt for another family.
 std::optional<IpAddress> ipAddressOf(const sockaddr* address);
-void readPacketInfo(int level, int type, const void* data, std::size_t length, Datagram& into);
 
 } // namespace discovery::sockets

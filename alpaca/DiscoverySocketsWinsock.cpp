@@ -1,10 +1,9 @@
-// Discovery's socket calls on Winsock 2: WSARecvMsg and WSASendMsg with the
-// packet info, WSAPoll, and the adapters' addresses. The port is shared
-// with SO_REUSEADDR as on POSIX: SO_EXCLUSIVEADDRUSE would keep every other
-// Alpaca server on this machine off the port clients look on.
+// Discovery's socket calls on Winsock 2: WSARecvMsg and WSASendMsg, WSAPoll,
+// and the adapters' addresses. The port is shared with SO_REUSEADDR as on
+// POSIX: SO_EXCLUSIVEADDRUSE would keep every other Alpaca server on this
+// machine off the port clients look on.
 #include "DiscoverySockets.h"
 
-#include <mswsock.h>
 #include <iphlpapi.h>
 #include <windows.h>
 
@@ -19,16 +18,10 @@ namespace {
 // Winsock for as long as the program runs (WSAStartup counts its callers:
 // the HTTP server's own start is safe beside it).
 struct Winsock {
-    Winsock()
-    {
-        WSADATA data{};
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-    }
+    Winsock() { ::WSAStartup(MAKEWORD(2, 2), &data); }
     ~Winsock() { ::WSACleanup(); }
+    WSADATA data{};
 } winsock;
-
-// Room for whichever packet-info message a socket gets.
-constexpr std::size_t kControlSize = WSA_CMSG_SPACE(sizeof(IN6_PKTINFO)) + WSA_CMSG_SPACE(sizeof(IN_PKTINFO));
 
 std::string utf8(const wchar_t* wide)
 {
@@ -47,17 +40,6 @@ LPFN_WSARECVMSG receiveMessageFunction(SOCKET socket)
     ::WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function, sizeof function, &returned,
                nullptr, nullptr);
     return function;
-}
-
-template <class PacketInfo>
-void writePacketInfo(WSAMSG& message, int level, int type, const PacketInfo& packet)
-{
-    message.Control.len = ULONG(WSA_CMSG_SPACE(sizeof packet));
-    WSACMSGHDR* info = WSA_CMSG_FIRSTHDR(&message);
-    info->cmsg_level = level;
-    info->cmsg_type = type;
-    info->cmsg_len = WSA_CMSG_LEN(sizeof packet);
-    std::memcpy(WSA_CMSG_DATA(info), &packet, sizeof packet);
 }
 
 // Windows lists no broadcast address: it is the address with the host
@@ -94,12 +76,7 @@ Socket open(bool v6)
     return INVALID_SOCKET;
 }
 
-void close(Socket socket)
-{
-    if (socket != kClosed)
-        ::closesocket(socket);
-}
-
+void close(Socket socket) { ::closesocket(socket); }
 int lastError() { return ::WSAGetLastError(); }
 
 // The system's message (in the user's language, as UTF-8) on one line,
@@ -107,9 +84,9 @@ int lastError() { return ::WSAGetLastError(); }
 std::string errorText(int code)
 {
     wchar_t text[512] = L"";
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                          DWORD(code), 0, text, sizeof text / sizeof text[0], nullptr);
-    std::string message = length > 0 ? utf8(text) : std::string();
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD length = ::FormatMessageW(flags, nullptr, DWORD(code), 0, text, DWORD(std::size(text)), nullptr);
+    std::string message = length > 0 ? utf8(text) : "";
     for (char& each : message)
         each = each == '\r' || each == '\n' ? ' ' : each;
     message.erase(message.find_last_not_of(" .") + 1);
@@ -127,42 +104,17 @@ int wait(std::vector<pollfd>& sockets, int milliseconds)
     return ::WSAPoll(sockets.data(), ULONG(sockets.size()), milliseconds);
 }
 
-bool receive(Socket socket, Datagram& into, sockaddr_storage& from, socklen_t& fromLength)
+long receiveMessage(Socket socket, Message& message)
 {
-    WSABUF part{ULONG(sizeof into.bytes), into.bytes};
-    alignas(WSACMSGHDR) char control[kControlSize];
-    WSAMSG message{reinterpret_cast<sockaddr*>(&from), fromLength, &part, 1, {ULONG(kControlSize), control}, 0};
-    const LPFN_WSARECVMSG receiveMessage = receiveMessageFunction(socket);
+    const LPFN_WSARECVMSG receive = receiveMessageFunction(socket);
     DWORD got = 0;
-    if (!receiveMessage || receiveMessage(socket, &message, &got, nullptr, nullptr) != 0
-        || (message.dwFlags & MSG_TRUNC))
-        return false;
-    into.length = got;
-    fromLength = message.namelen;
-    for (WSACMSGHDR* info = WSA_CMSG_FIRSTHDR(&message); info && !(message.dwFlags & MSG_CTRUNC);
-         info = WSA_CMSG_NXTHDR(&message, info))
-        readPacketInfo(info->cmsg_level, info->cmsg_type, WSA_CMSG_DATA(info), info->cmsg_len - WSA_CMSG_LEN(0), into);
-    return true;
+    return receive && receive(socket, &message.header, &got, nullptr, nullptr) == 0 ? long(got) : -1;
 }
 
-bool send(Socket socket, const std::string& reply, sockaddr_storage& to, socklen_t toLength,
-          const std::optional<IpAddress>& source)
+long sendMessage(Socket socket, Message& message)
 {
-    WSABUF part{ULONG(reply.size()), const_cast<char*>(reply.data())};
-    alignas(WSACMSGHDR) char control[kControlSize] = {};
-    WSAMSG message{reinterpret_cast<sockaddr*>(&to), toLength, &part, 1, {0, control}, 0};
-    if (source && !source->v6) {
-        IN_PKTINFO packet{};
-        std::memcpy(&packet.ipi_addr, source->bytes.data(), sizeof packet.ipi_addr);
-        writePacketInfo(message, IPPROTO_IP, IP_PKTINFO, packet);
-    } else if (source) {
-        IN6_PKTINFO packet{};
-        std::memcpy(&packet.ipi6_addr, source->bytes.data(), sizeof packet.ipi6_addr);
-        packet.ipi6_ifindex = source->scope;
-        writePacketInfo(message, IPPROTO_IPV6, IPV6_PKTINFO, packet);
-    }
     DWORD sent = 0;
-    return ::WSASendMsg(socket, &message, 0, &sent, nullptr, nullptr) == 0 && sent == reply.size();
+    return ::WSASendMsg(socket, &message.header, 0, &sent, nullptr, nullptr) == 0 ? long(sent) : -1;
 }
 
 // The adapters' addresses, and an entry for each adapter with IPv6 itself
