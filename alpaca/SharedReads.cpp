@@ -12,15 +12,9 @@ SharedReads::Result SharedReads::read(Member key, const std::function<Result()>&
         joined->done.wait(lock, [&] { return joined->result.has_value(); });
         return *joined->result;
     }
-    if (maxAgeMs > 0 && mayTakeRecent()) {
-        auto recent = finished.find(key);
-        const auto asked = askedAtWrite.find(key);
-        if (recent != finished.end() && clock.steadyMs() - recent->second.atMs <= maxAgeMs
-            && unchangedSince(key, recent->second.startedAfterWrite)
-            && (asked == askedAtWrite.end() || recent->second.startedAfterWrite >= asked->second)) {
-            ++sharedCount;
-            return recent->second.result;
-        }
+    if (const Finished* recent = recentFor(key)) {
+        ++sharedCount;
+        return recent->result;
     }
     auto mine = std::make_shared<Pending>();
     mine->startedAfterWrite = writes;
@@ -48,6 +42,24 @@ SharedReads::Result SharedReads::read(Member key, const std::function<Result()>&
     return *result;
 }
 
+const SharedReads::Finished* SharedReads::recentFor(Member key)
+{
+    const RecentAnswer kind = recentAnswerOf(key);
+    if (maxAgeMs == 0 || kind == RecentAnswer::Never)
+        return nullptr;
+    auto recent = finished.find(key);
+    if (recent == finished.end() || clock.steadyMs() - recent->second.atMs > maxAgeMs
+        || !unchangedSince(key, recent->second.startedAfterWrite))
+        return nullptr;
+    // Nor from before a write asked for and not over yet.
+    const auto asked = askedAtWrite.find(key);
+    if (asked != askedAtWrite.end() && recent->second.startedAfterWrite < asked->second)
+        return nullptr;
+    if (kind == RecentAnswer::WhileStill && (recent->second.whileMoving || mountMoving()))
+        return nullptr;
+    return mountBusy() ? &recent->second : nullptr;
+}
+
 void SharedReads::forgetPending(Member key, const std::shared_ptr<Pending>& read)
 {
     // A later read of the key may have taken its place.
@@ -59,7 +71,7 @@ void SharedReads::finish(Member key, const Result& result, std::uint64_t started
 {
     const std::uint64_t now = clock.steadyMs();
     if (maxAgeMs > 0)
-        finished.insert_or_assign(key, Finished{result, now, started});
+        finished.insert_or_assign(key, Finished{result, now, started, mountMoving()});
     if (!result.outcome.isSuccess())
         return;
     // A read that a write overtook does not take the place of a value kept

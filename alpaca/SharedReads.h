@@ -4,9 +4,11 @@
 // older than the exchange it came from; with a maximum age set, a read
 // that would wait for the mount (another call holds it or waits for it)
 // may also take an answer finished at most that many milliseconds ago, as
-// long as the link is open. Programs polling the same members out of step
-// then share one exchange a member, instead of each asking the mount
-// again while the others wait. With the mount free, a read is made afresh.
+// long as the link is open (and, for what a motion changes, the mount is
+// still; never for its clock: recentAnswerOf): programs polling the same
+// members out of step then share one exchange a member, instead of each
+// asking the mount again while the others wait. With the mount free, a
+// read is made afresh.
 //
 // Each read's last good value is kept with when it was made, for those
 // that answer from the freshest values (DeviceState). A write that may
@@ -44,10 +46,11 @@ public:
         std::int64_t wallMs = 0;
     };
 
-    // mayTakeRecent: whether a read now may take an answer within the
-    // maximum age (the mount busy, the link open).
-    explicit SharedReads(Clock& clock, std::function<bool()> mayTakeRecent = [] { return true; })
-        : clock(clock), mayTakeRecent(std::move(mayTakeRecent))
+    // mountBusy: whether a read now would wait for the mount, over an open
+    // link; mountMoving: whether a motion may be under way.
+    explicit SharedReads(Clock& clock, std::function<bool()> mountBusy = [] { return true; },
+                         std::function<bool()> mountMoving = [] { return false; })
+        : clock(clock), mountBusy(std::move(mountBusy)), mountMoving(std::move(mountMoving))
     {
     }
     void setMaxAgeMs(std::uint32_t ms) { maxAgeMs = ms; }
@@ -89,6 +92,9 @@ private:
         std::uint64_t atMs;
         // The count of writes when the read began.
         std::uint64_t startedAfterWrite;
+        // Made while a motion may have been under way: what it says of the
+        // position, or of the motion, may no longer hold.
+        bool whileMoving;
     };
     struct Kept {
         Fresh fresh;
@@ -97,11 +103,14 @@ private:
 
     // Whether a read that began after write `started` is still good.
     bool unchangedSince(Member key, std::uint64_t started) const;
+    // The answer just finished that a read of key may take now, if any.
+    const Finished* recentFor(Member key);
     void finish(Member key, const Result& result, std::uint64_t started);
     void forgetPending(Member key, const std::shared_ptr<Pending>& read);
 
     Clock& clock;
-    const std::function<bool()> mayTakeRecent;
+    const std::function<bool()> mountBusy;
+    const std::function<bool()> mountMoving;
     std::uint32_t maxAgeMs = 0;
     mutable std::mutex mutex;
     std::map<Member, std::shared_ptr<Pending>> pending;

@@ -289,7 +289,7 @@ private:
     // One call on the mount at a time, motion first, clients by turns.
     MountQueue queue;
     Mount mount;
-    SharedReads reads{clock, [this] { return linkUp() && !queue.idle(); }};
+    SharedReads reads{clock, [this] { return linkUp() && !queue.idle(); }, [this] { return motionUnderWay(); }};
     LinkWatch linkWatch;
 
     std::mutex workerMutex;

@@ -130,3 +130,26 @@ std::optional<Member> memberAtPath(std::string_view path)
             return Member(at);
     return std::nullopt;
 }
+
+RecentAnswer recentAnswerOf(Member member)
+{
+    switch (member) {
+    case Member::SiderealTime:
+    case Member::UTCDate:
+        return RecentAnswer::Never;
+    case Member::Altitude:
+    case Member::AtHome:
+    case Member::AtPark:
+    case Member::Azimuth:
+    case Member::Declination:
+    case Member::DestinationSideOfPier:
+    case Member::IsPulseGuiding:
+    case Member::RightAscension:
+    case Member::SideOfPier:
+    case Member::Slewing:
+    case Member::Tracking:
+        return RecentAnswer::WhileStill;
+    default:
+        return RecentAnswer::Always;
+    }
+}

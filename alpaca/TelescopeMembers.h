@@ -101,3 +101,13 @@ std::string_view memberName(Member member);
 std::string_view memberPath(Member member);
 // The member a path names, exactly as the server's paths are (lower case).
 std::optional<Member> memberAtPath(std::string_view path);
+
+// How a read of the member may take an answer another read finished a
+// moment ago, while the mount is busy (SharedReads):
+// - Never: the mount's clock, which an older answer would give wrong;
+// - WhileStill: what a motion changes (where the mount points, whether it
+//   moves, is parked, at home, tracking or guiding), only while no motion
+//   may be under way and from an answer made while none was;
+// - Always: settings a motion leaves alone (the site, the rates).
+enum class RecentAnswer : std::uint8_t { Never, WhileStill, Always };
+RecentAnswer recentAnswerOf(Member member);

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace {
@@ -116,33 +117,44 @@ struct AgeCase {
     bool mountBusy;
     std::uint64_t ageMs; // of the first answer when the second read comes
     enum { NoWrite, WriteAsked, WriteOver } write;
+    // Whether a motion may be under way as the first read ends, and as the
+    // second comes.
+    bool movingAtFirst;
+    bool movingAtSecond;
     bool takesTheFirst;
 };
 
 const AgeCase kAgeCases[] = {
-    {"the mount free: read afresh", 1000, false, 100, AgeCase::NoWrite, false},
-    {"the mount busy, within the age: the first answer", 1000, true, 100, AgeCase::NoWrite, true},
-    {"the mount busy, at the age: the first answer", 1000, true, 1000, AgeCase::NoWrite, true},
-    {"the mount busy, past the age: read afresh", 1000, true, 1001, AgeCase::NoWrite, false},
-    {"no age allowed: read afresh", 0, true, 0, AgeCase::NoWrite, false},
-    {"a write asked since the first, not yet over: read afresh", 1000, true, 100, AgeCase::WriteAsked, false},
-    {"a write over since the first: read afresh", 1000, true, 100, AgeCase::WriteOver, false},
+    {"the mount free: read afresh", 1000, false, 100, AgeCase::NoWrite, false, false, false},
+    {"the mount busy, within the age: the first answer", 1000, true, 100, AgeCase::NoWrite, false, false, true},
+    {"the mount busy, at the age: the first answer", 1000, true, 1000, AgeCase::NoWrite, false, false, true},
+    {"the mount busy, past the age: read afresh", 1000, true, 1001, AgeCase::NoWrite, false, false, false},
+    {"no age allowed: read afresh", 0, true, 0, AgeCase::NoWrite, false, false, false},
+    {"a write asked since the first, not yet over: read afresh", 1000, true, 100, AgeCase::WriteAsked, false, false,
+     false},
+    {"a write over since the first: read afresh", 1000, true, 100, AgeCase::WriteOver, false, false, false},
+    {"the mount moving now: read afresh", 1000, true, 100, AgeCase::NoWrite, false, true, false},
+    {"the first made while the mount moved, now still: read afresh", 1000, true, 100, AgeCase::NoWrite, true, false,
+     false},
 };
 
 } // namespace
 
-TEST(SharedReads, AFinishedAnswerIsTakenOnlyWhileTheMountIsBusyWithinTheAgeAndWithNoWriteSince)
+// Declination: what a motion changes.
+TEST(SharedReads, AFinishedAnswerIsTakenOnlyWhileTheMountIsBusyAndStillWithinTheAgeAndWithNoWriteSince)
 {
     for (const AgeCase& c : kAgeCases) {
         SCOPED_TRACE(c.what);
         StillClock clock;
-        SharedReads reads(clock, [&] { return c.mountBusy; });
+        bool moving = c.movingAtFirst;
+        SharedReads reads(clock, [&] { return c.mountBusy; }, [&] { return moving; });
         reads.setMaxAgeMs(c.maxAgeMs);
         const auto answering = [](double value) {
             return [value] { return SharedReads::Result{Outcome::success(), Json(value)}; };
         };
         EXPECT_EQ(reads.read(Member::Declination, answering(10.0)).value, Json(10.0));
         clock.steady += c.ageMs;
+        moving = c.movingAtSecond;
         if (c.write == AgeCase::WriteAsked)
             reads.writeAsked({Member::Declination});
         if (c.write == AgeCase::WriteOver)
@@ -150,10 +162,31 @@ TEST(SharedReads, AFinishedAnswerIsTakenOnlyWhileTheMountIsBusyWithinTheAgeAndWi
         EXPECT_EQ(reads.read(Member::Declination, answering(20.0)).value, Json(c.takesTheFirst ? 10.0 : 20.0));
         EXPECT_EQ(reads.made(), c.takesTheFirst ? 1u : 2u);
         // Another member's answer is never taken.
-        EXPECT_EQ(reads.read(Member::RightAscension, answering(5.0)).value, Json(5.0));
+        EXPECT_EQ(reads.read(Member::Azimuth, answering(5.0)).value, Json(5.0));
         // A write only asked for leaves the kept value standing.
         if (c.write != AgeCase::WriteOver) {
             ASSERT_TRUE(reads.fresh(Member::Declination).has_value());
         }
+    }
+}
+
+TEST(SharedReads, TheMountsClockIsNeverTakenFromAnOlderAnswerAndASettingEvenWhileMoving)
+{
+    const struct {
+        Member member;
+        bool takesTheFirst;
+    } cases[] = {
+        {Member::SiderealTime, false}, {Member::UTCDate, false}, {Member::SiteLatitude, true},
+        {Member::GuideRateDeclination, true}, {Member::TrackingRate, true}, {Member::RightAscension, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(memberName(c.member)));
+        StillClock clock;
+        SharedReads reads(clock, [] { return true; }, [] { return true; });
+        reads.setMaxAgeMs(1000);
+        reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json(1.0)}; });
+        clock.steady += 10;
+        EXPECT_EQ(reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json(2.0)}; }).value,
+                  Json(c.takesTheFirst ? 1.0 : 2.0));
     }
 }
