@@ -47,9 +47,10 @@ const SharedReads::Finished* SharedReads::recentFor(Member key)
     const RecentAnswer kind = recentAnswerOf(key);
     if (maxAgeMs == 0 || kind == RecentAnswer::Never)
         return nullptr;
+    // A failure tells of its moment only: the next read asks again.
     auto recent = finished.find(key);
-    if (recent == finished.end() || clock.steadyMs() - recent->second.atMs > maxAgeMs
-        || !unchangedSince(key, recent->second.startedAfterWrite))
+    if (recent == finished.end() || !recent->second.result.outcome.isSuccess()
+        || clock.steadyMs() - recent->second.atMs > maxAgeMs || !unchangedSince(key, recent->second.startedAfterWrite))
         return nullptr;
     // Nor from before a write asked for and not over yet.
     const auto asked = askedAtWrite.find(key);

@@ -170,7 +170,7 @@ TEST(SharedReads, AFinishedAnswerIsTakenOnlyWhileTheMountIsBusyAndStillWithinThe
     }
 }
 
-TEST(SharedReads, TheMountsClockIsNeverTakenFromAnOlderAnswerAndASettingEvenWhileMoving)
+TEST(SharedReads, NeitherTheMountsClockNorAFailureIsTakenFromAMomentAgoASettingEvenWhileMoving)
 {
     const struct {
         Member member;
@@ -179,6 +179,20 @@ TEST(SharedReads, TheMountsClockIsNeverTakenFromAnOlderAnswerAndASettingEvenWhil
         {Member::SiderealTime, false}, {Member::UTCDate, false}, {Member::SiteLatitude, true},
         {Member::GuideRateDeclination, true}, {Member::TrackingRate, true}, {Member::RightAscension, false},
     };
+    // A failure is never taken: the mount silent a moment ago may answer now.
+    {
+        StillClock clock;
+        SharedReads reads(clock);
+        reads.setMaxAgeMs(1000);
+        reads.read(Member::SiteLatitude, [] {
+            return SharedReads::Result{Outcome::failure(OutcomeKind::Failure, "The mount is not answering"), Json()};
+        });
+        clock.steady += 10;
+        const SharedReads::Result second =
+            reads.read(Member::SiteLatitude, [] { return SharedReads::Result{Outcome::success(), Json(48.5)}; });
+        EXPECT_TRUE(second.outcome.isSuccess());
+        EXPECT_EQ(second.value, Json(48.5));
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(memberName(c.member)));
         StillClock clock;
