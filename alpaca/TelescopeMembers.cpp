@@ -134,6 +134,7 @@ std::optional<Member> memberAtPath(std::string_view path)
 RecentAnswer recentAnswerOf(Member member)
 {
     switch (member) {
+    case Member::IsPulseGuiding:
     case Member::SiderealTime:
     case Member::UTCDate:
         return RecentAnswer::Never;
@@ -143,7 +144,6 @@ RecentAnswer recentAnswerOf(Member member)
     case Member::Azimuth:
     case Member::Declination:
     case Member::DestinationSideOfPier:
-    case Member::IsPulseGuiding:
     case Member::RightAscension:
     case Member::SideOfPier:
     case Member::Slewing:

@@ -104,10 +104,11 @@ std::optional<Member> memberAtPath(std::string_view path);
 
 // How a read of the member may take an answer another read finished a
 // moment ago, while the mount is busy (SharedReads):
-// - Never: the mount's clock, which an older answer would give wrong;
+// - Never: the mount's clock, which an older answer would give wrong, and
+//   whether a pulse is under way, which ends by the clock;
 // - WhileStill: what a motion changes (where the mount points, whether it
-//   moves, is parked, at home, tracking or guiding), only while no motion
-//   may be under way and from an answer made while none was;
+//   moves, is parked, at home or tracking), only while no motion may be
+//   under way and from an answer made while none was;
 // - Always: settings a motion leaves alone (the site, the rates).
 enum class RecentAnswer : std::uint8_t { Never, WhileStill, Always };
 RecentAnswer recentAnswerOf(Member member);

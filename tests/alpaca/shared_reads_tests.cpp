@@ -170,13 +170,14 @@ TEST(SharedReads, AFinishedAnswerIsTakenOnlyWhileTheMountIsBusyAndStillWithinThe
     }
 }
 
-TEST(SharedReads, NeitherTheMountsClockNorAFailureIsTakenFromAMomentAgoASettingEvenWhileMoving)
+TEST(SharedReads, NeitherAClockNorAPulseNorAFailureIsTakenFromAMomentAgoASettingEvenWhileMoving)
 {
     const struct {
         Member member;
         bool takesTheFirst;
     } cases[] = {
-        {Member::SiderealTime, false}, {Member::UTCDate, false}, {Member::SiteLatitude, true},
+        {Member::SiderealTime, false}, {Member::UTCDate, false}, {Member::IsPulseGuiding, false},
+        {Member::SiteLatitude, true},
         {Member::GuideRateDeclination, true}, {Member::TrackingRate, true}, {Member::RightAscension, false},
     };
     // A failure is never taken: the mount silent a moment ago may answer now.
