@@ -3,12 +3,12 @@
 // read's answer instead of queuing an exchange of its own. No answer is
 // older than the exchange it came from; with a maximum age set, a read
 // that would wait for the mount (another call holds it or waits for it)
-// may also take an answer finished at most that many milliseconds ago, as
-// long as the link is open (and, for what a motion changes, the mount is
-// still; never for its clock: recentAnswerOf): programs polling the same
-// members out of step then share one exchange a member, instead of each
-// asking the mount again while the others wait. With the mount free, a
-// read is made afresh.
+// may also take a good answer finished at most that many milliseconds
+// ago, as long as the link is open and, member by member (recentAnswerOf),
+// never for the mount's clock or a pulse, and for what a motion changes
+// only while the mount is still: programs polling the same members out of
+// step then share one exchange a member, instead of each asking the mount
+// again while the others wait. With the mount free, a read is made afresh.
 //
 // Each read's last good value is kept with when it was made, for those
 // that answer from the freshest values (DeviceState). A write that may
