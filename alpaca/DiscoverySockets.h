@@ -27,23 +27,13 @@ using Socket = decltype(pollfd::fd); // a descriptor, or a SOCKET
 constexpr Socket kClosed = Socket(-1);
 
 // The system's header of a message of one part, `bytes`, from or to
-// `peer`, with `control` for its control messages; the control messages'
-// macros (FIRSTHDR, NXTHDR, DATA, LEN, SPACE) and header; and the one
-// difference in the packet info, which both systems read and write alike.
+// `peer`, with `control` for its control messages (made up and read in the
+// per-system files); the control messages' macros (FIRSTHDR, NXTHDR, DATA,
+// LEN, SPACE) and header; and the one difference in the packet info, which
+// both systems read and write alike.
 #ifdef _WIN32
-struct Message {
-    Message(char* bytes, std::size_t size, sockaddr_storage& peer, socklen_t peerLength, char* control,
-            std::size_t controlLength)
-        : part{ULONG(size), bytes},
-          header{reinterpret_cast<sockaddr*>(&peer), peerLength, &part, 1, {ULONG(controlLength), control}, 0}
-    {
-    }
-    Message(const Message&) = delete; // the header points at the part
-    int flags() const { return int(header.dwFlags); }
-    socklen_t peerLength() const { return header.namelen; }
-    WSABUF part;
-    WSAMSG header;
-};
+using MessagePart = WSABUF;
+using MessageHeader = WSAMSG;
 #define DISCOVERY_CMSG(macro) WSA_CMSG_##macro
 using ControlHeader = WSACMSGHDR;
 inline in_addr& replySource(in_pktinfo& packet) { return packet.ipi_addr; }
@@ -51,25 +41,23 @@ inline in_addr& replySource(in_pktinfo& packet) { return packet.ipi_addr; }
 // it as the one a reply sets.
 constexpr int kIpv6ReadPacketInfo = IPV6_PKTINFO;
 #else
-struct Message {
-    Message(char* bytes, std::size_t size, sockaddr_storage& peer, socklen_t peerLength, char* control,
-            std::size_t controlLength)
-        : part{bytes, size},
-          header{.msg_name = &peer, .msg_namelen = peerLength, .msg_iov = &part, .msg_iovlen = 1,
-                 .msg_control = control, .msg_controllen = controlLength, .msg_flags = 0}
-    {
-    }
-    Message(const Message&) = delete;
-    int flags() const { return header.msg_flags; }
-    socklen_t peerLength() const { return header.msg_namelen; }
-    iovec part;
-    msghdr header;
-};
+using MessagePart = iovec;
+using MessageHeader = msghdr;
 #define DISCOVERY_CMSG(macro) CMSG_##macro
 using ControlHeader = cmsghdr;
 inline in_addr& replySource(in_pktinfo& packet) { return packet.ipi_spec_dst; }
 constexpr int kIpv6ReadPacketInfo = IPV6_RECVPKTINFO;
 #endif
+
+struct Message {
+    Message(char* bytes, std::size_t size, sockaddr_storage& peer, socklen_t peerLength, char* control,
+            std::size_t controlLength);
+    Message(const Message&) = delete; // the header points at the part
+    int flags() const;
+    socklen_t peerLength() const;
+    MessagePart part;
+    MessageHeader header;
+};
 
 // A non-blocking UDP socket of the family that child processes do not
 // inherit; kClosed, lastError() telling why.

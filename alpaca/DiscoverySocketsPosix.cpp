@@ -26,6 +26,17 @@ int wait(std::vector<pollfd>& sockets, int milliseconds)
     return ::poll(sockets.data(), nfds_t(sockets.size()), milliseconds);
 }
 
+Message::Message(char* bytes, std::size_t size, sockaddr_storage& peer, socklen_t peerLength, char* control,
+                 std::size_t controlLength)
+    : part{bytes, size},
+      header{.msg_name = &peer, .msg_namelen = peerLength, .msg_iov = &part, .msg_iovlen = 1,
+             .msg_control = control, .msg_controllen = controlLength, .msg_flags = 0}
+{
+}
+
+int Message::flags() const { return header.msg_flags; }
+socklen_t Message::peerLength() const { return header.msg_namelen; }
+
 long receiveMessage(Socket socket, Message& message) { return ::recvmsg(socket, &message.header, 0); }
 
 long sendMessage(Socket socket, Message& message)

@@ -104,6 +104,16 @@ int wait(std::vector<pollfd>& sockets, int milliseconds)
     return ::WSAPoll(sockets.data(), ULONG(sockets.size()), milliseconds);
 }
 
+Message::Message(char* bytes, std::size_t size, sockaddr_storage& peer, socklen_t peerLength, char* control,
+                 std::size_t controlLength)
+    : part{ULONG(size), bytes},
+      header{reinterpret_cast<sockaddr*>(&peer), peerLength, &part, 1, {ULONG(controlLength), control}, 0}
+{
+}
+
+int Message::flags() const { return int(header.dwFlags); }
+socklen_t Message::peerLength() const { return header.namelen; }
+
 long receiveMessage(Socket socket, Message& message)
 {
     const LPFN_WSARECVMSG receive = receiveMessageFunction(socket);

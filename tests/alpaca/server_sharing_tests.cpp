@@ -322,10 +322,7 @@ TEST_F(Sharing, AClientHasAtMostEightRequestsInFlightAndOthersAreStillServed)
     start(3, {"--max-age-ms", "0"}, {"--slew-rate", "2"});
     for (std::uint32_t client : {5u, 6u, 7u})
         ASSERT_EQ(put("connected", "Connected=true", client)["ErrorNumber"], 0);
-    const double declination = get("declination", 6)["Value"].get<double>();
-    const double rightAscension = get("rightascension", 6)["Value"].get<double>();
-    const std::string target = "RightAscension=" + std::to_string(rightAscension)
-        + "&Declination=" + std::to_string(declination > 0 ? declination - 5 : declination + 5);
+    const std::string target = slowSlewTarget([&](const std::string& member) { return get(member, 6); });
     std::thread slew([&] { put("slewtocoordinates", target, 6); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
