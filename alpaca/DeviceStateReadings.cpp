@@ -10,14 +10,6 @@
 #include <utility>
 #include <vector>
 
-Json dateMovedOn(const SharedReads::Fresh& fresh, std::int64_t nowMs)
-{
-    UtcTime read{};
-    if (!fresh.value.is_string() || !readUtcDate(fresh.value.get<std::string>(), read))
-        return fresh.value;
-    return formatUtcDate(read + std::chrono::duration_cast<MountDays>(std::chrono::milliseconds(nowMs - fresh.wallMs)));
-}
-
 std::string timeStampOf(std::int64_t wallMs)
 {
     using namespace std::chrono;
@@ -114,7 +106,8 @@ Json DeviceStateReadings::answer(std::uint32_t client)
             if (!fresh)
                 continue;
             if (field->ticking) {
-                state.push_back(Json{{"Name", std::string(memberName(member))}, {"Value", dateMovedOn(*fresh, clock.wallMs())}});
+                const Json now = movedOn(member, fresh->value, clock.wallMs() - fresh->wallMs);
+                state.push_back(Json{{"Name", std::string(memberName(member))}, {"Value", now}});
                 continue;
             }
             state.push_back(Json{{"Name", std::string(memberName(member))}, {"Value", fresh->value}});

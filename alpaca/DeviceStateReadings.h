@@ -102,8 +102,6 @@ private:
     std::thread keeper;
 };
 
-// The mount's date as read, moved on by the time since it was read.
-Json dateMovedOn(const SharedReads::Fresh& fresh, std::int64_t nowMs);
 // A wall time as Alpaca writes times.
 std::string timeStampOf(std::int64_t wallMs);
 

@@ -21,9 +21,6 @@ constexpr std::array kShownReadings = {
     Member::AtPark,         Member::AtHome,      Member::IsPulseGuiding,
 };
 
-// Sidereal hours gone by in an hour of the clock.
-constexpr double kSiderealHoursPerHour = 1.00273790935;
-
 std::string driveRateName(std::int32_t rate)
 {
     constexpr std::array<const char*, 5> kNames = {"Sidereal", "Lunar", "Solar", "King", "Custom"};
@@ -50,18 +47,10 @@ std::string wallTimeOrNothing(std::int64_t wallMs)
     return wallMs == 0 ? std::string() : timeStampOf(wallMs);
 }
 
-// A reading as last read, moved on where it runs on by itself: the
-// mount's clock and the sidereal time.
+// A reading as last read, moved on where it runs on by itself.
 Json shownValue(Member member, const SharedReads::Fresh& fresh, std::int64_t nowWallMs)
 {
-    if (member == Member::UTCDate)
-        return dateMovedOn(fresh, nowWallMs);
-    if (member == Member::SiderealTime && fresh.value.is_number()) {
-        const double hours = fresh.value.get<double>()
-                             + double(nowWallMs - fresh.wallMs) / 3600000.0 * kSiderealHoursPerHour;
-        return std::fmod(std::fmod(hours, 24.0) + 24.0, 24.0);
-    }
-    return fresh.value;
+    return movedOn(member, fresh.value, nowWallMs - fresh.wallMs);
 }
 
 Json pairOrNull(const std::optional<std::pair<double, double>>& pair, const char* first, const char* second)

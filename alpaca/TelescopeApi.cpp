@@ -390,8 +390,10 @@ enum Changes : unsigned {
     kChangesTime = 16,
     // A slew or a move leaves home.
     kLeavesHome = 32,
+    // A slew moves the mount and leaves tracking as it was.
+    kStartsSlew = 64,
     // A raw command may do anything.
-    kChangesAnything = 63,
+    kChangesAnything = 127,
 };
 
 // Whether a write stops motion, which goes before every waiting read: an
@@ -457,6 +459,7 @@ std::vector<Member> readsChangedBy(const Route& route)
         {kChangesPosition,
          {Member::RightAscension, Member::Declination, Member::Altitude, Member::Azimuth, Member::SideOfPier}},
         {kChangesMotion, {Member::Slewing, Member::Tracking}},
+        {kStartsSlew, {Member::Slewing}},
         {kLeavesHome, {Member::AtHome}},
         {kChangesParking, {Member::Slewing, Member::Tracking, Member::AtHome, Member::AtPark}},
         {kChangesGuiding, {Member::IsPulseGuiding}},
@@ -565,15 +568,15 @@ const std::vector<Route>& routes()
         {Member::PulseGuide, nullptr, pulseGuide, kChangesGuiding},
         {Member::SetPark, nullptr, runs(&Mount::setPark)},
         {Member::SlewToAltAz, nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAz),
-         kChangesMotion | kLeavesHome},
+         kStartsSlew | kLeavesHome},
         {Member::SlewToAltAzAsync, nullptr, takesTwo("Azimuth", "Altitude", &Mount::slewToAltAzAsync),
-         kChangesMotion | kLeavesHome},
+         kStartsSlew | kLeavesHome},
         {Member::SlewToCoordinates, nullptr, takesTwo("RightAscension", "Declination", &Mount::slewToCoordinates),
-         kChangesMotion | kLeavesHome},
+         kStartsSlew | kLeavesHome},
         {Member::SlewToCoordinatesAsync, nullptr,
-         takesTwo("RightAscension", "Declination", &Mount::slewToCoordinatesAsync), kChangesMotion | kLeavesHome},
-        {Member::SlewToTarget, nullptr, runs(&Mount::slewToTarget), kChangesMotion | kLeavesHome},
-        {Member::SlewToTargetAsync, nullptr, runs(&Mount::slewToTargetAsync), kChangesMotion | kLeavesHome},
+         takesTwo("RightAscension", "Declination", &Mount::slewToCoordinatesAsync), kStartsSlew | kLeavesHome},
+        {Member::SlewToTarget, nullptr, runs(&Mount::slewToTarget), kStartsSlew | kLeavesHome},
+        {Member::SlewToTargetAsync, nullptr, runs(&Mount::slewToTargetAsync), kStartsSlew | kLeavesHome},
         {Member::SyncToAltAz, nullptr, takesTwo("Azimuth", "Altitude", &Mount::syncToAltAz), kChangesPosition},
         {Member::SyncToCoordinates, nullptr, takesTwo("RightAscension", "Declination", &Mount::syncToCoordinates),
          kChangesPosition},
@@ -652,12 +655,18 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
     // From the moment a write is asked, no answer from before it is taken
     // for what it may change; once it is over, whatever its outcome (the
     // mount may have taken it), nothing from before it counts.
-    const bool writes = method != RequestMethod::Get;
-    if (writes)
-        device.sharedReads().writeAsked(readsChangedBy(*route));
+    struct Write {
+        SharedReads* reads;
+        std::vector<Member> changes;
+        ~Write()
+        {
+            if (reads)
+                reads->writeOver(changes);
+        }
+    } const write{method != RequestMethod::Get ? &device.sharedReads() : nullptr, readsChangedBy(*route)};
+    if (write.reads)
+        write.reads->writeAsked(write.changes);
     handler(call);
-    if (writes)
-        device.sharedReads().changedByWrite(readsChangedBy(*route));
     if (!call.badRequest.empty())
         return badRequest(call.badRequest);
     // Every GET carries a value, a PUT none (but for those that return one).

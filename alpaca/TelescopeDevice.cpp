@@ -614,6 +614,13 @@ bool TelescopeDevice::parkOrHomeSearchUnderWay() const
     return parkSinceMs != 0 || parkUnconfirmed || homeSearchSinceMs != 0;
 }
 
+Motion TelescopeDevice::motionNow() const
+{
+    if (parkOrHomeSearchUnderWay())
+        return Motion::ParkOrHomeSearch;
+    return slewUnderWay ? Motion::Slew : Motion::None;
+}
+
 Outcome TelescopeDevice::abortSlew(std::uint32_t client, Urgency urgency)
 {
     return callConnected(

@@ -143,6 +143,8 @@ public:
     bool motionUnderWay() const;
     // Of those, a park or a home search, which ends in AtPark or AtHome.
     bool parkOrHomeSearchUnderWay() const;
+    // Which of them may be under way.
+    Motion motionNow() const;
 
     // What the setup page shows: the probe of the stored device, or, while
     // the server holds the port, the same questions over its connection.
@@ -214,6 +216,7 @@ private:
             return *down;
         const bool wasSilent = linkWatch.state() == LinkWatch::State::MountSilent;
         const ExchangeTally before = mount.exchangeTally();
+        reads.exchangeBegins();
         Outcome outcome = member(mount);
         slewUnderWay = mount.slewRecorded();
         noteAfterCall();
@@ -289,7 +292,7 @@ private:
     // One call on the mount at a time, motion first, clients by turns.
     MountQueue queue;
     Mount mount;
-    SharedReads reads{clock, [this] { return linkUp() && !queue.idle(); }, [this] { return motionUnderWay(); }};
+    SharedReads reads{clock, [this] { return linkUp() && !queue.idle(); }, [this] { return motionNow(); }};
     LinkWatch linkWatch;
 
     std::mutex workerMutex;

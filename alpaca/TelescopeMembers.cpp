@@ -135,20 +135,22 @@ RecentAnswer recentAnswerOf(Member member)
 {
     switch (member) {
     case Member::IsPulseGuiding:
+        return RecentAnswer::Never;
     case Member::SiderealTime:
     case Member::UTCDate:
-        return RecentAnswer::Never;
+        return RecentAnswer::MovedOn;
     case Member::Altitude:
-    case Member::AtHome:
-    case Member::AtPark:
     case Member::Azimuth:
     case Member::Declination:
     case Member::DestinationSideOfPier:
     case Member::RightAscension:
     case Member::SideOfPier:
     case Member::Slewing:
-    case Member::Tracking:
         return RecentAnswer::WhileStill;
+    case Member::AtHome:
+    case Member::AtPark:
+    case Member::Tracking:
+        return RecentAnswer::BesideSlews;
     default:
         return RecentAnswer::Always;
     }

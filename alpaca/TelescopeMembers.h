@@ -102,13 +102,22 @@ std::string_view memberPath(Member member);
 // The member a path names, exactly as the server's paths are (lower case).
 std::optional<Member> memberAtPath(std::string_view path);
 
+// The motion that may be under way: none, a slew (a go-to, an axis moved),
+// or a park or a home search, which ends parked or at home.
+enum class Motion : std::uint8_t { None, Slew, ParkOrHomeSearch };
+
 // How a read of the member may take an answer another read finished a
 // moment ago, while the mount is busy (SharedReads):
-// - Never: the mount's clock, which an older answer would give wrong, and
-//   whether a pulse is under way, which ends by the clock;
-// - WhileStill: what a motion changes (where the mount points, whether it
-//   moves, is parked, at home or tracking), only while no motion may be
-//   under way and from an answer made while none was;
+// - Never: whether a pulse is under way, which ends by the clock;
+// - MovedOn: the mount's clock (its date, its sidereal time), at any time,
+//   moved on by the time since (SharedReads' movedOn);
+// - WhileStill: what any motion changes as it goes or ends (where the
+//   mount points, whether it moves), only while no motion may be under way
+//   and from an answer made while none was;
+// - BesideSlews: what only a park or a home search changes as it ends
+//   (parked, at home, tracking; a slew's own write changes them at once),
+//   only while neither may be under way and from an answer made while
+//   neither was;
 // - Always: settings a motion leaves alone (the site, the rates).
-enum class RecentAnswer : std::uint8_t { Never, WhileStill, Always };
+enum class RecentAnswer : std::uint8_t { Never, MovedOn, WhileStill, BesideSlews, Always };
 RecentAnswer recentAnswerOf(Member member);

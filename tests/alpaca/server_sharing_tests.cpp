@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -527,6 +528,47 @@ TEST_F(Sharing, AWriteEndsTheAgeAReadMayTakeAnAnswerAtFromTheMomentItIsAsked)
     write.join();
     slew.join();
     EXPECT_EQ(count(":AG#"), before + 2) << "a read after the write was asked took an answer from before it";
+}
+
+// A synchronous slew holds the mount for seconds. What it leaves alone is
+// given at once from a moment ago; where the mount points is asked once
+// the slew is over, and is where it went.
+TEST_F(Sharing, DuringASlewWhatItLeavesAloneIsSharedAndThePositionIsAskedAfresh)
+{
+    start(3, {"--max-age-ms", "5000"}, {"--slew-rate", "2"});
+    for (std::uint32_t client : {1u, 6u})
+        ASSERT_EQ(put("connected", "Connected=true", client)["ErrorNumber"], 0);
+    const std::string target = slowSlewTarget([&](const std::string& member) { return get(member, 6); });
+    const struct {
+        const char* member;
+        const char* command;
+        bool shared;
+    } reads[] = {{"tracking", ":AT#", true}, {"atpark", ":AP#", true}, {"declination", ":GD#", false}};
+    std::map<std::string, Json> before;
+    for (const auto& read : reads)
+        before[read.member] = get(read.member, 1);
+    std::map<std::string, std::size_t> exchanges;
+    for (const auto& read : reads)
+        exchanges[read.command] = count(read.command);
+    std::thread slew([&] { put("slewtocoordinates", target, 6); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (const auto& read : reads) {
+        SCOPED_TRACE(read.member);
+        const auto asked = SteadyClock::now();
+        const Json during = get(read.member, 1);
+        const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - asked).count();
+        EXPECT_EQ(during["ErrorNumber"], 0) << during.dump();
+        EXPECT_EQ(count(read.command) - exchanges[read.command], read.shared ? 0u : 1u);
+        if (read.shared) {
+            EXPECT_EQ(during["Value"], before[read.member]["Value"]);
+            EXPECT_LT(tookMs, 500) << "the read waited for the slew";
+        } else {
+            EXPECT_GT(tookMs, 500) << "the position was given before the slew was over";
+            EXPECT_NEAR(during["Value"].get<double>(), before[read.member]["Value"].get<double>(), 5.5);
+            EXPECT_GT(std::abs(during["Value"].get<double>() - before[read.member]["Value"].get<double>()), 4.5);
+        }
+    }
+    slew.join();
 }
 
 TEST_F(Sharing, TheServersOwnReadsKeepThePositionFreshOnlyWhileNoClientsReadsDo)

@@ -3,6 +3,7 @@
 // rather than take one begun before it, and the older answer, ending last,
 // does not take the newer one's place among the kept values.
 #include "SharedReads.h"
+#include "RequestValues.h"
 
 #include <gtest/gtest.h>
 
@@ -117,25 +118,29 @@ struct AgeCase {
     bool mountBusy;
     std::uint64_t ageMs; // of the first answer when the second read comes
     enum { NoWrite, WriteAsked, WriteOver } write;
-    // Whether a motion may be under way as the first read ends, and as the
+    // The motion that may be under way as the first read ends, and as the
     // second comes.
-    bool movingAtFirst;
-    bool movingAtSecond;
+    Motion atFirst;
+    Motion atSecond;
     bool takesTheFirst;
 };
 
+constexpr Motion kStill = Motion::None;
+constexpr Motion kSlew = Motion::Slew;
+constexpr Motion kPark = Motion::ParkOrHomeSearch;
+
 const AgeCase kAgeCases[] = {
-    {"the mount free: read afresh", 1000, false, 100, AgeCase::NoWrite, false, false, false},
-    {"the mount busy, within the age: the first answer", 1000, true, 100, AgeCase::NoWrite, false, false, true},
-    {"the mount busy, at the age: the first answer", 1000, true, 1000, AgeCase::NoWrite, false, false, true},
-    {"the mount busy, past the age: read afresh", 1000, true, 1001, AgeCase::NoWrite, false, false, false},
-    {"no age allowed: read afresh", 0, true, 0, AgeCase::NoWrite, false, false, false},
-    {"a write asked since the first, not yet over: read afresh", 1000, true, 100, AgeCase::WriteAsked, false, false,
-     false},
-    {"a write over since the first: read afresh", 1000, true, 100, AgeCase::WriteOver, false, false, false},
-    {"the mount moving now: read afresh", 1000, true, 100, AgeCase::NoWrite, false, true, false},
-    {"the first made while the mount moved, now still: read afresh", 1000, true, 100, AgeCase::NoWrite, true, false,
-     false},
+    {"the mount free: read afresh", 1000, false, 100, AgeCase::NoWrite, kStill, kStill, false},
+    {"the mount busy, within the age: the first answer", 1000, true, 100, AgeCase::NoWrite, kStill, kStill, true},
+    {"the mount busy, at the age: the first answer", 1000, true, 1000, AgeCase::NoWrite, kStill, kStill, true},
+    {"the mount busy, past the age: read afresh", 1000, true, 1001, AgeCase::NoWrite, kStill, kStill, false},
+    {"no age allowed: read afresh", 0, true, 0, AgeCase::NoWrite, kStill, kStill, false},
+    {"a write asked since the first, not yet over: read afresh", 1000, true, 100, AgeCase::WriteAsked, kStill,
+     kStill, false},
+    {"a write over since the first: read afresh", 1000, true, 100, AgeCase::WriteOver, kStill, kStill, false},
+    {"the mount moving now: read afresh", 1000, true, 100, AgeCase::NoWrite, kStill, kSlew, false},
+    {"the first made while the mount moved, now still: read afresh", 1000, true, 100, AgeCase::NoWrite, kSlew,
+     kStill, false},
 };
 
 } // namespace
@@ -146,19 +151,19 @@ TEST(SharedReads, AFinishedAnswerIsTakenOnlyWhileTheMountIsBusyAndStillWithinThe
     for (const AgeCase& c : kAgeCases) {
         SCOPED_TRACE(c.what);
         StillClock clock;
-        bool moving = c.movingAtFirst;
-        SharedReads reads(clock, [&] { return c.mountBusy; }, [&] { return moving; });
+        Motion motion = c.atFirst;
+        SharedReads reads(clock, [&] { return c.mountBusy; }, [&] { return motion; });
         reads.setMaxAgeMs(c.maxAgeMs);
         const auto answering = [](double value) {
             return [value] { return SharedReads::Result{Outcome::success(), Json(value)}; };
         };
         EXPECT_EQ(reads.read(Member::Declination, answering(10.0)).value, Json(10.0));
         clock.steady += c.ageMs;
-        moving = c.movingAtSecond;
-        if (c.write == AgeCase::WriteAsked)
+        motion = c.atSecond;
+        if (c.write != AgeCase::NoWrite)
             reads.writeAsked({Member::Declination});
         if (c.write == AgeCase::WriteOver)
-            reads.changedByWrite({Member::Declination});
+            reads.writeOver({Member::Declination});
         EXPECT_EQ(reads.read(Member::Declination, answering(20.0)).value, Json(c.takesTheFirst ? 10.0 : 20.0));
         EXPECT_EQ(reads.made(), c.takesTheFirst ? 1u : 2u);
         // Another member's answer is never taken.
@@ -170,15 +175,14 @@ TEST(SharedReads, AFinishedAnswerIsTakenOnlyWhileTheMountIsBusyAndStillWithinThe
     }
 }
 
-TEST(SharedReads, NeitherAClockNorAPulseNorAFailureIsTakenFromAMomentAgoASettingEvenWhileMoving)
+TEST(SharedReads, NeitherAPulseNorAFailureIsTakenFromAMomentAgoASettingEvenWhileMoving)
 {
     const struct {
         Member member;
         bool takesTheFirst;
     } cases[] = {
-        {Member::SiderealTime, false}, {Member::UTCDate, false}, {Member::IsPulseGuiding, false},
-        {Member::SiteLatitude, true},
-        {Member::GuideRateDeclination, true}, {Member::TrackingRate, true}, {Member::RightAscension, false},
+        {Member::IsPulseGuiding, false},       {Member::SiteLatitude, true},   {Member::GuideRateDeclination, true},
+        {Member::TrackingRate, true},          {Member::RightAscension, false},
     };
     // A failure is never taken: the mount silent a moment ago may answer now.
     {
@@ -197,11 +201,152 @@ TEST(SharedReads, NeitherAClockNorAPulseNorAFailureIsTakenFromAMomentAgoASetting
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(memberName(c.member)));
         StillClock clock;
-        SharedReads reads(clock, [] { return true; }, [] { return true; });
+        SharedReads reads(clock, [] { return true; }, [] { return kPark; });
         reads.setMaxAgeMs(1000);
         reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json(1.0)}; });
         clock.steady += 10;
         EXPECT_EQ(reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json(2.0)}; }).value,
                   Json(c.takesTheFirst ? 1.0 : 2.0));
     }
+}
+
+// The mount's clock runs on by itself: a moment-old answer is given as it
+// would read now, whatever the mount does.
+TEST(SharedReads, TheMountsClockIsTakenFromAMomentAgoMovedOnByTheTimeSince)
+{
+    const struct {
+        Member member;
+        Json first;
+        std::uint64_t ageMs;
+        Json given;
+    } cases[] = {
+        {Member::SiderealTime, Json(6.0), 0, Json(6.0)},
+        {Member::SiderealTime, Json(6.0), 1000, Json(6.0 + 1.00273790935 / 3600.0)},
+        // Past 24 hours, round to 0.
+        {Member::SiderealTime, Json(23.9999), 1000, Json(23.9999 + 1.00273790935 / 3600.0 - 24.0)},
+        {Member::UTCDate, Json("2026-12-09T21:59:59.7500000Z"), 250, Json("2026-12-09T22:00:00.0000000Z")},
+        {Member::UTCDate, Json("2026-12-31T23:59:59.5000000Z"), 1000, Json("2027-01-01T00:00:00.5000000Z")},
+        // An answer that is no time is given as it came.
+        {Member::UTCDate, Json("garbled"), 500, Json("garbled")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(memberName(c.member)) + " " + c.first.dump() + " after " + std::to_string(c.ageMs));
+        StillClock clock;
+        SharedReads reads(clock, [] { return true; }, [] { return kPark; });
+        reads.setMaxAgeMs(1000);
+        reads.read(c.member, [&] { return SharedReads::Result{Outcome::success(), c.first}; });
+        clock.steady += c.ageMs;
+        const Json given = reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json()}; }).value;
+        EXPECT_EQ(reads.made(), 1u);
+        // A date holds its time to a few tenths of a microsecond.
+        UtcTime expected{}, got{};
+        if (c.given.is_number()) {
+            ASSERT_TRUE(given.is_number());
+            EXPECT_NEAR(given.get<double>(), c.given.get<double>(), 1e-9);
+        } else if (readUtcDate(c.given.get<std::string>(), expected)) {
+            ASSERT_TRUE(given.is_string() && readUtcDate(given.get<std::string>(), got)) << given;
+            EXPECT_NEAR((got - expected).count() * 86400.0, 0.0, 1e-6) << given;
+        } else {
+            EXPECT_EQ(given, c.given);
+        }
+    }
+}
+
+// A slew moves the mount and ends by itself, but leaves parked, at home and
+// tracking as its own write made them: those alone outlast it. A park or a
+// home search changes them as it ends.
+TEST(SharedReads, WhatASlewLeavesAloneIsTakenFromAMomentAgoDuringItButNotDuringAParkOrAHomeSearch)
+{
+    const struct {
+        Member member;
+        Motion atFirst;
+        Motion atSecond;
+        bool takesTheFirst;
+    } cases[] = {
+        {Member::Declination, kStill, kStill, true}, {Member::Declination, kSlew, kSlew, false},
+        {Member::Declination, kStill, kSlew, false}, {Member::Slewing, kSlew, kSlew, false},
+        {Member::Tracking, kSlew, kSlew, true},      {Member::Tracking, kStill, kSlew, true},
+        {Member::Tracking, kSlew, kStill, true},     {Member::Tracking, kPark, kStill, false},
+        {Member::Tracking, kStill, kPark, false},    {Member::AtPark, kSlew, kSlew, true},
+        {Member::AtPark, kPark, kPark, false},       {Member::AtPark, kSlew, kPark, false},
+        {Member::AtHome, kSlew, kSlew, true},        {Member::AtHome, kPark, kSlew, false},
+        {Member::SiteLatitude, kPark, kPark, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(memberName(c.member)) + ", motion " + std::to_string(int(c.atFirst)) + " then "
+                     + std::to_string(int(c.atSecond)));
+        StillClock clock;
+        Motion motion = c.atFirst;
+        SharedReads reads(clock, [] { return true; }, [&] { return motion; });
+        reads.setMaxAgeMs(1000);
+        reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json(true)}; });
+        clock.steady += 100;
+        motion = c.atSecond;
+        EXPECT_EQ(reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json(false)}; }).value,
+                  Json(c.takesTheFirst));
+    }
+}
+
+// A read waits for the mount behind a write: its answer, made once the
+// write is over, is from after it, and stands for it, though the read was
+// asked before.
+TEST(SharedReads, AnAnswerWhoseExchangeBeganOnceAWriteWasOverCountsAsFromAfterIt)
+{
+    enum When { BeforeTheExchange, AfterTheExchangeBegan, WithNoExchange };
+    const struct {
+        const char* what;
+        When writeOver;
+        bool countsAsAfter;
+    } cases[] = {
+        {"the write over before the exchange began", BeforeTheExchange, true},
+        {"the write over once the exchange had begun", AfterTheExchangeBegan, false},
+        {"the write over, and no exchange made (refused at once)", WithNoExchange, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StillClock clock;
+        SharedReads reads(clock);
+        reads.setMaxAgeMs(1000);
+        const auto write = [&] {
+            reads.writeAsked({Member::Tracking});
+            reads.writeOver({Member::Tracking});
+        };
+        reads.read(Member::Tracking, [&] {
+            if (c.writeOver != AfterTheExchangeBegan)
+                write();
+            if (c.writeOver != WithNoExchange)
+                reads.exchangeBegins();
+            if (c.writeOver == AfterTheExchangeBegan)
+                write();
+            return SharedReads::Result{Outcome::success(), Json(true)};
+        });
+        clock.steady += 10;
+        EXPECT_EQ(reads.fresh(Member::Tracking).has_value(), c.countsAsAfter);
+        const auto answeringFalse = [] { return SharedReads::Result{Outcome::success(), Json(false)}; };
+        EXPECT_EQ(reads.read(Member::Tracking, answeringFalse).value, Json(c.countsAsAfter));
+    }
+}
+
+// A slew asked for, a synchronous one above all, may have the mount moving
+// before the device knows of a slew: until it is over, the position is
+// asked afresh, and an answer made meanwhile is not taken after it either.
+TEST(SharedReads, WhileAWriteThatMovesTheMountIsUnderWayThePositionIsAskedAfresh)
+{
+    StillClock clock;
+    SharedReads reads(clock);
+    reads.setMaxAgeMs(1000);
+    const auto answering = [](Json value) {
+        return [value] { return SharedReads::Result{Outcome::success(), value}; };
+    };
+    reads.read(Member::Declination, answering(Json(10.0)));
+    reads.read(Member::Tracking, answering(Json(true)));
+    const std::vector<Member> slew = {Member::SlewToCoordinates, Member::Slewing, Member::AtHome};
+    reads.writeAsked(slew);
+    clock.steady += 100;
+    EXPECT_EQ(reads.read(Member::Declination, answering(Json(20.0))).value, Json(20.0));
+    EXPECT_EQ(reads.read(Member::Tracking, answering(Json(false))).value, Json(true));
+    reads.writeOver(slew);
+    clock.steady += 100;
+    EXPECT_EQ(reads.read(Member::Declination, answering(Json(30.0))).value, Json(30.0));
+    EXPECT_EQ(reads.read(Member::Declination, answering(Json(40.0))).value, Json(30.0));
 }
