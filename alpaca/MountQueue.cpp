@@ -30,6 +30,11 @@ void MountQueue::acquire(Urgency urgency, std::uint32_t client)
         return;
     }
     waiters.push_back({ticket, urgency, client});
+    takeTurn(lock, ticket, client);
+}
+
+void MountQueue::takeTurn(std::unique_lock<std::mutex>& lock, std::uint64_t ticket, std::uint32_t client)
+{
     turnChanged.wait(lock, [&] { return chosen == ticket; });
     chosen = 0;
     waiters.erase(std::find_if(waiters.begin(), waiters.end(), [&](const Waiter& w) { return w.ticket == ticket; }));
@@ -39,6 +44,21 @@ void MountQueue::acquire(Urgency urgency, std::uint32_t client)
                                        [](const auto& a, const auto& b) { return a.second < b.second; });
         lastTurn.erase(oldest);
     }
+}
+
+void MountQueue::letStopsThrough(std::uint32_t client)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    const auto isStop = [](const Waiter& waiter) { return waiter.urgency == Urgency::Motion; };
+    if (std::none_of(waiters.begin(), waiters.end(), isStop))
+        return;
+    // Back in line as a stop, after those waiting (stops go in arrival
+    // order), and so before every other call.
+    const std::uint64_t ticket = nextTicket++;
+    waiters.push_back({ticket, Urgency::Motion, client});
+    chosen = chooseNext();
+    turnChanged.notify_all();
+    takeTurn(lock, ticket, client);
 }
 
 std::uint64_t MountQueue::chooseNext() const

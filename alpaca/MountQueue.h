@@ -24,7 +24,7 @@ public:
     class Turn {
     public:
         explicit Turn(MountQueue& queue, Urgency urgency = Urgency::Normal, std::uint32_t client = 0)
-            : queue(queue)
+            : queue(queue), client(client)
         {
             queue.acquire(urgency, client);
         }
@@ -32,8 +32,14 @@ public:
         Turn(const Turn&) = delete;
         Turn& operator=(const Turn&) = delete;
 
+        // Between the parts of a call made in parts: every call that stops
+        // motion waiting now goes first, and the mount then comes back to
+        // this turn ahead of everything else. At once when none waits.
+        void letStopsThrough() { queue.letStopsThrough(client); }
+
     private:
         MountQueue& queue;
+        const std::uint32_t client;
     };
 
     // Callers waiting, not counting the one holding the mount.
@@ -50,6 +56,9 @@ private:
 
     void acquire(Urgency urgency, std::uint32_t client);
     void release();
+    void letStopsThrough(std::uint32_t client);
+    // Waits for the ticket's turn, and takes it; the mutex held.
+    void takeTurn(std::unique_lock<std::mutex>& lock, std::uint64_t ticket, std::uint32_t client);
     // The waiter to go next; the queue's mutex held, at least one waiting.
     std::uint64_t chooseNext() const;
 

@@ -373,6 +373,22 @@ StateRead deviceReading()
         [](TelescopeDevice& device, Mount& core, bool& value) { return (device.*Reader)(core, value); });
 }
 
+// SideOfPier, asked in passes that a stop may come between: an abort
+// never waits for both.
+StateRead sideOfPierReading()
+{
+    return [](TelescopeDevice& device, Member key, Asker asker) {
+        auto read = [&](PierSide& side) {
+            side = PierSide::Unknown;
+            return device.readInParts(
+                Mount::kPierSidePasses, [&](Mount& core) { return core.sideOfPierPass(side); }, asker.server,
+                asker.client);
+        };
+        return asker.server ? sharedRead<PierSide>(device.sharedReads(), key, read)
+                            : clientRead<PierSide>(device, asker.client, key, read);
+    };
+}
+
 // The motion readings made together in one turn.
 using Together = TelescopeDevice::MotionReading;
 using Tells = StateField::Tells;
@@ -532,7 +548,7 @@ const std::vector<Route>& routes()
         inDeviceState(Member::RightAscension, {.always = true, .read = coreReading<&Mount::rightAscension>()}),
         {Member::RightAscensionRate, reads(&Mount::rightAscensionRate, Needs::Nothing),
          writesNumber("RightAscensionRate", &Mount::setRightAscensionRate)},
-        inDeviceState(Member::SideOfPier, {.read = coreReading<&Mount::sideOfPier>()},
+        inDeviceState(Member::SideOfPier, {.read = sideOfPierReading()},
                       writesWhole("SideOfPier", &Mount::setSideOfPier),
                       kChangesPosition | kChangesMotion | kLeavesHome),
         inDeviceState(Member::SiderealTime, {.read = coreReading<&Mount::siderealTime>()}),

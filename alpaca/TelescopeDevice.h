@@ -85,6 +85,29 @@ public:
     // The turns the server's own reads take.
     static constexpr std::uint32_t kServerTurn = 0xFFFFFFFFu;
 
+    // A read made in parts (member, `parts` times, each a call on the
+    // mount) within one turn, for a client or (forServer) the server: a stop
+    // that comes meanwhile goes between two parts, and so waits for one
+    // exchange at most. Refused as callConnected or callForServer is; every
+    // part runs, and the first that fails is the outcome.
+    template <class Member>
+    Outcome readInParts(int parts, Member&& member, bool forServer, std::uint32_t client = 0)
+    {
+        if (!forServer && !clientConnected(client))
+            return notConnected();
+        if (std::optional<Outcome> down = forServer ? linkWatch.refusal() : linkRefusal(CallKind::Read))
+            return *down;
+        MountQueue::Turn turn(queue, Urgency::Normal, forServer ? kServerTurn : client);
+        Outcome outcome = runOnMount(member, true);
+        for (int part = 1; part < parts; ++part) {
+            turn.letStopsThrough();
+            Outcome next = runOnMount(member, true);
+            if (outcome.succeeded())
+                outcome = std::move(next);
+        }
+        return outcome;
+    }
+
     // Each client (by its ClientID; those without one are client 0, one
     // client together) connects and disconnects for itself. The serial link
     // opens with the first client's connect and closes after the last

@@ -52,7 +52,12 @@ public:
     Outcome declination(double& value);
     Outcome rightAscension(double& value);
     Outcome siderealTime(double& value);
+    // Asked kPierSidePasses times, one exchange a pass: the last clear
+    // answer is the side. sideOfPierPass is one pass, changing value only on
+    // a clear answer, for a caller that lets others at the mount between.
+    static constexpr int kPierSidePasses = 2;
     Outcome sideOfPier(PierSide& value);
+    Outcome sideOfPierPass(PierSide& value);
     Outcome setSideOfPier(PierSide value);
     Outcome destinationSideOfPier(double rightAscension, double declination, PierSide& value);
     Outcome siteElevation(double& value) const;

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr int kPierSidePasses = 2;
 // Julian date of 1970-01-01 00:00 UTC, the day count's zero.
 constexpr double kJulianDateOf1970 = 2440587.5;
 
@@ -100,20 +99,25 @@ Outcome Mount::siderealTime(double& value)
 Outcome Mount::sideOfPier(PierSide& value)
 {
     PierSide side = PierSide::Unknown;
-    const MountModelRow& row = model();
-    if (row.pierSideReplyLength != 0) {
-        link.command = ":pS#";
-        // Both passes always run: the second answer wins when it is clear.
-        for (int pass = 0; pass < kPierSidePasses; ++pass) {
-            link.sendCommand();
-            link.readReply(row.pierSideReplyLength);
-            if (link.replyEquals(row.pierEastReply))
-                side = PierSide::East;
-            else if (link.replyEquals(row.pierWestReply))
-                side = PierSide::West;
-        }
-    }
+    // Both passes always run: the second answer wins when it is clear.
+    for (int pass = 0; pass < kPierSidePasses; ++pass)
+        sideOfPierPass(side);
     value = side;
+    return Outcome::success();
+}
+
+Outcome Mount::sideOfPierPass(PierSide& value)
+{
+    const MountModelRow& row = model();
+    if (row.pierSideReplyLength == 0)
+        return Outcome::success();
+    link.command = ":pS#";
+    link.sendCommand();
+    link.readReply(row.pierSideReplyLength);
+    if (link.replyEquals(row.pierEastReply))
+        value = PierSide::East;
+    else if (link.replyEquals(row.pierWestReply))
+        value = PierSide::West;
     return Outcome::success();
 }
 

@@ -94,3 +94,55 @@ TEST(MountQueue, OneCallAtATimeUnderContention)
     EXPECT_EQ(calls, 1600);
     EXPECT_EQ(queue.waiting(), 0u);
 }
+
+// A call made in two parts holds the mount while others queue behind it:
+// between its parts only the stops go, the others after it as before.
+TEST(MountQueue, BetweenTheTwoPartsOfACallOnlyTheStopsWaitingGoFirst)
+{
+    struct Case {
+        const char* what;
+        std::vector<Caller> callers;
+        std::vector<std::string> expected;
+    };
+    const Urgency N = Urgency::Normal, M = Urgency::Motion;
+    const Case cases[] = {
+        {"no stop waiting: the second part at once", {{"a1", N, 1}, {"b1", N, 2}},
+         {"part 1", "part 2", "a1", "b1"}},
+        {"a stop goes between", {{"a1", N, 1}, {"stop", M, 2}, {"b1", N, 3}},
+         {"part 1", "stop", "part 2", "a1", "b1"}},
+        {"two stops, in their order", {{"stop1", M, 1}, {"a1", N, 1}, {"stop2", M, 2}},
+         {"part 1", "stop1", "stop2", "part 2", "a1"}},
+        {"the parts' own client waits its turn after", {{"h1", N, 99}, {"stop", M, 99}},
+         {"part 1", "stop", "part 2", "h1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MountQueue queue;
+        std::mutex orderMutex;
+        std::vector<std::string> order;
+        const auto served = [&](const std::string& name) {
+            std::lock_guard<std::mutex> lock(orderMutex);
+            order.push_back(name);
+        };
+        std::vector<std::thread> threads;
+        {
+            MountQueue::Turn parts(queue, Urgency::Normal, 99);
+            for (const Caller& caller : c.callers) {
+                const std::size_t before = queue.waiting();
+                threads.emplace_back([&queue, &served, caller] {
+                    MountQueue::Turn turn(queue, caller.urgency, caller.client);
+                    served(caller.name);
+                });
+                for (int wait = 0; wait < 2000 && queue.waiting() == before; ++wait)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            served("part 1");
+            parts.letStopsThrough();
+            served("part 2");
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        EXPECT_EQ(order, c.expected);
+        EXPECT_EQ(queue.waiting(), 0u);
+    }
+}

@@ -571,6 +571,28 @@ TEST_F(Sharing, DuringASlewWhatItLeavesAloneIsSharedAndThePositionIsAskedAfresh)
     slew.join();
 }
 
+// SideOfPier asks the mount twice. An abort that comes during the first
+// question goes before the second: it never waits for both. The mount
+// here leaves ":pS#" unanswered, so each question waits out its time-out.
+TEST_F(Sharing, AnAbortGoesBetweenTheTwoQuestionsOfASideOfPierRead)
+{
+    start(3, {"--max-age-ms", "0"}, {"--fault", ":pS#=silence"});
+    for (std::uint32_t client : {1u, 2u})
+        ASSERT_EQ(put("connected", "Connected=true", client)["ErrorNumber"], 0);
+    const std::size_t before = simulator->commands().size();
+    std::thread read([&] { get("sideofpier", 1); });
+    for (int wait = 0; wait < 200 && count(":pS#") == 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(count(":pS#"), 1u);
+    const Json abort = put("abortslew", "", 2);
+    read.join();
+    EXPECT_EQ(abort["ErrorNumber"], 0) << abort.dump();
+    // The abort may restore tracking after its stop (":ST1#").
+    std::vector<std::string> questionsAndStop = simulator->commandsSince(before);
+    std::erase_if(questionsAndStop, [](const std::string& sent) { return sent != ":pS#" && sent != ":Q#"; });
+    EXPECT_EQ(questionsAndStop, (std::vector<std::string>{":pS#", ":Q#", ":pS#"}));
+}
+
 TEST_F(Sharing, TheServersOwnReadsKeepThePositionFreshOnlyWhileNoClientsReadsDo)
 {
     // The position, and tracking, which an abort restores without asking.
