@@ -6,9 +6,10 @@
 // may also take a good answer finished at most that many milliseconds
 // ago, as long as the link is open and, member by member (recentAnswerOf),
 // never for a pulse, for the mount's clock moved on by the time since, and
-// for what a motion changes only while no such motion may be under way: programs polling the same
-// members out of step then share one exchange a member, instead of each
-// asking the mount again while the others wait. With the mount free, a read is made afresh.
+// for what a motion changes only while no such motion may be under way:
+// programs polling the same members out of step then share one exchange a
+// member, instead of each asking the mount again while the others wait.
+// With the mount free, a read is made afresh.
 //
 // Each read's last good value is kept with when it was made, for those
 // that answer from the freshest values (DeviceState). A write that may

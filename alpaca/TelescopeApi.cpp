@@ -679,7 +679,10 @@ HttpAnswer TelescopeApi::handle(RequestMethod method, std::string_view member, c
             if (reads)
                 reads->writeOver(changes);
         }
-    } const write{method != RequestMethod::Get ? &device.sharedReads() : nullptr, readsChangedBy(*route)};
+    };
+    const bool writes = method != RequestMethod::Get;
+    const Write write{writes ? &device.sharedReads() : nullptr,
+                      writes ? readsChangedBy(*route) : std::vector<Member>()};
     if (write.reads)
         write.reads->writeAsked(write.changes);
     handler(call);
