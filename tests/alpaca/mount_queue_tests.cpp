@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,26 +19,42 @@ struct Caller {
     std::uint32_t client;
 };
 
-// Queues the callers one after the other behind a holder, lets the holder
-// go, and gives the order they were served in.
-std::vector<std::string> servedOrder(const std::vector<Caller>& callers)
+struct Case {
+    const char* what;
+    std::vector<Caller> callers;
+    std::vector<std::string> expected;
+};
+
+// What the holder does with the mount before it lets go: `served` notes a
+// step of its own in the order.
+using Holding = std::function<void(MountQueue::Turn& holder, const std::function<void(const std::string&)>& served)>;
+
+// Queues the callers one after the other behind a holder (client 99), lets
+// the holder go once `holding` is done, and gives the order they were
+// served in.
+std::vector<std::string> servedOrder(const std::vector<Caller>& callers, const Holding& holding = {})
 {
     MountQueue queue;
     std::mutex orderMutex;
     std::vector<std::string> order;
+    const auto served = [&](const std::string& name) {
+        std::lock_guard<std::mutex> lock(orderMutex);
+        order.push_back(name);
+    };
     std::vector<std::thread> threads;
     {
-        auto holder = std::make_unique<MountQueue::Turn>(queue, Urgency::Normal, 99);
+        MountQueue::Turn holder(queue, Urgency::Normal, 99);
         for (const Caller& caller : callers) {
             const std::size_t before = queue.waiting();
-            threads.emplace_back([&queue, &orderMutex, &order, caller] {
+            threads.emplace_back([&queue, &served, caller] {
                 MountQueue::Turn turn(queue, caller.urgency, caller.client);
-                std::lock_guard<std::mutex> lock(orderMutex);
-                order.push_back(caller.name);
+                served(caller.name);
             });
             for (int wait = 0; wait < 2000 && queue.waiting() == before; ++wait)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        if (holding)
+            holding(holder, served);
     }
     for (std::thread& thread : threads)
         thread.join();
@@ -49,11 +65,6 @@ std::vector<std::string> servedOrder(const std::vector<Caller>& callers)
 
 TEST(MountQueue, MotionFirstThenClientsByTurnsEachInItsOwnOrder)
 {
-    struct Case {
-        const char* what;
-        std::vector<Caller> callers;
-        std::vector<std::string> expected;
-    };
     const Urgency N = Urgency::Normal, M = Urgency::Motion;
     const Case cases[] = {
         {"one client keeps its order", {{"a1", N, 1}, {"a2", N, 1}, {"a3", N, 1}}, {"a1", "a2", "a3"}},
@@ -99,11 +110,6 @@ TEST(MountQueue, OneCallAtATimeUnderContention)
 // between its parts only the stops go, the others after it as before.
 TEST(MountQueue, BetweenTheTwoPartsOfACallOnlyTheStopsWaitingGoFirst)
 {
-    struct Case {
-        const char* what;
-        std::vector<Caller> callers;
-        std::vector<std::string> expected;
-    };
     const Urgency N = Urgency::Normal, M = Urgency::Motion;
     const Case cases[] = {
         {"no stop waiting: the second part at once", {{"a1", N, 1}, {"b1", N, 2}},
@@ -115,34 +121,13 @@ TEST(MountQueue, BetweenTheTwoPartsOfACallOnlyTheStopsWaitingGoFirst)
         {"the parts' own client waits its turn after", {{"h1", N, 99}, {"stop", M, 99}},
          {"part 1", "stop", "part 2", "h1"}},
     };
+    const Holding inTwoParts = [](MountQueue::Turn& holder, const auto& served) {
+        served("part 1");
+        holder.letStopsThrough();
+        served("part 2");
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        MountQueue queue;
-        std::mutex orderMutex;
-        std::vector<std::string> order;
-        const auto served = [&](const std::string& name) {
-            std::lock_guard<std::mutex> lock(orderMutex);
-            order.push_back(name);
-        };
-        std::vector<std::thread> threads;
-        {
-            MountQueue::Turn parts(queue, Urgency::Normal, 99);
-            for (const Caller& caller : c.callers) {
-                const std::size_t before = queue.waiting();
-                threads.emplace_back([&queue, &served, caller] {
-                    MountQueue::Turn turn(queue, caller.urgency, caller.client);
-                    served(caller.name);
-                });
-                for (int wait = 0; wait < 2000 && queue.waiting() == before; ++wait)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            served("part 1");
-            parts.letStopsThrough();
-            served("part 2");
-        }
-        for (std::thread& thread : threads)
-            thread.join();
-        EXPECT_EQ(order, c.expected);
-        EXPECT_EQ(queue.waiting(), 0u);
+        EXPECT_EQ(servedOrder(c.callers, inTwoParts), c.expected);
     }
 }
