@@ -100,7 +100,8 @@ Json DeviceStateReadings::answer(std::uint32_t client)
                 const std::int64_t asked = clock.wallMs();
                 SharedReads::Result result = field->read(device, member, Asker{false, client});
                 if (result.outcome.isSuccess())
-                    fresh = SharedReads::Fresh{std::move(result.value), 0, asked};
+                    fresh = SharedReads::Fresh{std::move(result.value), 0,
+                                               result.heldAtWallMs != 0 ? result.heldAtWallMs : asked};
             }
             // Nothing that fails is guessed at.
             if (!fresh)

@@ -71,8 +71,8 @@ const Option kOptions[] = {
     {"client-timeout", Kind::Port, "SECONDS", nullptr, &ServerOptions::clientTimeoutSeconds, nullptr, 1,
      "a connected client silent for SECONDS counts as gone, 1 to 65535"},
     {"max-age-ms", Kind::Port, "N", nullptr, &ServerOptions::maxAgeMs, nullptr, 0,
-     "while the mount is busy, a read may take an answer finished up to N ms ago, 0 to 65535; 0: only one still"
-     " to come"},
+     "while the mount is busy, a read may take an answer finished up to N ms ago (the settings and the mount's"
+     " clock: 5 N), 0 to 65535; 0: only one still to come"},
     {"fresh-ms", Kind::Port, "N", nullptr, &ServerOptions::freshMs, nullptr, 0,
      "while clients are connected, the server's own reads keep the position (and, while DeviceState is"
      " asked, its readings) no older than N ms, 0 to 65535; 0 turns them off"},

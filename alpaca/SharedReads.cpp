@@ -21,8 +21,10 @@ SharedReads::Result SharedReads::read(Member key, const std::function<Result()>&
     }
     if (const Finished* recent = recentFor(key)) {
         ++sharedCount;
+        const bool runsOn = recentAnswerOf(key) == RecentAnswer::MovedOn;
         return {recent->result.outcome,
-                movedOn(key, recent->result.value, std::int64_t(clock.steadyMs() - recent->atMs))};
+                movedOn(key, recent->result.value, std::int64_t(clock.steadyMs() - recent->atMs)),
+                runsOn ? clock.wallMs() : recent->atWallMs};
     }
     auto mine = std::make_shared<Pending>();
     mine->owner = this;
@@ -67,6 +69,7 @@ bool outlastsMotion(RecentAnswer kind, Motion motion)
 {
     switch (kind) {
     case RecentAnswer::WhileStill:
+    case RecentAnswer::SaidMoving:
         return motion == Motion::None;
     case RecentAnswer::BesideSlews:
         return motion != Motion::ParkOrHomeSearch;
@@ -83,18 +86,30 @@ const SharedReads::Finished* SharedReads::recentFor(Member key)
     if (maxAgeMs == 0 || kind == RecentAnswer::Never)
         return nullptr;
     // A failure tells of its moment only: the next read asks again.
+    const bool settled = kind == RecentAnswer::Always || kind == RecentAnswer::MovedOn;
+    const std::uint64_t ageLimitMs = std::uint64_t(maxAgeMs) * (settled ? kSettledAgeFactor : 1);
     auto recent = finished.find(key);
     if (recent == finished.end() || !recent->second.result.outcome.isSuccess()
-        || clock.steadyMs() - recent->second.atMs > maxAgeMs || !unchangedSince(key, recent->second.answerAfterWrite))
+        || clock.steadyMs() - recent->second.atMs > ageLimitMs || !unchangedSince(key, recent->second.answerAfterWrite))
         return nullptr;
     // Nor to a read asked before a write that is not over yet.
     const auto asked = writesAsked.find(key);
     if (asked != writesAsked.end() && asked->second.underWay > 0
         && recent->second.startedAfterWrite < asked->second.atWrite)
         return nullptr;
-    if (!outlastsMotion(kind, recent->second.madeDuring) || !outlastsMotion(kind, motionNow()))
+    if (!holdsThroughMotion(kind, recent->second))
         return nullptr;
     return mountBusy() ? &recent->second : nullptr;
+}
+
+bool SharedReads::holdsThroughMotion(RecentAnswer kind, const Finished& recent) const
+{
+    const Motion now = motionNow();
+    if (outlastsMotion(kind, recent.madeDuring) && outlastsMotion(kind, now))
+        return true;
+    // "It moves", said during the motion under way, a moment ago.
+    return kind == RecentAnswer::SaidMoving && now != Motion::None && recent.madeDuring != Motion::None
+        && recent.result.value == Json(true) && clock.steadyMs() - recent.atMs <= kSaidMovingMs;
 }
 
 Motion SharedReads::motionNow() const
@@ -119,7 +134,7 @@ void SharedReads::finish(Member key, const Result& result, std::uint64_t started
 {
     const std::uint64_t now = clock.steadyMs();
     if (maxAgeMs > 0)
-        finished.insert_or_assign(key, Finished{result, now, started, answerAfter, motionNow()});
+        finished.insert_or_assign(key, Finished{result, now, clock.wallMs(), started, answerAfter, motionNow()});
     if (!result.outcome.isSuccess())
         return;
     // A read that a write overtook does not take the place of a value kept

@@ -39,6 +39,10 @@ public:
     struct Result {
         Outcome outcome;
         Json value;
+        // For an answer taken from a moment ago, the wall-clock time its
+        // value holds for: when it was made, or now for one moved on since;
+        // 0 for one made for this read or a read it joined.
+        std::int64_t heldAtWallMs = 0;
     };
     // A read's last good value and when its exchange ended.
     struct Fresh {
@@ -102,6 +106,7 @@ private:
     struct Finished {
         Result result;
         std::uint64_t atMs;
+        std::int64_t atWallMs;
         // The count of writes when the read began, and the count its answer
         // comes after.
         std::uint64_t startedAfterWrite;
@@ -123,6 +128,8 @@ private:
     Motion motionNow() const;
     // The answer just finished that a read of key may take now, if any.
     const Finished* recentFor(Member key);
+    // Whether a finished answer of this kind still holds, as to the motion.
+    bool holdsThroughMotion(RecentAnswer kind, const Finished& recent) const;
     void finish(Member key, const Result& result, std::uint64_t started, std::uint64_t answerAfter);
     void forgetPending(Member key, const std::shared_ptr<Pending>& read);
 

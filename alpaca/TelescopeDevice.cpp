@@ -636,8 +636,15 @@ Outcome TelescopeDevice::abortSlew(std::uint32_t client, Urgency urgency)
             const bool known = tracking && tracking->value.is_boolean()
                 && clock.steadyMs() - tracking->steadyMs <= kTrackingKnownForMs;
             Outcome outcome = known ? core.abortSlewRestoringTracking(tracking->value.get<bool>()) : core.abortSlew();
-            if (outcome.succeeded())
-                homeSearchSinceMs = 0;
+            if (!outcome.succeeded())
+                return outcome;
+            homeSearchSinceMs = 0;
+            // Whether the mount has stopped, asked at once while it answers:
+            // until it says so, every program's reads of where it points are
+            // each asked afresh.
+            bool slewing = false;
+            if (core.slewRecorded() && linkWatch.state() == LinkWatch::State::Open)
+                core.slewing(slewing);
             return outcome;
         },
         urgency, client, CallKind::Stop);

@@ -145,8 +145,9 @@ RecentAnswer recentAnswerOf(Member member)
     case Member::DestinationSideOfPier:
     case Member::RightAscension:
     case Member::SideOfPier:
-    case Member::Slewing:
         return RecentAnswer::WhileStill;
+    case Member::Slewing:
+        return RecentAnswer::SaidMoving;
     case Member::AtHome:
     case Member::AtPark:
     case Member::Tracking:

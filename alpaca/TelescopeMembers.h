@@ -114,10 +114,19 @@ enum class Motion : std::uint8_t { None, Slew, ParkOrHomeSearch };
 // - WhileStill: what any motion changes as it goes or ends (where the
 //   mount points, whether it moves), only while no motion may be under way
 //   and from an answer made while none was;
+// - SaidMoving: whether the mount moves, as WhileStill, and besides, while
+//   a motion may be under way, an answer made during it that said the
+//   mount moves, for at most kSaidMovingMs: it can only be late in telling
+//   that the motion has ended, by no more than its age;
 // - BesideSlews: what only a park or a home search changes as it ends
 //   (parked, at home, tracking; a slew's own write changes them at once),
 //   only while neither may be under way and from an answer made while
 //   neither was;
 // - Always: settings a motion leaves alone (the site, the rates).
-enum class RecentAnswer : std::uint8_t { Never, MovedOn, WhileStill, BesideSlews, Always };
+enum class RecentAnswer : std::uint8_t { Never, MovedOn, WhileStill, SaidMoving, BesideSlews, Always };
+constexpr std::uint32_t kSaidMovingMs = 250;
+// The settings and the mount's clock change only when a program writes them
+// (which makes them stale at once) or a hand pad does: they may be taken
+// from this many times the maximum age ago.
+constexpr std::uint32_t kSettledAgeFactor = 5;
 RecentAnswer recentAnswerOf(Member member);

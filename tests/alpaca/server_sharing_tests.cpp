@@ -571,6 +571,30 @@ TEST_F(Sharing, DuringASlewWhatItLeavesAloneIsSharedAndThePositionIsAskedAfresh)
     slew.join();
 }
 
+// An abort during a slew asks at once whether the mount has stopped, so
+// that programs are told so, and where it points is no longer asked afresh
+// by each of them as if it still moved.
+TEST_F(Sharing, AnAbortDuringASlewAsksAtOnceWhetherTheMountHasStopped)
+{
+    start(3, {}, {"--slew-rate", "2"});
+    for (std::uint32_t client : {1u, 6u})
+        ASSERT_EQ(put("connected", "Connected=true", client)["ErrorNumber"], 0);
+    const std::string target = slowSlewTarget([&](const std::string& member) { return get(member, 6); });
+    ASSERT_EQ(put("slewtocoordinatesasync", target, 6)["ErrorNumber"], 0);
+    ASSERT_EQ(get("slewing", 1)["Value"], true);
+    const std::size_t before = simulator->commands().size();
+    ASSERT_EQ(put("abortslew", "", 6)["ErrorNumber"], 0);
+    std::vector<std::string> sent = simulator->commandsSince(before);
+    // The server's own reads may come after the abort's turn.
+    const auto stop = std::find(sent.begin(), sent.end(), ":Q#");
+    ASSERT_NE(stop, sent.end());
+    EXPECT_EQ(std::vector<std::string>(stop, std::min(stop + 3, sent.end())),
+              (std::vector<std::string>{":Q#", ":ST1#", ":SE?#"}));
+    const Json slewing = get("slewing", 1);
+    EXPECT_EQ(slewing["ErrorNumber"], 0);
+    EXPECT_EQ(slewing["Value"], false);
+}
+
 // SideOfPier asks the mount twice. An abort that comes during the first
 // question goes before the second: it never waits for both. The mount
 // here leaves ":pS#" unanswered, so each question waits out its time-out.

@@ -236,8 +236,12 @@ TEST(SharedReads, TheMountsClockIsTakenFromAMomentAgoMovedOnByTheTimeSince)
         reads.setMaxAgeMs(1000);
         reads.read(c.member, [&] { return SharedReads::Result{Outcome::success(), c.first}; });
         clock.steady += c.ageMs;
-        const Json given = reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json()}; }).value;
+        const SharedReads::Result taken =
+            reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json()}; });
+        const Json& given = taken.value;
         EXPECT_EQ(reads.made(), 1u);
+        // Moved on, it holds for now.
+        EXPECT_EQ(taken.heldAtWallMs, clock.wallMs());
         // A date holds its time to a few tenths of a microsecond.
         UtcTime expected{}, got{};
         if (c.given.is_number()) {
@@ -264,7 +268,7 @@ TEST(SharedReads, WhatASlewLeavesAloneIsTakenFromAMomentAgoDuringItButNotDuringA
         bool takesTheFirst;
     } cases[] = {
         {Member::Declination, kStill, kStill, true}, {Member::Declination, kSlew, kSlew, false},
-        {Member::Declination, kStill, kSlew, false}, {Member::Slewing, kSlew, kSlew, false},
+        {Member::Declination, kStill, kSlew, false}, {Member::Slewing, kStill, kSlew, false},
         {Member::Tracking, kSlew, kSlew, true},      {Member::Tracking, kStill, kSlew, true},
         {Member::Tracking, kSlew, kStill, true},     {Member::Tracking, kPark, kStill, false},
         {Member::Tracking, kStill, kPark, false},    {Member::AtPark, kSlew, kSlew, true},
@@ -284,6 +288,81 @@ TEST(SharedReads, WhatASlewLeavesAloneIsTakenFromAMomentAgoDuringItButNotDuringA
         motion = c.atSecond;
         EXPECT_EQ(reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json(false)}; }).value,
                   Json(c.takesTheFirst));
+    }
+}
+
+// The settings and the mount's clock change only when written (which makes
+// them stale at once) or from the hand pad: they are taken from longer ago
+// than what the mount's own motion or limits change.
+TEST(SharedReads, TheSettingsAndTheMountsClockAreTakenFromFiveTimesTheMaximumAgeAgo)
+{
+    const struct {
+        Member member;
+        std::uint64_t ageMs;
+        bool writeOver;
+        bool takesTheFirst;
+    } cases[] = {
+        {Member::SiteLatitude, 5000, false, true},          {Member::SiteLatitude, 5001, false, false},
+        {Member::SiteLatitude, 100, true, false},           {Member::GuideRateDeclination, 4000, false, true},
+        {Member::SiderealTime, 5000, false, true},          {Member::UTCDate, 5001, false, false},
+        {Member::Tracking, 1000, false, true},              {Member::Tracking, 1001, false, false},
+        {Member::Declination, 1001, false, false},          {Member::SideOfPier, 1001, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(memberName(c.member)) + " after " + std::to_string(c.ageMs) + " ms"
+                     + (c.writeOver ? ", written since" : ""));
+        StillClock clock;
+        SharedReads reads(clock, [] { return true; });
+        reads.setMaxAgeMs(1000);
+        reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json(1.0)}; });
+        clock.steady += c.ageMs;
+        if (c.writeOver) {
+            reads.writeAsked({c.member});
+            reads.writeOver({c.member});
+        }
+        reads.read(c.member, [] { return SharedReads::Result{Outcome::success(), Json(2.0)}; });
+        EXPECT_EQ(reads.made(), c.takesTheFirst ? 1u : 2u);
+    }
+}
+
+// "It moves", said during the motion that may still be under way, can only
+// be late by its age in telling that the motion has ended; nothing else of
+// the motion is taken while it lasts. The taken answer keeps its own time.
+TEST(SharedReads, ThatTheMountMovesIsTakenFromAQuarterSecondAgoDuringTheMotionButNotThatItStopped)
+{
+    const struct {
+        bool first;
+        Motion atFirst;
+        Motion atSecond;
+        std::uint64_t ageMs;
+        bool takesTheFirst;
+    } cases[] = {
+        {true, kSlew, kSlew, 250, true},    {true, kSlew, kSlew, 251, false},  {true, kPark, kPark, 100, true},
+        {true, kSlew, kPark, 100, true},    {false, kSlew, kSlew, 100, false}, {false, kPark, kPark, 100, false},
+        {true, kStill, kSlew, 100, false},  {true, kSlew, kStill, 100, false}, {false, kStill, kStill, 100, true},
+        {false, kStill, kSlew, 100, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.first ? "moving" : "still") + ", motion " + std::to_string(int(c.atFirst))
+                     + " then " + std::to_string(int(c.atSecond)) + ", " + std::to_string(c.ageMs) + " ms");
+        StillClock clock;
+        Motion motion = c.atFirst;
+        SharedReads reads(clock, [] { return true; }, [&] { return motion; });
+        reads.setMaxAgeMs(1000);
+        const std::int64_t firstMadeAt = clock.wallMs();
+        reads.read(Member::Slewing, [&] { return SharedReads::Result{Outcome::success(), Json(c.first)}; });
+        clock.steady += c.ageMs;
+        motion = c.atSecond;
+        const SharedReads::Result second =
+            reads.read(Member::Slewing, [&] { return SharedReads::Result{Outcome::success(), Json(!c.first)}; });
+        EXPECT_EQ(second.value, Json(c.takesTheFirst ? c.first : !c.first));
+        EXPECT_EQ(second.heldAtWallMs, c.takesTheFirst ? firstMadeAt : 0);
+        // The position is never taken during a motion, however fresh.
+        reads.read(Member::RightAscension, [] { return SharedReads::Result{Outcome::success(), Json(1.0)}; });
+        clock.steady += 1;
+        EXPECT_EQ(reads.read(Member::RightAscension, [] { return SharedReads::Result{Outcome::success(), Json(2.0)}; })
+                      .value,
+                  Json(c.atSecond == kStill ? 1.0 : 2.0));
     }
 }
 
