@@ -85,9 +85,9 @@ const SharedReads::Finished* SharedReads::recentFor(Member key)
     const RecentAnswer kind = recentAnswerOf(key);
     if (maxAgeMs == 0 || kind == RecentAnswer::Never)
         return nullptr;
-    // A failure tells of its moment only: the next read asks again.
     const bool settled = kind == RecentAnswer::Always || kind == RecentAnswer::MovedOn;
     const std::uint64_t ageLimitMs = std::uint64_t(maxAgeMs) * (settled ? kSettledAgeFactor : 1);
+    // A failure tells of its moment only: the next read asks again.
     auto recent = finished.find(key);
     if (recent == finished.end() || !recent->second.result.outcome.isSuccess()
         || clock.steadyMs() - recent->second.atMs > ageLimitMs || !unchangedSince(key, recent->second.answerAfterWrite))

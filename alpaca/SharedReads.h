@@ -4,7 +4,8 @@
 // older than the exchange it came from; with a maximum age set, a read
 // that would wait for the mount (another call holds it or waits for it)
 // may also take a good answer finished at most that many milliseconds
-// ago, as long as the link is open and, member by member (recentAnswerOf),
+// ago (the settings and the mount's clock: kSettledAgeFactor times that),
+// as long as the link is open and, member by member (recentAnswerOf),
 // never for a pulse, for the mount's clock moved on by the time since, and
 // for what a motion changes only while no such motion may be under way:
 // programs polling the same members out of step then share one exchange a

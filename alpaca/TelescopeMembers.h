@@ -122,7 +122,8 @@ enum class Motion : std::uint8_t { None, Slew, ParkOrHomeSearch };
 //   (parked, at home, tracking; a slew's own write changes them at once),
 //   only while neither may be under way and from an answer made while
 //   neither was;
-// - Always: settings a motion leaves alone (the site, the rates).
+// - Always: settings a motion leaves alone (the site, the rates), from up
+//   to kSettledAgeFactor times the maximum age ago, as is the clock.
 enum class RecentAnswer : std::uint8_t { Never, MovedOn, WhileStill, SaidMoving, BesideSlews, Always };
 constexpr std::uint32_t kSaidMovingMs = 250;
 // The settings and the mount's clock change only when a program writes them
