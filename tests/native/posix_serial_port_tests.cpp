@@ -383,19 +383,24 @@ TEST(PosixSerialPort, FarEndGoingAwayMidReadEndsTheReadWithWhatCame)
     ASSERT_TRUE(line.ready());
     PosixSerialPort port;
     ASSERT_TRUE(port.open(line.path().c_str(), 9600));
+    char buffer[16] = {};
+    std::uint32_t got = 0;
+    // Timed from before the mount's thread starts, to the read's end: the
+    // hang-up comes at least 150 ms after that start, however late the
+    // read itself begins.
+    const auto begun = std::chrono::steady_clock::now();
     std::thread mount([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         line.send("12");
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         line.closeMaster();
     });
-    char buffer[16] = {};
-    std::uint32_t got = 0;
-    double ms = elapsedMs([&] { got = port.read(buffer, 10); });
+    got = port.read(buffer, 10);
+    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begun).count();
     mount.join();
     EXPECT_EQ(got, 2u);
     EXPECT_EQ(std::string(buffer, got), "12");
-    EXPECT_GE(ms, 140.0);
+    EXPECT_GE(ms, 140.0) << "ended when the first bytes came, not by the hang-up";
     EXPECT_LT(ms, 400.0) << "ended by the hang-up, not by the 510 ms deadline";
     // The server lets go of a port whose device went away on this.
     EXPECT_TRUE(port.hasHungUp());
