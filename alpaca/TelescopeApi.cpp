@@ -472,8 +472,7 @@ Urgency urgencyOf(const Route& route, RequestMethod method, const RequestParamet
 std::vector<Member> readsChangedBy(const Route& route)
 {
     static const std::vector<std::pair<Changes, std::vector<Member>>> kinds = {
-        {kChangesPosition,
-         {Member::RightAscension, Member::Declination, Member::Altitude, Member::Azimuth, Member::SideOfPier}},
+        {kChangesPosition, kPositionMembers},
         {kChangesMotion, {Member::Slewing, Member::Tracking}},
         {kStartsSlew, {Member::Slewing}},
         {kLeavesHome, {Member::AtHome}},

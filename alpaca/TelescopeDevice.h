@@ -239,9 +239,14 @@ private:
             return *down;
         const bool wasSilent = linkWatch.state() == LinkWatch::State::MountSilent;
         const ExchangeTally before = mount.exchangeTally();
+        const Motion motionBefore = motionNow();
         reads.exchangeBegins();
         Outcome outcome = member(mount);
         slewUnderWay = mount.slewRecorded();
+        // Where the mount stopped: what was read of where it pointed on the
+        // way no longer holds.
+        if (motionBefore != Motion::None && motionNow() == Motion::None)
+            reads.changedByWrite(kPositionMembers);
         noteAfterCall();
         if (noteDeviceGone())
             return *linkWatch.refusal();

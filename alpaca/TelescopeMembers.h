@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 enum class Member : std::uint8_t {
     // Common to every device.
@@ -105,6 +106,9 @@ std::optional<Member> memberAtPath(std::string_view path);
 // The motion that may be under way: none, a slew (a go-to, an axis moved),
 // or a park or a home search, which ends parked or at home.
 enum class Motion : std::uint8_t { None, Slew, ParkOrHomeSearch };
+// Where the mount points: what any motion changes as it goes.
+inline const std::vector<Member> kPositionMembers = {Member::RightAscension, Member::Declination, Member::Altitude,
+                                                     Member::Azimuth, Member::SideOfPier};
 
 // How a read of the member may take an answer another read finished a
 // moment ago, while the mount is busy (SharedReads):

@@ -406,6 +406,50 @@ TEST_P(MotionTold, ParkIsSlewingUntilTheMountIsThereThenParkedAgainAndUnparked)
     EXPECT_TRUE(seenMoving) << "no client was told of the park's motion";
 }
 
+// A DeviceState that tells a motion has ended tells where the mount
+// stopped, not where it was as it went: a program that parks or aborts and
+// then reads the position from DeviceState gets what the mount says now.
+TEST_P(MotionTold, ADeviceStateThatTellsTheMotionEndedTellsWhereTheMountStopped)
+{
+    const auto number = [](const Json& state, const char* name) -> std::optional<double> {
+        for (const Json& item : state.is_array() ? state : Json::array())
+            if (item.is_object() && item.value("Name", "") == name && item["Value"].is_number())
+                return item["Value"].get<double>();
+        return std::nullopt;
+    };
+    for (const bool park : {false, true}) {
+        SCOPED_TRACE(park ? "a park" : "an abort mid-slew");
+        if (park) {
+            ASSERT_EQ(errorOf(put("park")), 0);
+        } else {
+            startLongSlew();
+            std::this_thread::sleep_for(1200ms);
+        }
+        // DeviceState polled as a program waiting for the end does, while
+        // the mount moves and its position is read and kept on the way.
+        std::optional<Json> ended;
+        const auto deadline = std::chrono::steady_clock::now() + 40s;
+        while (!ended && std::chrono::steady_clock::now() < deadline) {
+            if (!park && stateField(get("devicestate")["Value"], "Slewing") == true)
+                put("abortslew");
+            std::this_thread::sleep_for(100ms);
+            Json state = get("devicestate")["Value"];
+            if (stateField(state, "Slewing") == false && (!park || stateField(state, "AtPark") == true))
+                ended = state;
+        }
+        ASSERT_TRUE(ended) << "the motion never ended";
+        const Json altitude = get("altitude");
+        const Json azimuth = get("azimuth");
+        ASSERT_TRUE(number(*ended, "Altitude") && number(*ended, "Azimuth")) << ended->dump();
+        // Tracking after the abort moves the mount by a few arc-seconds a second.
+        EXPECT_NEAR(*number(*ended, "Altitude"), altitude["Value"].get<double>(), 0.05) << ended->dump();
+        EXPECT_NEAR(*number(*ended, "Azimuth"), azimuth["Value"].get<double>(), 0.05) << ended->dump();
+        if (park) {
+            ASSERT_EQ(errorOf(put("unpark")), 0);
+        }
+    }
+}
+
 TEST_P(MotionTold, AbortMidSlewEndsTheSlewAsTheMountStops)
 {
     startLongSlew();
