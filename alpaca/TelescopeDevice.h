@@ -64,10 +64,8 @@ public:
     Outcome callConnected(Member&& member, Urgency urgency = Urgency::Normal, std::uint32_t client = 0,
                           CallKind kind = CallKind::Read)
     {
-        if (!clientConnected(client))
-            return notConnected();
-        if (std::optional<Outcome> down = linkRefusal(kind))
-            return *down;
+        if (std::optional<Outcome> refused = refusalBeforeTurn(false, client, kind))
+            return *refused;
         MountQueue::Turn turn(queue, urgency, client);
         return runOnMount(member, true, kind);
     }
@@ -77,8 +75,8 @@ public:
     template <class Member>
     Outcome callForServer(Member&& member)
     {
-        if (std::optional<Outcome> down = linkWatch.refusal())
-            return *down;
+        if (std::optional<Outcome> refused = refusalBeforeTurn(true))
+            return *refused;
         MountQueue::Turn turn(queue, Urgency::Normal, kServerTurn);
         return runOnMount(member, true);
     }
@@ -93,10 +91,8 @@ public:
     template <class Member>
     Outcome readInParts(int parts, Member&& member, bool forServer, std::uint32_t client = 0)
     {
-        if (!forServer && !clientConnected(client))
-            return notConnected();
-        if (std::optional<Outcome> down = forServer ? linkWatch.refusal() : linkRefusal(CallKind::Read))
-            return *down;
+        if (std::optional<Outcome> refused = refusalBeforeTurn(forServer, client))
+            return *refused;
         MountQueue::Turn turn(queue, Urgency::Normal, forServer ? kServerTurn : client);
         Outcome outcome = runOnMount(member, true);
         for (int part = 1; part < parts; ++part) {
@@ -261,6 +257,18 @@ private:
     {
         const ExchangeTally& now = mount.exchangeTally();
         return now.exchanges - before.exchanges > now.unanswered - before.unanswered;
+    }
+    // What a call is told at once, before it waits for its turn: a
+    // client's when it has not connected, and anyone's while the link is
+    // down (the server's own reads whatever their kind).
+    std::optional<Outcome> refusalBeforeTurn(bool forServer, std::uint32_t client = 0,
+                                             CallKind kind = CallKind::Read)
+    {
+        if (forServer)
+            return linkWatch.refusal();
+        if (!clientConnected(client))
+            return notConnected();
+        return linkRefusal(kind);
     }
     // What a call of this kind is told while the link is down, if refused.
     std::optional<Outcome> linkRefusal(CallKind kind) const
