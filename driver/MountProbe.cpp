@@ -34,6 +34,20 @@ int roundedSeconds(double value)
     return static_cast<int>(rounded);
 }
 
+// A right ascension rounded to the second, carried into the minutes and the
+// hours: 05:34:59.5 shows as 05h35m00s, and 23:59:59.5 as 00h00m00s. A reply
+// out of range shows its own numbers.
+std::string rightAscensionShown(int hours, int minutes, double exactSeconds)
+{
+    int seconds = roundedSeconds(exactSeconds);
+    if (seconds == 60 && exactSeconds < 60 && hours >= 0 && hours < 24 && minutes >= 0 && minutes < 60) {
+        seconds = 0;
+        minutes = (minutes + 1) % 60;
+        hours = minutes == 0 ? (hours + 1) % 24 : hours;
+    }
+    return format("%02dh%02dm%02ds", hours, minutes, seconds);
+}
+
 } // namespace
 
 bool openMount(CommandChannel& link, const std::string& devicePath)
@@ -95,7 +109,7 @@ void MountProbe::probe(CommandChannel& channel)
         switch (step) {
         case Query::RightAscension:
             scanTime(channel, step, hours, minutes, exactSeconds);
-            rightAscensionText = format("%02dh%02dm%02ds", hours, minutes, roundedSeconds(exactSeconds));
+            rightAscensionText = rightAscensionShown(hours, minutes, exactSeconds);
             break;
         case Query::Declination:
             scanAngle(channel, step, sign, degrees, minutes, seconds);

@@ -105,8 +105,8 @@ TEST_F(Settings, RoundingSignsAndReplyLengths)
     mount.answer(":GG#", "+01:00:00#");
     {
         CDlgSettings settings;
-        // No carry into the minutes: the text shows 60 seconds.
-        EXPECT_EQ(settings.rightAscensionText, "05h34m60s");
+        // Rounded up to the next minute, never to 60 seconds.
+        EXPECT_EQ(settings.rightAscensionText, "05h35m00s");
         EXPECT_EQ(settings.latitudeText, "48d30m00s N");
         EXPECT_EQ(settings.longitudeText, "071d15m00s W");
         EXPECT_EQ(settings.timeZoneText, "+01h00m");

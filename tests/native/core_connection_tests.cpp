@@ -2,6 +2,7 @@
 // port before every connect, the handshake and the model detection, the
 // refusals, and driver objects that share one mount.
 #include "CoreTest.h"
+#include "MountProbe.h"
 
 #include <cstdint>
 #include <string>
@@ -22,6 +23,7 @@ Commands probeThenConnect()
 }
 
 using ConnectionByModel = ModelTest;
+
 
 TEST_P(ConnectionByModel, ProbesThenShakesHandsAndTakesTheModel)
 {
@@ -306,6 +308,36 @@ TEST_F(Connection, TheNamesAndFixedNumbersNeverTalkToTheMount)
     }
     // Dispose leaves the connection as it was.
     EXPECT_TRUE(state->connected);
+}
+
+TEST_F(Connection, TheProbeShowsTheRightAscensionRoundedToTheSecondWithItsCarry)
+{
+    struct Case {
+        int model;
+        const char* reply;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {2, "05:34:31.4#", "05h34m31s"},
+        {2, "05:34:31.5#", "05h34m32s"},
+        {2, "05:34:59.4#", "05h34m59s"},
+        {2, "05:34:59.5#", "05h35m00s"},
+        {2, "05:59:59.9#", "06h00m00s"},
+        {2, "23:59:59.5#", "00h00m00s"},
+        {1, "12:00:59.9#", "12h01m00s"},
+        // Nine bytes on model 3: the tenth second is never read.
+        {3, "05:34:59.9#", "05h34m59s"},
+        // Out of range, the mount's own numbers show.
+        {2, "05:34:60.0#", "05h34m60s"},
+        {2, "24:59:59.5#", "24h59m60s"},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.reply);
+        script.answerAsModel(each.model);
+        script.answer(":GR#", each.reply);
+        const MountProbe probe(settings, clock, script.maker());
+        EXPECT_EQ(probe.rightAscensionText, each.shown);
+    }
 }
 
 } // namespace
