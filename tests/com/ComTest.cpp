@@ -55,14 +55,32 @@ static long otherRegsvr32(const wchar_t* arguments)
                       + std::wstring(dll.begin(), dll.end()) + L"\"");
 }
 
+// Our class in the other bitness's registry view.
+static bool otherBitnessRegistered()
+{
+    wchar_t classId[40] = {};
+    StringFromGUID2(kTelescopeClassId, classId, 40);
+    const std::wstring path = std::wstring(L"CLSID\\") + classId + L"\\InprocServer32";
+    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | otherView, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// Where the other bitness's programs cannot run (a machine that runs no
+// 32-bit ones), its DLL was never registered: the state wanted holds as it is.
 OtherBitnessUnregistered::OtherBitnessUnregistered()
 {
-    unregistered = otherRegsvr32(L"/u /s") == 0;
+    wasRegistered = otherBitnessRegistered();
+    unregistered = !wasRegistered || otherRegsvr32(L"/u /s") == 0;
 }
 
 OtherBitnessUnregistered::~OtherBitnessUnregistered()
 {
-    otherRegsvr32(L"/s");
+    if (wasRegistered)
+        otherRegsvr32(L"/s");
 }
 
 long runProgram(const std::wstring& commandLine, DWORD timeoutMs)

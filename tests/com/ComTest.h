@@ -119,6 +119,7 @@ public:
     bool done() const { return unregistered; }
 
 private:
+    bool wasRegistered = false;
     bool unregistered = false;
 };
 
