@@ -344,8 +344,8 @@ TEST_F(LinkOutage, AFlappingDeviceLeavesTheServerServing)
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     const int descriptors = entriesIn(proc + "/fd");
     const int threads = entriesIn(proc + "/task");
-    // A contact that makes and breaks every 100 ms, 150 times over: about a
-    // minute of it, longer where the mount's process is slow to start.
+    // A contact that makes and breaks every 100 ms, 150 times over: under a
+    // minute, and longer where the mount's process is slow to start.
     std::atomic<bool> flapping{true};
     std::thread reader([&] {
         while (flapping)
