@@ -11,9 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cmath>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -82,14 +82,19 @@ struct Told {
     std::optional<bool> tracking;
 };
 
+// A DeviceState item's value by its name; null when there is none.
+Json stateValue(const Json& state, const char* name)
+{
+    for (const Json& item : state.is_array() ? state : Json::array())
+        if (item.is_object() && item.value("Name", "") == name)
+            return item["Value"];
+    return nullptr;
+}
+
 std::optional<bool> stateField(const Json& state, const char* name)
 {
-    if (!state.is_array())
-        return std::nullopt;
-    for (const Json& item : state)
-        if (item.is_object() && item.value("Name", "") == name && item["Value"].is_boolean())
-            return item["Value"].get<bool>();
-    return std::nullopt;
+    const Json value = stateValue(state, name);
+    return value.is_boolean() ? std::optional<bool>(value.get<bool>()) : std::nullopt;
 }
 
 class MotionTold : public ::testing::TestWithParam<int> {
@@ -412,12 +417,6 @@ TEST_P(MotionTold, ParkIsSlewingUntilTheMountIsThereThenParkedAgainAndUnparked)
 // then reads the position from DeviceState gets what the mount says now.
 TEST_P(MotionTold, ADeviceStateThatTellsTheMotionEndedTellsWhereTheMountStopped)
 {
-    const auto number = [](const Json& state, const char* name) -> std::optional<double> {
-        for (const Json& item : state.is_array() ? state : Json::array())
-            if (item.is_object() && item.value("Name", "") == name && item["Value"].is_number())
-                return item["Value"].get<double>();
-        return std::nullopt;
-    };
     for (const bool park : {false, true}) {
         SCOPED_TRACE(park ? "a park" : "an abort mid-slew");
         if (park) {
@@ -441,11 +440,13 @@ TEST_P(MotionTold, ADeviceStateThatTellsTheMotionEndedTellsWhereTheMountStopped)
         ASSERT_TRUE(ended) << "the motion never ended";
         const Json altitude = get("altitude");
         const Json azimuth = get("azimuth");
-        ASSERT_TRUE(number(*ended, "Altitude") && number(*ended, "Azimuth")) << ended->dump();
+        const Json altitudeTold = stateValue(*ended, "Altitude");
+        const Json azimuthTold = stateValue(*ended, "Azimuth");
+        ASSERT_TRUE(altitudeTold.is_number() && azimuthTold.is_number()) << ended->dump();
         // Tracking after the abort moves the mount by a few arc-seconds a second.
-        EXPECT_NEAR(*number(*ended, "Altitude"), altitude["Value"].get<double>(), 0.05) << ended->dump();
+        EXPECT_NEAR(altitudeTold.get<double>(), altitude["Value"].get<double>(), 0.05) << ended->dump();
         // Azimuths either side of north are close.
-        const double apart = std::fmod(std::fabs(*number(*ended, "Azimuth") - azimuth["Value"].get<double>()), 360.0);
+        const double apart = std::fmod(std::fabs(azimuthTold.get<double>() - azimuth["Value"].get<double>()), 360.0);
         EXPECT_LE(std::min(apart, 360.0 - apart), 0.05) << azimuth.dump() << " " << ended->dump();
         if (park) {
             ASSERT_EQ(errorOf(put("unpark")), 0);
